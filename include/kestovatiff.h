@@ -1,0 +1,87 @@
+/*
+ * KestovaTIFF: converts pictures between 24-bit uncompressed BMP and
+ * uncompressed 8-bit RGB TIFF.
+ *
+ * Each function takes two NUL-terminated UTF-16 paths, converts the whole
+ * picture and returns. A call keeps no state, starts no threads and may run
+ * on several threads at once for different files.
+ *
+ * The destination is written to a temporary file beside it and moved into
+ * place only once every byte is written, so on failure an existing
+ * destination is left exactly as it was and nothing is left behind.
+ */
+#ifndef KESTOVATIFF_H
+#define KESTOVATIFF_H
+
+#include <stdint.h>
+#ifndef __cplusplus
+#include <uchar.h> /* char16_t */
+#endif
+
+#if defined(_WIN32)
+#if defined(KESTOVATIFF_BUILD)
+#define KESTOVATIFF_API __declspec(dllexport)
+#else
+#define KESTOVATIFF_API __declspec(dllimport)
+#endif
+#else
+#define KESTOVATIFF_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Result values. Success is 999; every failure is negative. Where the
+ * operating system refused something, errno still describes it. */
+enum KestovaTiffResult {
+    KESTOVATIFF_OK = 999,
+    /* A path is null, empty, too long or not valid UTF-16. */
+    KESTOVATIFF_ERROR_ARGUMENT = -1,
+    /* The source cannot be opened or read (missing, a directory, no
+     * permission, an I/O error). */
+    KESTOVATIFF_ERROR_SOURCE = -2,
+    /* The source is not a picture this library reads, or is shorter than
+     * its headers promise. */
+    KESTOVATIFF_ERROR_FORMAT = -3,
+    /* The picture is too large for the destination format: a side above
+     * 65535 pixels, or a file that would pass 4 GiB - 1 bytes. */
+    KESTOVATIFF_ERROR_TOO_LARGE = -4,
+    /* The destination cannot be written (create, write, flush, close or
+     * rename failed). */
+    KESTOVATIFF_ERROR_DESTINATION = -5
+};
+
+/* Converts the 24-bit BMP at bmpPath into an uncompressed RGB TIFF at
+ * tiffPath. Returns KESTOVATIFF_OK or a negative KestovaTiffResult. */
+KESTOVATIFF_API int32_t Bmp2Tiff(const char16_t* bmpPath, const char16_t* tiffPath);
+
+/* Fixed English text for a result value, for messages. Never null. */
+static inline const char* KestovaTiffResultText(int32_t result)
+{
+    switch (result) {
+    case KESTOVATIFF_OK:
+        return "success";
+    case KESTOVATIFF_ERROR_ARGUMENT:
+        return "bad argument: the path is null, empty, too long or not valid UTF-16";
+    case KESTOVATIFF_ERROR_SOURCE:
+        return "the source cannot be opened or read";
+    case KESTOVATIFF_ERROR_FORMAT:
+        return "not a picture this library reads (it reads 24-bit uncompressed BMP "
+               "and uncompressed 8-bit RGB TIFF), or the file is shorter than its "
+               "headers promise";
+    case KESTOVATIFF_ERROR_TOO_LARGE:
+        return "the picture is too large: sides up to 65535 pixels and files up to "
+               "4 GiB - 1 bytes";
+    case KESTOVATIFF_ERROR_DESTINATION:
+        return "the destination cannot be written";
+    default:
+        return "unknown result";
+    }
+}
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KESTOVATIFF_H */

@@ -1,0 +1,185 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "output_file.h"
+
+namespace kestova {
+namespace {
+
+constexpr int kMaxLinkDepth = 40;          // as the kernel's own limit (ELOOP)
+constexpr size_t kMaxTempNameBase = 200;   // keeps ".name.XXXXXXXX.tmp" under NAME_MAX
+
+// Replaces a path that names a symbolic link with the link's target, until
+// it names something that is not a link (or nothing at all).
+bool FollowLinks(NativePath& path)
+{
+    for (int depth = 0; depth < kMaxLinkDepth; ++depth) {
+        struct stat info {};
+        if (lstat(path.text, &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return true;  // not a link; a missing file is created later
+        }
+        char target[kMaxNativePath];
+        const ssize_t length = readlink(path.text, target, sizeof target);
+        if (length < 0) {
+            return false;
+        }
+        if (static_cast<size_t>(length) >= sizeof target) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        target[length] = '\0';
+        if (target[0] == '/') {
+            std::memcpy(path.text, target, static_cast<size_t>(length) + 1);
+            continue;
+        }
+        // A relative target is relative to the directory holding the link.
+        const char* slash = std::strrchr(path.text, '/');
+        const size_t dirLength = slash == nullptr ? 0 : static_cast<size_t>(slash - path.text) + 1;
+        if (dirLength + static_cast<size_t>(length) + 1 > kMaxNativePath) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        std::memcpy(path.text + dirLength, target, static_cast<size_t>(length) + 1);
+    }
+    errno = ELOOP;
+    return false;
+}
+
+// Creates a new, empty file beside finalPath with a name no one else uses,
+// readable and writable as a plain create would make it (0666 less umask).
+int CreateTempBeside(const NativePath& finalPath, NativePath& tempPath)
+{
+    const char* slash = std::strrchr(finalPath.text, '/');
+    const size_t dirLength = slash == nullptr ? 0 : static_cast<size_t>(slash - finalPath.text) + 1;
+    const char* base = finalPath.text + dirLength;
+    size_t baseLength = std::strlen(base);
+    if (baseLength > kMaxTempNameBase) {
+        baseLength = kMaxTempNameBase;
+    }
+    if (dirLength + baseLength + 32 > kMaxNativePath) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    uint32_t seed = static_cast<uint32_t>(now.tv_nsec) ^ (static_cast<uint32_t>(getpid()) << 16) ^
+                    static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&tempPath));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        seed = seed * 1664525u + 1013904223u;
+        std::memcpy(tempPath.text, finalPath.text, dirLength);
+        char* p = tempPath.text + dirLength;
+        *p++ = '.';
+        std::memcpy(p, base, baseLength);
+        p += baseLength;
+        *p++ = '.';
+        for (int shift = 28; shift >= 0; shift -= 4) {
+            *p++ = "0123456789abcdef"[(seed >> shift) & 0xF];
+        }
+        std::memcpy(p, ".tmp", 5);
+        const int fd = open(tempPath.text, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+Status OpenOutput(const char16_t* path, OutputFile& file)
+{
+    if (const Status status = ToNativePath(path, file.finalPath); status != Status::Ok) {
+        return status;
+    }
+    if (!FollowLinks(file.finalPath)) {
+        return Status::DestinationUnwritable;
+    }
+
+    struct stat existing {};
+    const bool exists = stat(file.finalPath.text, &existing) == 0;
+    if (!exists && errno != ENOENT) {
+        return Status::DestinationUnwritable;
+    }
+    if (exists && S_ISDIR(existing.st_mode)) {
+        errno = EISDIR;
+        return Status::DestinationUnwritable;
+    }
+    if (exists && !S_ISREG(existing.st_mode)) {
+        file.fd = open(file.finalPath.text, O_WRONLY | O_CLOEXEC);
+        file.inPlace = true;
+        return file.fd >= 0 ? Status::Ok : Status::DestinationUnwritable;
+    }
+
+    file.fd = CreateTempBeside(file.finalPath, file.tempPath);
+    if (file.fd < 0) {
+        return Status::DestinationUnwritable;
+    }
+    if (exists && fchmod(file.fd, existing.st_mode & 07777) != 0) {
+        DiscardOutput(file);
+        return Status::DestinationUnwritable;
+    }
+    return Status::Ok;
+}
+
+bool WriteOutput(OutputFile& file, const uint8_t* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t put = write(file.fd, data, size);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += put;
+        size -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+Status CommitOutput(OutputFile& file)
+{
+    const int fd = file.fd;
+    file.fd = -1;
+    if (close(fd) != 0) {
+        const int saved = errno;
+        if (!file.inPlace) {
+            unlink(file.tempPath.text);
+        }
+        errno = saved;
+        return Status::DestinationUnwritable;
+    }
+    if (file.inPlace) {
+        return Status::Ok;
+    }
+    if (std::rename(file.tempPath.text, file.finalPath.text) != 0) {
+        const int saved = errno;
+        unlink(file.tempPath.text);
+        errno = saved;
+        return Status::DestinationUnwritable;
+    }
+    return Status::Ok;
+}
+
+void DiscardOutput(OutputFile& file)
+{
+    const int saved = errno;
+    if (file.fd >= 0) {
+        close(file.fd);
+        file.fd = -1;
+        if (!file.inPlace) {
+            unlink(file.tempPath.text);
+        }
+    }
+    errno = saved;
+}
+
+}  // namespace kestova
