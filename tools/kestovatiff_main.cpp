@@ -1,0 +1,208 @@
+// kestovatiff: the command-line host. It calls the library only through its
+// public header, as any host would.
+//
+//   kestovatiff SOURCE DEST    convert; the direction follows SOURCE's
+//                              first bytes
+//   kestovatiff --demo [DIR]   make the test card in DIR and convert it
+//   kestovatiff --help | --version
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+
+#include "kestovatiff.h"
+#include "test_card.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: kestovatiff SOURCE DEST\n"
+    "       kestovatiff --demo [DIR]\n"
+    "       kestovatiff --help | --version\n"
+    "\n"
+    "Converts a 24-bit uncompressed BMP to an uncompressed RGB TIFF, or such\n"
+    "a TIFF back to BMP. The direction follows SOURCE's first bytes (\"BM\":\n"
+    "BMP to TIFF). DEST is replaced only once it is completely written.\n"
+    "\n"
+    "  --demo [DIR]  write the bundled test card to DIR (default: the current\n"
+    "                directory) as test-card.bmp, convert it to TIFF and say\n"
+    "                what was written\n"
+    "\n"
+    "Exit status: 0 success, 1 conversion failed, 2 usage error.\n";
+
+enum class Direction { BmpToTiff, Unknown };
+
+// UTF-8 to the library's UTF-16. False for bytes that are not UTF-8.
+bool ToUtf16(const std::string& text, std::u16string& out)
+{
+    out.clear();
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        uint32_t code;
+        size_t length;
+        if (lead < 0x80) {
+            code = lead;
+            length = 1;
+        } else if ((lead & 0xE0) == 0xC0) {
+            code = lead & 0x1Fu;
+            length = 2;
+        } else if ((lead & 0xF0) == 0xE0) {
+            code = lead & 0x0Fu;
+            length = 3;
+        } else if ((lead & 0xF8) == 0xF0) {
+            code = lead & 0x07u;
+            length = 4;
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) {
+            return false;
+        }
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        static const uint32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
+        }
+        if (code >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(code));
+        }
+        i += length;
+    }
+    return true;
+}
+
+void Fail(const std::string& file, const std::string& reason)
+{
+    std::fprintf(stderr, "kestovatiff: %s: %s\n", file.c_str(), reason.c_str());
+}
+
+// Reads the source's first bytes to choose the direction. False (with a
+// message printed) when the source cannot be read at all.
+bool SniffDirection(const std::string& source, Direction& direction)
+{
+    std::FILE* stream = std::fopen(source.c_str(), "rb");
+    if (stream == nullptr) {
+        Fail(source, std::string(KestovaTiffResultText(KESTOVATIFF_ERROR_SOURCE)) + ": " +
+                         std::strerror(errno));
+        return false;
+    }
+    unsigned char magic[4] = {};
+    const size_t got = std::fread(magic, 1, sizeof magic, stream);
+    const int readError = std::ferror(stream) ? errno : 0;
+    std::fclose(stream);
+    if (readError != 0) {
+        Fail(source, std::string(KestovaTiffResultText(KESTOVATIFF_ERROR_SOURCE)) + ": " +
+                         std::strerror(readError));
+        return false;
+    }
+    direction = got >= 2 && magic[0] == 'B' && magic[1] == 'M' ? Direction::BmpToTiff
+                                                                 : Direction::Unknown;
+    return true;
+}
+
+// Converts and reports. Returns the exit status.
+int Convert(const std::string& source, const std::string& dest)
+{
+    std::u16string source16;
+    std::u16string dest16;
+    if (!ToUtf16(source, source16)) {
+        Fail(source, "the file name is not valid UTF-8");
+        return 1;
+    }
+    if (!ToUtf16(dest, dest16)) {
+        Fail(dest, "the file name is not valid UTF-8");
+        return 1;
+    }
+    Direction direction;
+    if (!SniffDirection(source, direction)) {
+        return 1;
+    }
+    int32_t result = KESTOVATIFF_ERROR_FORMAT;
+    errno = 0;
+    if (direction == Direction::BmpToTiff) {
+        result = Bmp2Tiff(source16.c_str(), dest16.c_str());
+    }
+    const int error = errno;
+    if (result == KESTOVATIFF_OK) {
+        return 0;
+    }
+    std::string reason = KestovaTiffResultText(result);
+    if ((result == KESTOVATIFF_ERROR_SOURCE || result == KESTOVATIFF_ERROR_DESTINATION ||
+         result == KESTOVATIFF_ERROR_ARGUMENT) &&
+        error != 0) {
+        reason += std::string(": ") + std::strerror(error);
+    }
+    Fail(result == KESTOVATIFF_ERROR_DESTINATION ? dest : source, reason);
+    return 1;
+}
+
+long long FileSize(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+}
+
+int Demo(const std::string& dir)
+{
+    const std::string bmp = dir + "/test-card.bmp";
+    const std::string tiff = dir + "/test-card.tif";
+    if (!kestovatiff_cli::WriteTestCard(bmp)) {
+        Fail(bmp, std::string("cannot write the test card: ") + std::strerror(errno));
+        return 1;
+    }
+    std::printf("made   %s: %u x %u pixels, %lld bytes\n", bmp.c_str(), kestovatiff_cli::kTestCardWidth,
+                kestovatiff_cli::kTestCardHeight, FileSize(bmp));
+    if (const int status = Convert(bmp, tiff); status != 0) {
+        return status;
+    }
+    std::printf("wrote  %s: %u x %u pixels, %lld bytes\n", tiff.c_str(), kestovatiff_cli::kTestCardWidth,
+                kestovatiff_cli::kTestCardHeight, FileSize(tiff));
+    return 0;
+}
+
+int UsageError(const char* message)
+{
+    std::fprintf(stderr, "kestovatiff: %s\n%s", message, kUsage);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("kestovatiff %s\n", KESTOVATIFF_VERSION);
+        return 0;
+    }
+    if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "--demo") == 0) {
+        return Demo(argc == 3 ? argv[2] : ".");
+    }
+    int first = 1;
+    if (argc > 1 && std::strcmp(argv[1], "--") == 0) {
+        first = 2;
+    }
+    for (int i = first; i < argc && first == 1; ++i) {
+        if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            return UsageError((std::string("unknown option ") + argv[i]).c_str());
+        }
+    }
+    if (argc - first != 2) {
+        return UsageError("expected a SOURCE and a DEST");
+    }
+    return Convert(argv[first], argv[first + 1]);
+}
