@@ -1,0 +1,106 @@
+// The command-line host as a user runs it: exit status and messages.
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+
+#include "test_files.h"
+
+namespace testing_files {
+namespace {
+
+class CliTest : public ScratchDir {
+protected:
+    struct Run {
+        int status;
+        std::string out;
+        std::string err;
+    };
+
+    Run Cli(const std::string& args)
+    {
+        const std::string command = std::string("'") + KESTOVATIFF_CLI + "' " + args + " >'" +
+                                    Path("stdout") + "' 2>'" + Path("stderr") + "'";
+        const int raw = std::system(command.c_str());
+        const Bytes out = ReadFile(Path("stdout"));
+        const Bytes err = ReadFile(Path("stderr"));
+        std::remove(Path("stdout").c_str());
+        std::remove(Path("stderr").c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(out.begin(), out.end()),
+                std::string(err.begin(), err.end())};
+    }
+
+    std::string Quoted(const std::string& name) { return "'" + Path(name) + "'"; }
+};
+
+TEST_F(CliTest, UsageHelpAndVersion)
+{
+    struct Case {
+        std::string args;
+        int status;
+        const char* stdoutHas;
+        const char* stderrHas;
+    };
+    const Case cases[] = {
+        {"--help", 0, "usage: kestovatiff SOURCE DEST", ""},
+        {"--version", 0, "kestovatiff 1.0.0.1", ""},
+        {"", 2, "", "expected a SOURCE and a DEST"},
+        {"a.bmp", 2, "", "expected a SOURCE and a DEST"},
+        {"a b c", 2, "", "expected a SOURCE and a DEST"},
+        {"--fast a b", 2, "", "unknown option --fast"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const Run run = Cli(c.args);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_NE(run.out.find(c.stdoutHas), std::string::npos) << run.out;
+        EXPECT_NE(run.err.find(c.stderrHas), std::string::npos) << run.err;
+    }
+}
+
+TEST_F(CliTest, ConvertsAndSaysNothing)
+{
+    const Picture picture = MakePicture(7, 3);
+    WriteFile(Path("in.bmp"), BmpFile(picture));
+    const Run run = Cli(Quoted("in.bmp") + " " + Quoted("out.tif"));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(ReadFile(Path("out.tif")), ExpectedTiff(picture));
+}
+
+TEST_F(CliTest, FailureIsOneLineNamingTheFileAndTheReason)
+{
+    WriteFile(Path("in.bmp"), BmpFile(MakePicture(2, 2)));
+    WriteFile(Path("text.txt"), {'h', 'i'});
+    struct Case {
+        std::string source;
+        std::string dest;
+        std::string names;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"missing.bmp", "out.tif", "missing.bmp", "No such file or directory"},
+        {"text.txt", "out.tif", "text.txt", "24-bit uncompressed BMP"},
+        {"in.bmp", "no/dir/out.tif", "no/dir/out.tif", "cannot be written: No such file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        const Run run = Cli(Quoted(c.source) + " " + Quoted(c.dest));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err.find("kestovatiff: " + Path(c.names) + ": "), 0u) << run.err;
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    }
+}
+
+TEST_F(CliTest, DemoConvertsTheTestCard)
+{
+    const Run run = Cli("--demo " + Quoted(""));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("test-card.tif: 320 x 240 pixels, 230606 bytes"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(ReadFile(Path("test-card.tif")).size(), 230606u);
+}
+
+}  // namespace
+}  // namespace testing_files

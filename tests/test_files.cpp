@@ -1,0 +1,196 @@
+#include "test_files.h"
+
+#include <dirent.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <codecvt>
+#include <cstdio>
+#include <cstdlib>
+#include <locale>
+
+namespace testing_files {
+
+Picture MakePicture(uint32_t width, uint32_t height, uint32_t seed)
+{
+    Picture picture{width, height, {}};
+    picture.rgb.resize(size_t{3} * width * height);
+    size_t i = 0;
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            for (uint32_t c = 0; c < 3; ++c) {
+                picture.rgb[i++] = static_cast<uint8_t>(x * 7 + y * 31 + c * 85 + seed + (x >> 8) * 3);
+            }
+        }
+    }
+    return picture;
+}
+
+Bytes BmpFile(const Picture& picture, const BmpForm& form)
+{
+    const uint32_t rowBytes = 3 * picture.width;
+    const uint32_t stride = form.padRows ? (rowBytes + 3) / 4 * 4 : rowBytes;
+    const uint32_t offset = 14 + form.infoSize + form.gap;
+    uint32_t pixelBytes = stride * picture.height;
+    if (form.padRows && !form.padLastRow && picture.height > 0) {
+        pixelBytes -= stride - rowBytes;
+    }
+
+    Bytes file;
+    file.push_back('B');
+    file.push_back('M');
+    PutLe(file, offset + pixelBytes, 4);  // bfSize
+    PutLe(file, 0, 4);                    // bfReserved1, bfReserved2
+    PutLe(file, offset, 4);               // bfOffBits
+    PutLe(file, form.infoSize, 4);        // biSize
+    PutLe(file, picture.width, 4);        // biWidth
+    const auto height = static_cast<int32_t>(picture.height);
+    PutLe(file, static_cast<uint32_t>(form.topDown ? -height : height), 4);  // biHeight
+    PutLe(file, 1, 2);                    // biPlanes
+    PutLe(file, 24, 2);                   // biBitCount
+    PutLe(file, 0, 4);                    // biCompression
+    PutLe(file, pixelBytes, 4);           // biSizeImage
+    file.resize(offset, 0);               // the rest of the info header, then the gap
+
+    for (uint32_t stored = 0; stored < picture.height; ++stored) {
+        const uint32_t y = form.topDown ? stored : picture.height - 1 - stored;
+        const uint8_t* row = picture.rgb.data() + size_t{rowBytes} * y;
+        for (uint32_t x = 0; x < picture.width; ++x) {
+            file.push_back(row[3 * x + 2]);
+            file.push_back(row[3 * x + 1]);
+            file.push_back(row[3 * x]);
+        }
+        if (form.padRows && (form.padLastRow || stored + 1 < picture.height)) {
+            file.resize(file.size() + (stride - rowBytes), 0);
+        }
+    }
+    return file;
+}
+
+Bytes ExpectedTiff(const Picture& picture)
+{
+    const uint32_t p = 3 * picture.width * picture.height;
+    Bytes file = {'M', 'M', 0, 42};
+    PutBe(file, p + 8, 4);
+    file.insert(file.end(), picture.rgb.begin(), picture.rgb.end());
+
+    constexpr uint32_t kShort = 3;
+    constexpr uint32_t kLong = 4;
+    struct Entry {
+        uint32_t tag, type, count, value;
+    };
+    const Entry entries[] = {
+        {256, kShort, 1, picture.width & 0xFFFF},   // ImageWidth
+        {257, kShort, 1, picture.height & 0xFFFF},  // ImageLength
+        {258, kShort, 3, p + 182},                  // BitsPerSample
+        {259, kShort, 1, 1},                        // Compression: none
+        {262, kShort, 1, 2},                        // PhotometricInterpretation: RGB
+        {273, kLong, 1, 8},                         // StripOffsets
+        {274, kShort, 1, 1},                        // Orientation
+        {277, kShort, 1, 3},                        // SamplesPerPixel
+        {278, kShort, 1, picture.height & 0xFFFF},  // RowsPerStrip
+        {279, kLong, 1, p},                         // StripByteCounts
+        {280, kShort, 3, p + 188},                  // MinSampleValue
+        {281, kShort, 3, p + 194},                  // MaxSampleValue
+        {284, kShort, 1, 1},                        // PlanarConfiguration
+        {339, kShort, 3, p + 200},                  // SampleFormat
+    };
+    PutBe(file, 14, 2);
+    for (const Entry& e : entries) {
+        PutBe(file, e.tag, 2);
+        PutBe(file, e.type, 2);
+        PutBe(file, e.count, 4);
+        if (e.type == kShort && e.count == 1) {
+            PutBe(file, e.value, 2);  // a SHORT sits in the first half
+            PutBe(file, 0, 2);
+        } else {
+            PutBe(file, e.value, 4);
+        }
+    }
+    PutBe(file, 0, 4);  // no next directory
+    for (uint32_t value : {8u, 8u, 8u, 0u, 0u, 0u, 255u, 255u, 255u, 1u, 1u, 1u}) {
+        PutBe(file, value, 2);
+    }
+    return file;
+}
+
+Bytes ReadFile(const std::string& path)
+{
+    Bytes bytes;
+    std::FILE* stream = std::fopen(path.c_str(), "rb");
+    if (stream == nullptr) {
+        ADD_FAILURE() << "cannot open " << path;
+        return bytes;
+    }
+    uint8_t block[65536];
+    size_t got;
+    while ((got = std::fread(block, 1, sizeof block, stream)) > 0) {
+        bytes.insert(bytes.end(), block, block + got);
+    }
+    std::fclose(stream);
+    return bytes;
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes)
+{
+    std::FILE* stream = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(stream, nullptr) << path;
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
+    ASSERT_EQ(std::fclose(stream), 0);
+}
+
+bool FileExists(const std::string& path)
+{
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0;
+}
+
+// The standard library's own converter, deprecated but independent of the
+// library's code and of the host's.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+std::u16string U16(const std::string& utf8)
+{
+    std::wstring_convert<std::codecvt_utf8_utf16<char16_t>, char16_t> convert;
+    return convert.from_bytes(utf8);
+}
+#pragma GCC diagnostic pop
+
+void ScratchDir::SetUp()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/kvt-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+}
+
+void ScratchDir::TearDown()
+{
+    nftw(
+        dir_.c_str(),
+        [](const char* path, const struct stat*, int, struct FTW*) {
+            chmod(path, 0700);  // a test may have taken away permissions
+            return remove(path);
+        },
+        16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::vector<std::string> ScratchDir::Names() const
+{
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(dir_.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace testing_files

@@ -1,0 +1,78 @@
+// Test pictures and the files they make, built from the published layouts
+// independently of the library's code, plus a scratch directory per test.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace testing_files {
+
+using Bytes = std::vector<uint8_t>;
+
+// A picture, top row first, each pixel red, green, blue.
+struct Picture {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    Bytes rgb;
+};
+
+// A picture whose every byte depends on its column, row and channel, so a
+// swapped channel, a reversed row order or a shifted row shows.
+Picture MakePicture(uint32_t width, uint32_t height, uint32_t seed = 0);
+
+// How a BMP source is stored.
+struct BmpForm {
+    bool topDown = false;        // negative biHeight
+    bool padRows = false;        // rows padded to a multiple of 4 bytes
+    bool padLastRow = true;      // with padRows: pad the last stored row too
+    uint32_t infoSize = 40;      // biSize
+    uint32_t gap = 0;            // bytes between the headers and the pixels
+};
+
+// A 24-bit BMP of the picture. The default form is the library's own
+// layout: bottom-up, unpadded rows, pixels at offset 54.
+Bytes BmpFile(const Picture& picture, const BmpForm& form = {});
+
+// The TIFF the library writes for the picture: header, pixels, the
+// 14-entry directory and its value arrays, from the layout's table.
+Bytes ExpectedTiff(const Picture& picture);
+
+Bytes ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const Bytes& bytes);
+bool FileExists(const std::string& path);
+
+// UTF-8 to the library's UTF-16 paths.
+std::u16string U16(const std::string& utf8);
+
+inline void PutLe(Bytes& out, uint32_t value, int size)
+{
+    for (int i = 0; i < size; ++i) {
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
+}
+
+inline void PutBe(Bytes& out, uint32_t value, int size)
+{
+    for (int i = size - 1; i >= 0; --i) {
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
+}
+
+// A fixture with a fresh directory, removed afterwards.
+class ScratchDir : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    std::u16string Path16(const std::string& name) const { return U16(Path(name)); }
+    // The names in the directory, sorted: shows any file left behind.
+    std::vector<std::string> Names() const;
+
+    std::string dir_;
+};
+
+}  // namespace testing_files
