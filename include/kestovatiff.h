@@ -56,6 +56,10 @@ enum KestovaTiffResult {
  * tiffPath. Returns KESTOVATIFF_OK or a negative KestovaTiffResult. */
 KESTOVATIFF_API int32_t Bmp2Tiff(const char16_t* bmpPath, const char16_t* tiffPath);
 
+/* Converts the uncompressed RGB TIFF at tiffPath into a 24-bit BMP at
+ * bmpPath. Returns KESTOVATIFF_OK or a negative KestovaTiffResult. */
+KESTOVATIFF_API int32_t Tiff2Bmp(const char16_t* tiffPath, const char16_t* bmpPath);
+
 /* Fixed English text for a result value, for messages. Never null. */
 static inline const char* KestovaTiffResultText(int32_t result)
 {

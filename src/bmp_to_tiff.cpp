@@ -1,20 +1,33 @@
 // Bmp2Tiff: a 24-bit BMP becomes a TIFF of the fixed layout.
-//
-// The source is opened and its headers checked before the destination is
-// touched; the TIFF goes to a temporary file that replaces the destination
-// only when it is complete.
 
 #include "bmp_layout.h"
+#include "conversion.h"
 #include "kestovatiff.h"
-#include "output_file.h"
-#include "output_stream.h"
 #include "picture_limits.h"
-#include "row_copy.h"
-#include "source_file.h"
 #include "tiff_layout.h"
 
 namespace kestova {
 namespace {
+
+// Reads and checks the headers, and finds the rows, before anything is
+// written.
+Status ReadBmpPicture(SourceFile& source, BmpPicture& picture, RowRun& rows)
+{
+    uint8_t head[kBmpHeadersSize];
+    const size_t headLength = source.size < sizeof head ? static_cast<size_t>(source.size) : sizeof head;
+    if (const Status status = ReadSource(source, 0, head, headLength); status != Status::Ok) {
+        return status;
+    }
+    if (const Status status = ParseBmpHeaders(head, headLength, picture); status != Status::Ok) {
+        return status;
+    }
+    // The TIFF's offsets are 32-bit: the whole file must stay below 4 GiB.
+    // Judged from the header alone, before the file's length.
+    if (PixelBytes(picture.width, picture.height) + kTiffLayoutOverhead > kMaxFileSize) {
+        return Status::TooLarge;
+    }
+    return LocateBmpRows(picture, source.size, rows);
+}
 
 Status ConvertBmpToTiff(const char16_t* bmpPath, const char16_t* tiffPath)
 {
@@ -25,47 +38,23 @@ Status ConvertBmpToTiff(const char16_t* bmpPath, const char16_t* tiffPath)
     if (const Status status = OpenSource(bmpPath, source); status != Status::Ok) {
         return status;
     }
-
-    uint8_t head[kBmpHeadersSize];
-    const size_t headLength = source.size < sizeof head ? static_cast<size_t>(source.size) : sizeof head;
     BmpPicture picture;
     RowRun rows;
-    Status status = ReadSource(source, 0, head, headLength);
-    if (status == Status::Ok) {
-        status = ParseBmpHeaders(head, headLength, picture);
-    }
-    // The TIFF's offsets are 32-bit: the whole file must stay below 4 GiB.
-    if (status == Status::Ok &&
-        PixelBytes(picture.width, picture.height) + kTiffLayoutOverhead > kMaxFileSize) {
-        status = Status::TooLarge;
-    }
-    if (status == Status::Ok) {
-        status = LocateBmpRows(picture, source.size, rows);
-    }
-    OutputFile file;
-    if (status == Status::Ok) {
-        status = OpenOutput(tiffPath, file);
-    }
-    if (status != Status::Ok) {
+    if (const Status status = ReadBmpPicture(source, picture, rows); status != Status::Ok) {
         CloseSource(source);
         return status;
     }
-
-    // The TIFF stores the top row first.
-    const auto pixelBytes = static_cast<uint32_t>(PixelBytes(picture.width, picture.height));
-    OutputStream out(file);
-    WriteTiffHeader(out, pixelBytes);
-    status = CopyPixelRows(source, out, rows, picture.topDown ? RowOrder::AsStored : RowOrder::Reversed);
-    if (status == Status::Ok) {
+    return WriteDestination(source, tiffPath, [&](OutputStream& out) {
+        const auto pixelBytes = static_cast<uint32_t>(PixelBytes(picture.width, picture.height));
+        WriteTiffHeader(out, pixelBytes);
+        // The TIFF stores the top row first.
+        const RowOrder order = picture.topDown ? RowOrder::AsStored : RowOrder::Reversed;
+        if (const Status status = CopyPixelRows(source, out, rows, order); status != Status::Ok) {
+            return status;
+        }
         WriteTiffDirectory(out, picture.width, picture.height, pixelBytes);
-        status = out.Finish();
-    }
-    CloseSource(source);
-    if (status != Status::Ok) {
-        DiscardOutput(file);
-        return status;
-    }
-    return CommitOutput(file);
+        return Status::Ok;
+    });
 }
 
 }  // namespace

@@ -58,14 +58,19 @@ TEST_F(CliTest, UsageHelpAndVersion)
     }
 }
 
-TEST_F(CliTest, ConvertsAndSaysNothing)
+TEST_F(CliTest, ConvertsEitherWayAndSaysNothing)
 {
     const Picture picture = MakePicture(7, 3);
     WriteFile(Path("in.bmp"), BmpFile(picture));
-    const Run run = Cli(Quoted("in.bmp") + " " + Quoted("out.tif"));
+    Run run = Cli(Quoted("in.bmp") + " " + Quoted("out.tif"));
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.err + run.out, "");
     EXPECT_EQ(ReadFile(Path("out.tif")), ExpectedTiff(picture));
+
+    run = Cli(Quoted("out.tif") + " " + Quoted("back.bmp"));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err + run.out, "");
+    EXPECT_EQ(ReadFile(Path("back.bmp")), BmpFile(picture));
 }
 
 TEST_F(CliTest, FailureIsOneLineNamingTheFileAndTheReason)
@@ -100,6 +105,8 @@ TEST_F(CliTest, DemoConvertsTheTestCard)
     EXPECT_NE(run.out.find("test-card.tif: 320 x 240 pixels, 230606 bytes"), std::string::npos)
         << run.out;
     EXPECT_EQ(ReadFile(Path("test-card.tif")).size(), 230606u);
+    EXPECT_NE(run.out.find("round trip: identical"), std::string::npos) << run.out;
+    EXPECT_EQ(ReadFile(Path("test-card-back.bmp")), ReadFile(Path("test-card.bmp")));
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 //
 //   kestovatiff SOURCE DEST    convert; the direction follows SOURCE's
 //                              first bytes
-//   kestovatiff --demo [DIR]   make the test card in DIR and convert it
+//   kestovatiff --demo [DIR]   make the test card in DIR, convert it to TIFF
+//                              and back, and compare
 //   kestovatiff --help | --version
 
 #include <cerrno>
@@ -24,15 +25,16 @@ const char kUsage[] =
     "\n"
     "Converts a 24-bit uncompressed BMP to an uncompressed RGB TIFF, or such\n"
     "a TIFF back to BMP. The direction follows SOURCE's first bytes (\"BM\":\n"
-    "BMP to TIFF). DEST is replaced only once it is completely written.\n"
+    "BMP to TIFF; \"MM\" or \"II\": TIFF to BMP). DEST is replaced only once it\n"
+    "is completely written.\n"
     "\n"
     "  --demo [DIR]  write the bundled test card to DIR (default: the current\n"
-    "                directory) as test-card.bmp, convert it to TIFF and say\n"
-    "                what was written\n"
+    "                directory) as test-card.bmp, convert it to TIFF and back,\n"
+    "                and say whether the round trip gave the same bytes\n"
     "\n"
     "Exit status: 0 success, 1 conversion failed, 2 usage error.\n";
 
-enum class Direction { BmpToTiff, Unknown };
+enum class Direction { BmpToTiff, TiffToBmp, Unknown };
 
 // UTF-8 to the library's UTF-16. False for bytes that are not UTF-8.
 bool ToUtf16(const std::string& text, std::u16string& out)
@@ -106,8 +108,16 @@ bool SniffDirection(const std::string& source, Direction& direction)
                          std::strerror(readError));
         return false;
     }
-    direction = got >= 2 && magic[0] == 'B' && magic[1] == 'M' ? Direction::BmpToTiff
-                                                                 : Direction::Unknown;
+    static const unsigned char kTiffBigEndian[4] = {'M', 'M', 0, 42};
+    static const unsigned char kTiffLittleEndian[4] = {'I', 'I', 42, 0};
+    if (got >= 2 && magic[0] == 'B' && magic[1] == 'M') {
+        direction = Direction::BmpToTiff;
+    } else if (got == 4 && (std::memcmp(magic, kTiffBigEndian, 4) == 0 ||
+                            std::memcmp(magic, kTiffLittleEndian, 4) == 0)) {
+        direction = Direction::TiffToBmp;
+    } else {
+        direction = Direction::Unknown;
+    }
     return true;
 }
 
@@ -132,6 +142,8 @@ int Convert(const std::string& source, const std::string& dest)
     errno = 0;
     if (direction == Direction::BmpToTiff) {
         result = Bmp2Tiff(source16.c_str(), dest16.c_str());
+    } else if (direction == Direction::TiffToBmp) {
+        result = Tiff2Bmp(source16.c_str(), dest16.c_str());
     }
     const int error = errno;
     if (result == KESTOVATIFF_OK) {
@@ -153,6 +165,28 @@ long long FileSize(const std::string& path)
     return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
 }
 
+// Whole-file comparison, for the demo's round trip.
+bool SameBytes(const std::string& a, const std::string& b)
+{
+    std::FILE* first = std::fopen(a.c_str(), "rb");
+    std::FILE* second = std::fopen(b.c_str(), "rb");
+    bool same = first != nullptr && second != nullptr;
+    while (same) {
+        const int x = std::fgetc(first);
+        same = x == std::fgetc(second);
+        if (x == EOF) {
+            break;
+        }
+    }
+    if (first != nullptr) {
+        std::fclose(first);
+    }
+    if (second != nullptr) {
+        std::fclose(second);
+    }
+    return same;
+}
+
 int Demo(const std::string& dir)
 {
     const std::string bmp = dir + "/test-card.bmp";
@@ -168,6 +202,17 @@ int Demo(const std::string& dir)
     }
     std::printf("wrote  %s: %u x %u pixels, %lld bytes\n", tiff.c_str(), kestovatiff_cli::kTestCardWidth,
                 kestovatiff_cli::kTestCardHeight, FileSize(tiff));
+    const std::string back = dir + "/test-card-back.bmp";
+    if (const int status = Convert(tiff, back); status != 0) {
+        return status;
+    }
+    std::printf("wrote  %s: %u x %u pixels, %lld bytes\n", back.c_str(), kestovatiff_cli::kTestCardWidth,
+                kestovatiff_cli::kTestCardHeight, FileSize(back));
+    if (!SameBytes(bmp, back)) {
+        std::printf("round trip: %s differs from %s\n", back.c_str(), bmp.c_str());
+        return 1;
+    }
+    std::printf("round trip: identical, byte for byte\n");
     return 0;
 }
 

@@ -1,0 +1,41 @@
+// Tiff2Bmp: an uncompressed RGB TIFF becomes a 24-bit BMP with unpadded
+// rows, bottom row first.
+
+#include "bmp_layout.h"
+#include "conversion.h"
+#include "kestovatiff.h"
+#include "tiff_reader.h"
+
+namespace kestova {
+namespace {
+
+Status ConvertTiffToBmp(const char16_t* tiffPath, const char16_t* bmpPath)
+{
+    if (tiffPath == nullptr || bmpPath == nullptr) {
+        return Status::BadArgument;
+    }
+    SourceFile source;
+    if (const Status status = OpenSource(tiffPath, source); status != Status::Ok) {
+        return status;
+    }
+    TiffPicture picture;
+    if (const Status status = ReadTiffPicture(source, picture); status != Status::Ok) {
+        CloseSource(source);
+        return status;
+    }
+    return WriteDestination(source, bmpPath, [&](OutputStream& out) {
+        uint8_t headers[kBmpHeadersSize];
+        FormatBmpHeaders(picture.width, picture.height, headers);
+        out.PutBytes(headers, sizeof headers);
+        // The TIFF's rows run top to bottom; the BMP stores the bottom row first.
+        return CopyPixelRows(source, out, picture.rows, RowOrder::Reversed);
+    });
+}
+
+}  // namespace
+}  // namespace kestova
+
+extern "C" int32_t Tiff2Bmp(const char16_t* tiffPath, const char16_t* bmpPath)
+{
+    return static_cast<int32_t>(kestova::ConvertTiffToBmp(tiffPath, bmpPath));
+}
