@@ -19,7 +19,11 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpPicture& picture)
     const uint16_t biBitCount = ReadLe16(head + 28);
     const uint32_t biCompression = ReadLe32(head + 30);
 
-    if (biSize < kBmpInfoHeaderSize || biPlanes != 1 || biBitCount != 24 || biCompression != 0) {
+    // BITMAPINFOHEADER and its later versions, which only add fields after
+    // the first 40 bytes; the 12-byte header of the oldest variant has
+    // 16-bit sides and is not read.
+    const bool knownHeader = biSize == 40 || biSize == 52 || biSize == 56 || biSize == 108 || biSize == 124;
+    if (!knownHeader || biPlanes != 1 || biBitCount != 24 || biCompression != 0) {
         return Status::NotSupported;
     }
     // -2^31 has no positive counterpart, so it cannot name a top-down height.
@@ -35,21 +39,35 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpPicture& picture)
     picture.width = static_cast<uint32_t>(width);
     picture.height = static_cast<uint32_t>(height);
     picture.topDown = biHeight < 0;
-    // The pixel array is taken to start right after the two headers.
-    picture.pixelOffset = kBmpHeadersSize;
+    picture.infoSize = biSize;
+    picture.pixelOffset = ReadLe32(head + 10);  // bfOffBits
     return Status::Ok;
 }
 
 Status LocateBmpRows(const BmpPicture& picture, uint64_t fileSize, RowRun& rows)
 {
-    const uint64_t rowBytes = RowBytes(picture.width);
-    if (fileSize < picture.pixelOffset + rowBytes * picture.height) {
+    const uint64_t offset = picture.pixelOffset;
+    if (offset < kBmpFileHeaderSize + uint64_t{picture.infoSize} || offset > fileSize) {
         return Status::NotSupported;
     }
-    rows.offset = picture.pixelOffset;
-    rows.stride = rowBytes;
+    // The published format pads each row to a multiple of 4 bytes; the
+    // library's own files do not. The file's length tells which: room for
+    // padded rows (the last one's padding may be missing) means padded.
+    const uint64_t rowBytes = RowBytes(picture.width);
+    const uint64_t padded = (rowBytes + 3) / 4 * 4;
+    const uint64_t height = picture.height;
+    uint64_t stride;
+    if (height == 0 || fileSize - offset >= padded * (height - 1) + rowBytes) {
+        stride = padded;
+    } else if (fileSize - offset >= rowBytes * height) {
+        stride = rowBytes;
+    } else {
+        return Status::NotSupported;
+    }
+    rows.offset = offset;
+    rows.stride = stride;
     rows.rowBytes = rowBytes;
-    rows.rows = picture.height;
+    rows.rows = height;
     return Status::Ok;
 }
 

@@ -20,6 +20,11 @@
 // padding to a multiple of 4 that the published format asks for; for widths
 // that are a multiple of 4 the two agree. Stored files and peers rely on
 // this, so it stays.
+//
+// Read, besides that layout: rows padded to 4 bytes as other software
+// writes them, pixels at bfOffBits (after a palette or a gap), the later
+// info headers of 52, 56, 108 and 124 bytes, and top-down files (negative
+// biHeight). Only 24 bits, one plane, no compression.
 #pragma once
 
 #include <cstddef>
@@ -38,7 +43,8 @@ struct BmpPicture {
     uint32_t width = 0;
     uint32_t height = 0;    // rows, whatever their order
     bool topDown = false;   // a negative biHeight: the top row is stored first
-    uint64_t pixelOffset = kBmpHeadersSize;
+    uint32_t infoSize = kBmpInfoHeaderSize;   // biSize
+    uint32_t pixelOffset = kBmpHeadersSize;   // bfOffBits
 };
 
 // Checks the headers alone: `head` holds the first `length` bytes of the
@@ -47,12 +53,13 @@ struct BmpPicture {
 // the file's length, so a huge claim can be judged before it.
 Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpPicture& picture);
 
-// Where the rows lie in a file of `fileSize` bytes. NotSupported when the
-// file is shorter than the rows need.
+// Where the rows lie in a file of `fileSize` bytes, and whether they are
+// padded to 4 bytes. NotSupported when the pixels would start inside the
+// headers or past the end, or the file is shorter than the rows need.
 Status LocateBmpRows(const BmpPicture& picture, uint64_t fileSize, RowRun& rows);
 
 // The two headers of a bottom-up 24-bit BMP of width x height with unpadded
-// rows. Both sides are at most 65535 and the file fits in 32 bits.
+// rows. The sides fit in a signed 32-bit field and the file in 32 bits.
 void FormatBmpHeaders(uint32_t width, uint32_t height, uint8_t (&headers)[kBmpHeadersSize]);
 
 }  // namespace kestova
