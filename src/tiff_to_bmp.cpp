@@ -27,8 +27,20 @@ Status ConvertTiffToBmp(const char16_t* tiffPath, const char16_t* bmpPath)
         uint8_t headers[kBmpHeadersSize];
         FormatBmpHeaders(picture.width, picture.height, headers);
         out.PutBytes(headers, sizeof headers);
-        // The TIFF's rows run top to bottom; the BMP stores the bottom row first.
-        return CopyPixelRows(source, out, picture.rows, RowOrder::Reversed);
+        // The TIFF's rows run top to bottom; the BMP stores the bottom row
+        // first: strips from the last, and each strip's rows reversed.
+        TiffValueReader offsets(source, picture.stripOffsets, picture.littleEndian);
+        for (uint32_t strip = picture.strips; strip-- > 0;) {
+            RowRun rows;
+            Status status = TiffStripRows(picture, offsets, strip, rows);
+            if (status == Status::Ok) {
+                status = CopyPixelRows(source, out, rows, RowOrder::Reversed);
+            }
+            if (status != Status::Ok) {
+                return status;
+            }
+        }
+        return Status::Ok;
     });
 }
 
