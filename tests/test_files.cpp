@@ -116,6 +116,86 @@ Bytes ExpectedTiff(const Picture& picture)
     return file;
 }
 
+Bytes TiffFile(const Picture& picture, const TiffForm& form)
+{
+    auto put = [&](Bytes& out, uint32_t value, int size) {
+        form.littleEndian ? PutLe(out, value, size) : PutBe(out, value, size);
+    };
+    const uint32_t rowBytes = 3 * picture.width;
+    const uint32_t rowsPerStrip = form.rowsPerStrip == 0 ? picture.height : form.rowsPerStrip;
+    const uint32_t strips = picture.height == 0 ? 1 : (picture.height + rowsPerStrip - 1) / rowsPerStrip;
+
+    Bytes file = {static_cast<uint8_t>(form.littleEndian ? 'I' : 'M'),
+                  static_cast<uint8_t>(form.littleEndian ? 'I' : 'M')};
+    put(file, 42, 2);
+    put(file, 0, 4);  // directory offset, set below
+    std::vector<uint32_t> offsets(strips), counts(strips);
+    for (uint32_t strip = strips; strip-- > 0;) {
+        const uint32_t first = strip * rowsPerStrip;
+        const uint32_t rows = std::min(rowsPerStrip, picture.height - first);
+        offsets[strip] = static_cast<uint32_t>(file.size());
+        counts[strip] = rows * rowBytes;
+        const auto begin = picture.rgb.begin() + static_cast<std::ptrdiff_t>(size_t{first} * rowBytes);
+        file.insert(file.end(), begin, begin + static_cast<std::ptrdiff_t>(counts[strip]));
+    }
+    if (file.size() % 2 != 0) {
+        file.push_back(0);
+    }
+
+    const uint16_t stripType = form.shortStripFields ? 3 : 4;
+    std::vector<TiffEntry> entries = {
+        {256, 4, {picture.width}},      {257, 4, {picture.height}}, {258, 3, {8, 8, 8}},
+        {259, 3, {1}},                  {262, 3, {2}},              {273, stripType, offsets},
+        {277, 3, {3}},                  {284, 3, {1}},
+    };
+    if (form.rowsPerStrip != 0) {
+        entries.push_back({278, 4, {form.rowsPerStrip}});
+    }
+    if (form.stripByteCounts) {
+        entries.push_back({279, stripType, counts});
+    }
+    for (const TiffEntry& change : form.changes) {
+        entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                     [&](const TiffEntry& e) { return e.tag == change.tag; }),
+                      entries.end());
+        if (!change.values.empty()) {
+            entries.push_back(change);
+        }
+    }
+    std::sort(entries.begin(), entries.end(), [](const TiffEntry& a, const TiffEntry& b) { return a.tag < b.tag; });
+
+    auto typeSize = [](uint16_t type) { return type == 3 ? 2 : type == 4 || type == 5 ? 4 : 1; };
+    const uint32_t directory = static_cast<uint32_t>(file.size());
+    for (int i = 0; i < 4; ++i) {
+        file[4 + static_cast<size_t>(i)] = static_cast<uint8_t>(
+            form.littleEndian ? directory >> (8 * i) : directory >> (8 * (3 - i)));
+    }
+    uint32_t arrays = directory + 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
+    Bytes values;
+    put(file, static_cast<uint32_t>(entries.size()), 2);
+    for (const TiffEntry& e : entries) {
+        const int size = typeSize(e.type);
+        const auto count = static_cast<uint32_t>(e.type == 5 ? e.values.size() / 2 : e.values.size());
+        put(file, e.tag, 2);
+        put(file, e.type, 2);
+        put(file, count, 4);
+        Bytes bytes;
+        for (uint32_t v : e.values) {
+            put(bytes, v, size);
+        }
+        if (bytes.size() <= 4) {
+            bytes.resize(4, 0);  // left-justified in the value field
+            file.insert(file.end(), bytes.begin(), bytes.end());
+        } else {
+            put(file, arrays + static_cast<uint32_t>(values.size()), 4);
+            values.insert(values.end(), bytes.begin(), bytes.end());
+        }
+    }
+    put(file, 0, 4);  // no next directory
+    file.insert(file.end(), values.begin(), values.end());
+    return file;
+}
+
 Bytes ReadFile(const std::string& path)
 {
     Bytes bytes;

@@ -40,6 +40,27 @@ Bytes BmpFile(const Picture& picture, const BmpForm& form = {});
 // 14-entry directory and its value arrays, from the layout's table.
 Bytes ExpectedTiff(const Picture& picture);
 
+// A directory entry for TiffFile. Values are written with the type's size;
+// a RATIONAL takes two values (numerator, denominator).
+struct TiffEntry {
+    uint16_t tag;
+    uint16_t type;
+    std::vector<uint32_t> values;  // empty: leave the tag out
+};
+
+// How a TIFF source is stored, as other software may write it.
+struct TiffForm {
+    bool littleEndian = false;
+    uint32_t rowsPerStrip = 0;       // 0: no RowsPerStrip, one strip
+    bool shortStripFields = false;   // StripOffsets, StripByteCounts as SHORT
+    bool stripByteCounts = true;     // write StripByteCounts
+    std::vector<TiffEntry> changes;  // replace or add (or, empty, remove) entries
+};
+
+// An uncompressed RGB TIFF: header, the strips stored last strip first,
+// then the directory (entries in tag order) and its value arrays.
+Bytes TiffFile(const Picture& picture, const TiffForm& form = {});
+
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);

@@ -1,0 +1,135 @@
+// BMP and TIFF files as other software writes them: the forms read convert
+// to the right picture, the forms not read are refused with -3.
+
+#include "kestovatiff.h"
+#include "test_files.h"
+
+namespace testing_files {
+namespace {
+
+class ForeignFilesTest : public ScratchDir {
+protected:
+    int32_t BmpToTiff(const Bytes& bmp)
+    {
+        WriteFile(Path("in.bmp"), bmp);
+        return Bmp2Tiff(Path16("in.bmp").c_str(), Path16("out.tif").c_str());
+    }
+    int32_t TiffToBmp(const Bytes& tiff)
+    {
+        WriteFile(Path("in.tif"), tiff);
+        return Tiff2Bmp(Path16("in.tif").c_str(), Path16("out.bmp").c_str());
+    }
+};
+
+TEST_F(ForeignFilesTest, BmpVariantsConvertToTheSameTiff)
+{
+    // Widths whose rows need 0, 1, 2 and 3 bytes of padding.
+    for (uint32_t width : {4u, 1u, 2u, 3u, 5u, 667u}) {
+        for (uint32_t infoSize : {40u, 52u, 56u, 108u, 124u}) {
+            for (int variant = 0; variant < 6; ++variant) {
+                BmpForm form;
+                form.infoSize = infoSize;
+                form.padRows = variant != 0;
+                form.padLastRow = variant != 2;
+                form.topDown = variant == 3 || variant == 5;
+                form.gap = variant >= 4 ? 1024 : 0;  // e.g. a palette nobody uses
+                SCOPED_TRACE(testing::Message() << width << " wide, header " << infoSize << ", variant "
+                                                << variant);
+                const Picture picture = MakePicture(width, 3, variant);
+                ASSERT_EQ(BmpToTiff(BmpFile(picture, form)), KESTOVATIFF_OK);
+                EXPECT_EQ(ReadFile(Path("out.tif")), ExpectedTiff(picture));
+            }
+        }
+    }
+}
+
+TEST_F(ForeignFilesTest, BmpPixelOffsetMustLieAfterTheHeadersAndInTheFile)
+{
+    const Picture picture = MakePicture(3, 2);
+    for (uint32_t bfOffBits : {0u, 53u, 100000u}) {
+        Bytes bmp = BmpFile(picture);
+        for (int i = 0; i < 4; ++i) {
+            bmp[10 + static_cast<size_t>(i)] = static_cast<uint8_t>(bfOffBits >> (8 * i));
+        }
+        EXPECT_EQ(BmpToTiff(bmp), KESTOVATIFF_ERROR_FORMAT) << bfOffBits;
+    }
+    BmpForm form;
+    form.infoSize = 64;  // the OS/2 2.x header: not read
+    EXPECT_EQ(BmpToTiff(BmpFile(picture, form)), KESTOVATIFF_ERROR_FORMAT);
+}
+
+TEST_F(ForeignFilesTest, TiffForms)
+{
+    const TiffEntry kResolution = {282, 5, {72, 1}};     // XResolution, RATIONAL
+    const TiffEntry kSoftware = {305, 2, {'p', 'e', 'e', 'r', 0}};  // ASCII
+    for (const auto& [width, height] : {std::pair{5u, 7u}, {1u, 1u}, {70000u, 2u}}) {
+        for (bool little : {false, true}) {
+            for (uint32_t rowsPerStrip : {0u, 1u, 2u, 3u, 7u, 100u}) {
+                for (int variant = 0; variant < 3; ++variant) {
+                    TiffForm form;
+                    form.littleEndian = little;
+                    form.rowsPerStrip = rowsPerStrip;
+                    form.shortStripFields = variant == 1 && width < 1000;
+                    form.stripByteCounts = variant != 2;
+                    form.changes = {kResolution, kSoftware, {274, 3, {1}}};
+                    if (variant == 2 && width < 65536) {
+                        form.changes.push_back({256, 3, {width}});   // sides as SHORT
+                        form.changes.push_back({339, 3, {1, 1, 1}});  // SampleFormat
+                        form.changes.push_back({259, 3, {}});         // Compression absent
+                    }
+                    SCOPED_TRACE(testing::Message() << width << "x" << height << (little ? " II" : " MM")
+                                                    << " rows/strip " << rowsPerStrip << " variant " << variant);
+                    const Picture picture = MakePicture(width, height, rowsPerStrip);
+                    ASSERT_EQ(TiffToBmp(TiffFile(picture, form)), KESTOVATIFF_OK);
+                    EXPECT_EQ(ReadFile(Path("out.bmp")), BmpFile(picture));
+                }
+            }
+        }
+    }
+}
+
+TEST_F(ForeignFilesTest, TiffFormsNotReadAreRefused)
+{
+    struct Case {
+        const char* name;
+        std::vector<TiffEntry> changes;
+        int32_t expected = KESTOVATIFF_ERROR_FORMAT;
+    };
+    const Case cases[] = {
+        {"LZW", {{259, 3, {5}}}},
+        {"16 bits per sample", {{258, 3, {16, 16, 16}}}},
+        {"palette", {{262, 3, {3}}, {277, 3, {1}}, {258, 3, {8}}}},
+        {"grey", {{262, 3, {1}}, {277, 3, {1}}, {258, 3, {8}}}},
+        {"separate planes", {{284, 3, {2}}}},
+        {"alpha channel", {{277, 3, {4}}, {258, 3, {8, 8, 8, 8}}, {338, 3, {2}}}},
+        {"rotated", {{274, 3, {6}}}},
+        {"bottom-up", {{274, 3, {4}}}},
+        {"floating point", {{339, 3, {3, 3, 3}}}},
+        {"no width", {{256, 3, {}}}},
+        {"no photometric interpretation", {{262, 3, {}}}},
+        {"no strips", {{273, 4, {}}}},
+        {"strip offsets missing one", {{273, 4, {8}}}},
+        {"strip past the end", {{273, 4, {8, 8, 8, 99999}}}},
+        {"strip byte count short", {{279, 4, {6, 6, 6, 5}}}},
+        {"width as RATIONAL", {{256, 5, {5, 1}}}},
+        {"bits per sample past the end", {{258, 3, {}}, {258, 3, {8, 8, 8, 8, 8, 8, 8, 8, 8, 8}}}},
+        {"zero rows per strip", {{278, 4, {0}}}},
+        {"BMP past 4 GiB", {{256, 4, {70000}}, {257, 4, {70000}}}, KESTOVATIFF_ERROR_TOO_LARGE},
+        {"width past 2^31", {{256, 4, {0x80000000}}, {257, 4, {0}}}, KESTOVATIFF_ERROR_TOO_LARGE},
+    };
+    const Picture picture = MakePicture(2, 4);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TiffForm form;
+        form.rowsPerStrip = 1;
+        form.changes = c.changes;
+        EXPECT_EQ(TiffToBmp(TiffFile(picture, form)), c.expected);
+        EXPECT_FALSE(FileExists(Path("out.bmp")));
+    }
+    Bytes bigTiff = TiffFile(picture);
+    bigTiff[3] = 43;
+    EXPECT_EQ(TiffToBmp(bigTiff), KESTOVATIFF_ERROR_FORMAT);
+}
+
+}  // namespace
+}  // namespace testing_files
