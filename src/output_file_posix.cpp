@@ -17,13 +17,18 @@ constexpr int kMaxLinkDepth = 40;          // as the kernel's own limit (ELOOP)
 constexpr size_t kMaxTempNameBase = 200;   // keeps ".name.XXXXXXXX.tmp" under NAME_MAX
 
 // Replaces a path that names a symbolic link with the link's target, until
-// it names something that is not a link (or nothing at all).
-bool FollowLinks(NativePath& path)
+// it names something that is not a link, whose status it gives, or nothing
+// at all (`exists` false).
+bool FollowLinks(NativePath& path, struct stat& info, bool& exists)
 {
     for (int depth = 0; depth < kMaxLinkDepth; ++depth) {
-        struct stat info {};
-        if (lstat(path.text, &info) != 0 || !S_ISLNK(info.st_mode)) {
-            return true;  // not a link; a missing file is created later
+        if (lstat(path.text, &info) != 0) {
+            exists = false;
+            return errno == ENOENT;  // a missing file is created later
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            exists = true;
+            return true;
         }
         char target[kMaxNativePath];
         const ssize_t length = readlink(path.text, target, sizeof target);
@@ -99,13 +104,9 @@ Status OpenOutput(const char16_t* path, OutputFile& file)
     if (const Status status = ToNativePath(path, file.finalPath); status != Status::Ok) {
         return status;
     }
-    if (!FollowLinks(file.finalPath)) {
-        return Status::DestinationUnwritable;
-    }
-
     struct stat existing {};
-    const bool exists = stat(file.finalPath.text, &existing) == 0;
-    if (!exists && errno != ENOENT) {
+    bool exists = false;
+    if (!FollowLinks(file.finalPath, existing, exists)) {
         return Status::DestinationUnwritable;
     }
     if (exists && S_ISDIR(existing.st_mode)) {

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "pixel_swap.h"
-
 namespace kestova {
 
 void OutputStream::Flush()
@@ -24,22 +22,6 @@ void OutputStream::PutBytes(const uint8_t* data, size_t size)
         std::memcpy(buffer_ + used_, data, take);
         used_ += take;
         data += take;
-        size -= take;
-    }
-}
-
-void OutputStream::PutSwappedPixels(const uint8_t* pixels, size_t size)
-{
-    while (size > 0) {
-        size_t room = (kBufferSize - used_) / 3 * 3;
-        if (room == 0) {
-            Flush();
-            room = kBufferSize / 3 * 3;
-        }
-        const size_t take = size < room ? size : room;
-        SwapPixels(buffer_ + used_, pixels, take);
-        used_ += take;
-        pixels += take;
         size -= take;
     }
 }

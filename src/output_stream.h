@@ -13,7 +13,10 @@ namespace kestova {
 
 class OutputStream {
 public:
-    static constexpr size_t kBufferSize = 64 * 1024;
+    // A block of pixel rows, plus room for the header that precedes the
+    // first one, so that each write(2) carries a whole block.
+    static constexpr size_t kBlockSize = 128 * 1024;
+    static constexpr size_t kBufferSize = kBlockSize + 1024;
 
     explicit OutputStream(OutputFile& file) : file_(file) {}
     OutputStream(const OutputStream&) = delete;
@@ -41,10 +44,18 @@ public:
 
     void PutBytes(const uint8_t* data, size_t size);
 
-    // Writes `size` bytes of 3-byte pixels with the first and third byte of
-    // each pixel exchanged: BMP's blue, green, red becomes TIFF's red, green,
-    // blue and back. `size` is a multiple of 3.
-    void PutSwappedPixels(const uint8_t* pixels, size_t size);
+    // Room for the next `size` bytes (at most kBufferSize), which the caller
+    // fills at once: lets the pixel rows be written straight into the
+    // buffer.
+    uint8_t* Claim(size_t size)
+    {
+        if (kBufferSize - used_ < size) {
+            Flush();
+        }
+        uint8_t* room = buffer_ + used_;
+        used_ += size;
+        return room;
+    }
 
     bool failed() const { return failed_; }
 

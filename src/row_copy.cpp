@@ -2,12 +2,15 @@
 
 #include <cstddef>
 
+#include "pixel_swap.h"
+
 namespace kestova {
 namespace {
 
 // Fixed working storage: a row of any width passes through it in pieces, and
-// many narrow rows are fetched with one read.
-constexpr size_t kReadBufferSize = 64 * 1024;
+// many narrow rows are fetched with one read. What one read fetches fits in
+// the output buffer, so each block is swapped straight into it.
+constexpr size_t kReadBufferSize = OutputStream::kBlockSize;
 constexpr size_t kPieceSize = kReadBufferSize / 3 * 3;  // whole pixels only
 
 uint64_t Min(uint64_t a, uint64_t b) { return a < b ? a : b; }
@@ -24,7 +27,7 @@ Status CopyWideRows(SourceFile& source, OutputStream& out, const RowRun& run, Ro
                 status != Status::Ok) {
                 return status;
             }
-            out.PutSwappedPixels(buffer, piece);
+            SwapPixels(out.Claim(piece), buffer, piece);
             done += piece;
         }
         if (out.failed()) {
@@ -49,7 +52,7 @@ Status CopyPixelRows(SourceFile& source, OutputStream& out, const RowRun& run, R
     const auto rowBytes = static_cast<size_t>(run.rowBytes);
     const uint64_t rowsPerRead = 1 + (kReadBufferSize - rowBytes) / run.stride;
     for (uint64_t done = 0; done < run.rows;) {
-        const uint64_t count = Min(rowsPerRead, run.rows - done);
+        const auto count = static_cast<size_t>(Min(rowsPerRead, run.rows - done));
         // The block holds stored rows [first, first + count).
         const uint64_t first = order == RowOrder::Reversed ? run.rows - done - count : done;
         const auto span = static_cast<size_t>((count - 1) * run.stride + run.rowBytes);
@@ -57,14 +60,8 @@ Status CopyPixelRows(SourceFile& source, OutputStream& out, const RowRun& run, R
             status != Status::Ok) {
             return status;
         }
-        if (order == RowOrder::AsStored && run.stride == run.rowBytes) {
-            out.PutSwappedPixels(buffer, span);
-        } else {
-            for (uint64_t i = 0; i < count; ++i) {
-                const uint64_t row = order == RowOrder::Reversed ? count - 1 - i : i;
-                out.PutSwappedPixels(buffer + row * run.stride, rowBytes);
-            }
-        }
+        SwapRows(out.Claim(count * rowBytes), buffer, count, static_cast<size_t>(run.stride), rowBytes,
+                 order == RowOrder::Reversed);
         if (out.failed()) {
             return Status::DestinationUnwritable;
         }
