@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Peak resident memory of the command-line host converting a 64 x 64 and an
+# 8192 x 8192 picture, both ways. The library's working storage is fixed, so
+# the two must differ by less than 1 MiB.
+# Usage: bench/peak_memory.sh [path to the kestovatiff host]
+set -euo pipefail
+host=${1:-build/bench/tools/kestovatiff}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# A 24-bit BMP in the library's own layout, bottom-up, unpadded rows.
+make_bmp() {
+  python3 - "$1" "$2" "$3" <<'PY'
+import struct, sys
+width, height, path = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+pixels = 3 * width * height
+with open(path, "wb") as f:
+    f.write(b"BM" + struct.pack("<IHHI", 54 + pixels, 0, 0, 54))
+    f.write(struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, pixels, 0, 0, 0, 0))
+    row = bytes((i * 7) & 0xFF for i in range(3 * width))
+    for _ in range(height):
+        f.write(row)
+PY
+}
+
+peak_kib() {  # peak resident set of one run, in KiB
+  /usr/bin/time -f %M "$host" "$@" 2>&1 >/dev/null | tail -n 1
+}
+
+printf '%-12s %-10s %14s\n' picture direction "peak RSS KiB"
+declare -A peak
+for side in 64 8192; do
+  make_bmp "$side" "$side" "$work/in.bmp"
+  peak[$side-to-tiff]=$(peak_kib "$work/in.bmp" "$work/out.tif")
+  peak[$side-to-bmp]=$(peak_kib "$work/out.tif" "$work/back.bmp")
+  cmp -s "$work/in.bmp" "$work/back.bmp" || { echo "round trip of ${side}x${side} differs" >&2; exit 1; }
+  printf '%-12s %-10s %14s\n' "${side}x${side}" "BMP->TIFF" "${peak[$side-to-tiff]}"
+  printf '%-12s %-10s %14s\n' "${side}x${side}" "TIFF->BMP" "${peak[$side-to-bmp]}"
+done
+status=0
+for direction in to-tiff to-bmp; do
+  growth=$((peak[8192-$direction] - peak[64-$direction]))
+  echo "growth from 64x64 to 8192x8192 ($direction): $growth KiB"
+  if ((growth >= 1024)); then
+    echo "memory grows with the picture" >&2
+    status=1
+  fi
+done
+exit $status
