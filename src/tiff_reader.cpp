@@ -278,6 +278,11 @@ Status ReadTiffPicture(SourceFile& source, TiffPicture& picture)
     if (PixelBytes(width, height) + kBmpHeadersSize > kMaxFileSize || width > INT32_MAX || height > INT32_MAX) {
         return Status::TooLarge;
     }
+    // Uncompressed pixels are all in the file. Strips that overlap could
+    // otherwise make a small file claim gigabytes of output.
+    if (PixelBytes(width, height) > source.size) {
+        return Status::NotSupported;
+    }
 
     // RowsPerStrip absent (or larger than the picture): one strip.
     uint32_t rowsPerStrip = height;

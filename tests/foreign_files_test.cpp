@@ -114,6 +114,10 @@ TEST_F(ForeignFilesTest, TiffFormsNotReadAreRefused)
         {"width as RATIONAL", {{256, 5, {5, 1}}}},
         {"bits per sample past the end", {{258, 3, {}}, {258, 3, {8, 8, 8, 8, 8, 8, 8, 8, 8, 8}}}},
         {"zero rows per strip", {{278, 4, {0}}}},
+        // Every strip the same 6 bytes: 2 x 4000 pixels claimed from a file
+        // far smaller than their 24000 bytes.
+        {"strips overlapping to claim more than the file",
+         {{257, 4, {4000}}, {273, 3, std::vector<uint32_t>(4000, 8)}, {279, 3, std::vector<uint32_t>(4000, 6)}}},
         {"BMP past 4 GiB", {{256, 4, {70000}}, {257, 4, {70000}}}, KESTOVATIFF_ERROR_TOO_LARGE},
         {"width past 2^31", {{256, 4, {0x80000000}}, {257, 4, {0}}}, KESTOVATIFF_ERROR_TOO_LARGE},
     };
