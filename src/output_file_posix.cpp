@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -64,14 +65,7 @@ int CreateTempBeside(const NativePath& finalPath, NativePath& tempPath)
     const char* slash = std::strrchr(finalPath.text, '/');
     const size_t dirLength = slash == nullptr ? 0 : static_cast<size_t>(slash - finalPath.text) + 1;
     const char* base = finalPath.text + dirLength;
-    size_t baseLength = std::strlen(base);
-    if (baseLength > kMaxTempNameBase) {
-        baseLength = kMaxTempNameBase;
-    }
-    if (dirLength + baseLength + 32 > kMaxNativePath) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
+    const size_t baseLength = std::min(std::strlen(base), kMaxTempNameBase);
 
     struct timespec now {};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -79,16 +73,13 @@ int CreateTempBeside(const NativePath& finalPath, NativePath& tempPath)
                     static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&tempPath));
     for (int attempt = 0; attempt < 100; ++attempt) {
         seed = seed * 1664525u + 1013904223u;
-        std::memcpy(tempPath.text, finalPath.text, dirLength);
-        char* p = tempPath.text + dirLength;
-        *p++ = '.';
-        std::memcpy(p, base, baseLength);
-        p += baseLength;
-        *p++ = '.';
-        for (int shift = 28; shift >= 0; shift -= 4) {
-            *p++ = "0123456789abcdef"[(seed >> shift) & 0xF];
+        const int length = std::snprintf(tempPath.text, sizeof tempPath.text, "%.*s.%.*s.%08x.tmp",
+                                         static_cast<int>(dirLength), finalPath.text,
+                                         static_cast<int>(baseLength), base, static_cast<unsigned>(seed));
+        if (length < 0 || static_cast<size_t>(length) >= sizeof tempPath.text) {
+            errno = ENAMETOOLONG;
+            return -1;
         }
-        std::memcpy(p, ".tmp", 5);
         const int fd = open(tempPath.text, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) {
             return fd;

@@ -15,7 +15,7 @@ class OutputStream {
 public:
     // A block of pixel rows, plus room for the header that precedes the
     // first one, so that each write(2) carries a whole block.
-    static constexpr size_t kBlockSize = 128 * 1024;
+    static constexpr size_t kBlockSize = size_t{128} * 1024;
     static constexpr size_t kBufferSize = kBlockSize + 1024;
 
     explicit OutputStream(OutputFile& file) : file_(file) {}

@@ -25,9 +25,10 @@
 namespace kestova {
 
 constexpr uint64_t kTiffPixelOffset = 8;
-constexpr uint64_t kTiffDirectorySize = 2 + 14 * 12 + 4;
+constexpr uint64_t kTiffDirectorySize = 2 + uint64_t{14} * 12 + 4;
+constexpr uint64_t kTiffValueArraysSize = 24;  // four arrays of three SHORTs
 // Bytes of the layout besides the pixels: header, directory, value arrays.
-constexpr uint64_t kTiffLayoutOverhead = kTiffPixelOffset + kTiffDirectorySize + 4 * 6;
+constexpr uint64_t kTiffLayoutOverhead = kTiffPixelOffset + kTiffDirectorySize + kTiffValueArraysSize;
 static_assert(kTiffLayoutOverhead == 206, "header 8 + directory 174 + arrays 24");
 
 // Writes the bytes that `hexText` spells, two hexadecimal digits a byte,

@@ -86,7 +86,7 @@ bool ToUtf16(const std::string& text, std::u16string& out)
 
 void Fail(const std::string& file, const std::string& reason)
 {
-    std::fprintf(stderr, "kestovatiff: %s: %s\n", file.c_str(), reason.c_str());
+    (void)std::fprintf(stderr, "kestovatiff: %s: %s\n", file.c_str(), reason.c_str());
 }
 
 // Reads the source's first bytes to choose the direction. False (with a
@@ -102,7 +102,7 @@ bool SniffDirection(const std::string& source, Direction& direction)
     unsigned char magic[4] = {};
     const size_t got = std::fread(magic, 1, sizeof magic, stream);
     const int readError = std::ferror(stream) ? errno : 0;
-    std::fclose(stream);
+    (void)std::fclose(stream);  // read-only: nothing to lose
     if (readError != 0) {
         Fail(source, std::string(KestovaTiffResultText(KESTOVATIFF_ERROR_SOURCE)) + ": " +
                          std::strerror(readError));
@@ -179,10 +179,10 @@ bool SameBytes(const std::string& a, const std::string& b)
         }
     }
     if (first != nullptr) {
-        std::fclose(first);
+        (void)std::fclose(first);
     }
     if (second != nullptr) {
-        std::fclose(second);
+        (void)std::fclose(second);
     }
     return same;
 }
@@ -216,9 +216,19 @@ int Demo(const std::string& dir)
     return 0;
 }
 
+// What was printed must have reached standard output.
+int FinishOutput(int status)
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        (void)std::fprintf(stderr, "kestovatiff: cannot write to standard output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return status;
+}
+
 int UsageError(const char* message)
 {
-    std::fprintf(stderr, "kestovatiff: %s\n%s", message, kUsage);
+    (void)std::fprintf(stderr, "kestovatiff: %s\n%s", message, kUsage);
     return 2;
 }
 
@@ -227,15 +237,15 @@ int UsageError(const char* message)
 int main(int argc, char** argv)
 {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, stdout);
-        return 0;
+        (void)std::fputs(kUsage, stdout);
+        return FinishOutput(0);
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("kestovatiff %s\n", KESTOVATIFF_VERSION);
-        return 0;
+        return FinishOutput(0);
     }
     if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "--demo") == 0) {
-        return Demo(argc == 3 ? argv[2] : ".");
+        return FinishOutput(Demo(argc == 3 ? argv[2] : "."));
     }
     int first = 1;
     if (argc > 1 && std::strcmp(argv[1], "--") == 0) {
