@@ -1,0 +1,36 @@
+// Shared by the two fuzz targets: the scratch files each input goes
+// through, and the checks every outcome must pass. A check that fails
+// aborts, which the fuzzer reports as a crash with the input that did it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fuzz_support {
+
+struct Scratch {
+    std::string source, dest, again, last;
+    std::u16string source16, dest16, again16, last16;
+};
+
+// Files in a directory of this process's own, made on first use.
+const Scratch& Files();
+
+void WriteBytes(const std::string& path, const uint8_t* data, size_t size);
+bool ReadBytes(const std::string& path, std::vector<uint8_t>& bytes);  // false: no such file
+void Remove(const Scratch& files);
+
+[[noreturn]] void Fail(const char* what, long long detail = 0);
+
+inline uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24); }
+inline uint32_t Be32(const uint8_t* p) { return (uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
+inline uint32_t Be16(const uint8_t* p) { return static_cast<uint32_t>((p[0] << 8) | p[1]); }
+
+// A TIFF the library wrote: its size is 3*W*H + 206 by its own directory.
+void CheckWrittenTiff(const std::vector<uint8_t>& tiff);
+// A BMP the library wrote: 54 + 3*W*H bytes, W and H from its headers.
+void CheckWrittenBmp(const std::vector<uint8_t>& bmp);
+
+}  // namespace fuzz_support

@@ -1,0 +1,51 @@
+// Any bytes as a TIFF source: either a refusal that leaves no file, or a BMP
+// of the layout's size that converts to TIFF and back to the same BMP.
+
+#include "fuzz_support.h"
+#include "kestovatiff.h"
+
+using namespace fuzz_support;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const Scratch& files = Files();
+    Remove(files);
+    WriteBytes(files.source, data, size);
+    std::vector<uint8_t> bmp;
+    const int32_t result = Tiff2Bmp(files.source16.c_str(), files.dest16.c_str());
+    const bool written = ReadBytes(files.dest, bmp);
+    if (result != KESTOVATIFF_OK) {
+        if (result >= 0 || result < KESTOVATIFF_ERROR_DESTINATION) {
+            Fail("unknown result", result);
+        }
+        if (written) {
+            Fail("a failed conversion left a destination", result);
+        }
+        return 0;
+    }
+    if (!written) {
+        Fail("success without a destination");
+    }
+    CheckWrittenBmp(bmp);
+    // Sides above 65535 are fine in a BMP but do not fit the TIFF layout.
+    const int32_t back = Bmp2Tiff(files.dest16.c_str(), files.again16.c_str());
+    const bool wide = Le32(bmp.data() + 18) > 65535 || Le32(bmp.data() + 22) > 65535;
+    if (back != (wide ? KESTOVATIFF_ERROR_TOO_LARGE : KESTOVATIFF_OK)) {
+        Fail("the BMP written does not read back", back);
+    }
+    if (wide) {
+        return 0;
+    }
+    std::vector<uint8_t> tiff;
+    ReadBytes(files.again, tiff);
+    CheckWrittenTiff(tiff);
+    if (Tiff2Bmp(files.again16.c_str(), files.last16.c_str()) != KESTOVATIFF_OK) {
+        Fail("the TIFF written does not read back");
+    }
+    std::vector<uint8_t> last;
+    ReadBytes(files.last, last);
+    if (last != bmp) {
+        Fail("the round trip changed the BMP");
+    }
+    return 0;
+}
