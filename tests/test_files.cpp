@@ -217,7 +217,9 @@ void WriteFile(const std::string& path, const Bytes& bytes)
 {
     std::FILE* stream = std::fopen(path.c_str(), "wb");
     ASSERT_NE(stream, nullptr) << path;
-    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
+    if (!bytes.empty()) {
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
+    }
     ASSERT_EQ(std::fclose(stream), 0);
 }
 
