@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "kestovatiff.h"
+
 namespace fuzz_support {
 
 const Scratch& Files()
@@ -63,6 +65,29 @@ void Fail(const char* what, long long detail)
 {
     std::fprintf(stderr, "check failed: %s (%lld)\n", what, detail);
     std::abort();
+}
+
+bool ConvertInput(int32_t (*convert)(const char16_t*, const char16_t*), const uint8_t* data, size_t size,
+                  std::vector<uint8_t>& dest)
+{
+    const Scratch& files = Files();
+    Remove(files);
+    WriteBytes(files.source, data, size);
+    const int32_t result = convert(files.source16.c_str(), files.dest16.c_str());
+    const bool written = ReadBytes(files.dest, dest);
+    if (result == KESTOVATIFF_OK) {
+        if (!written) {
+            Fail("success without a destination");
+        }
+        return true;
+    }
+    if (result >= 0 || result < KESTOVATIFF_ERROR_DESTINATION) {
+        Fail("unknown result", result);
+    }
+    if (written) {
+        Fail("a failed conversion left a destination", result);
+    }
+    return false;
 }
 
 void CheckWrittenTiff(const std::vector<uint8_t>& tiff)

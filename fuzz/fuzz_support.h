@@ -28,6 +28,12 @@ inline uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16
 inline uint32_t Be32(const uint8_t* p) { return (uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
 inline uint32_t Be16(const uint8_t* p) { return static_cast<uint32_t>((p[0] << 8) | p[1]); }
 
+// Writes the input as the source and converts it to `dest`. A refusal must
+// be a known negative result that leaves no destination; returns true, with
+// the destination's bytes, when the conversion succeeded.
+bool ConvertInput(int32_t (*convert)(const char16_t*, const char16_t*), const uint8_t* data, size_t size,
+                  std::vector<uint8_t>& dest);
+
 // A TIFF the library wrote: its size is 3*W*H + 206 by its own directory.
 void CheckWrittenTiff(const std::vector<uint8_t>& tiff);
 // A BMP the library wrote: 54 + 3*W*H bytes, W and H from its headers.
