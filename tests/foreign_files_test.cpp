@@ -1,6 +1,8 @@
 // BMP and TIFF files as other software writes them: the forms read convert
 // to the right picture, the forms not read are refused with -3.
 
+#include <cstdio>
+
 #include "kestovatiff.h"
 #include "test_files.h"
 
@@ -86,6 +88,39 @@ TEST_F(ForeignFilesTest, TiffForms)
             }
         }
     }
+}
+
+// Pixels 3 GiB into a (sparse) file: read at offsets that need 64 bits on
+// 32-bit targets, where size_t and long are 32 bits.
+TEST_F(ForeignFilesTest, PixelsPast2GiBAreFound)
+{
+    constexpr uint32_t kFar = 0xC0000000u;
+    const Picture picture = MakePicture(1, 2, 5);
+    auto placeFar = [&](const std::string& path, Bytes head, const Bytes& pixels) {
+        WriteFile(path, head);
+        std::FILE* stream = std::fopen(path.c_str(), "r+b");
+        ASSERT_NE(stream, nullptr);
+        ASSERT_EQ(fseeko(stream, off_t{kFar}, SEEK_SET), 0);
+        ASSERT_EQ(std::fwrite(pixels.data(), 1, pixels.size(), stream), pixels.size());
+        ASSERT_EQ(std::fclose(stream), 0);
+    };
+
+    Bytes bmp = BmpFile(picture);
+    const Bytes bmpPixels(bmp.begin() + 54, bmp.end());
+    bmp.resize(54);
+    for (int i = 0; i < 4; ++i) {
+        bmp[10 + static_cast<size_t>(i)] = static_cast<uint8_t>(kFar >> (8 * i));  // bfOffBits
+    }
+    placeFar(Path("far.bmp"), bmp, bmpPixels);
+    ASSERT_EQ(Bmp2Tiff(Path16("far.bmp").c_str(), Path16("out.tif").c_str()), KESTOVATIFF_OK);
+    EXPECT_EQ(ReadFile(Path("out.tif")), ExpectedTiff(picture));
+
+    TiffForm form;
+    form.changes = {{273, 4, {kFar}}};
+    Bytes tiff = TiffFile(picture, form);  // its own strip stays, unused
+    placeFar(Path("far.tif"), tiff, picture.rgb);
+    ASSERT_EQ(Tiff2Bmp(Path16("far.tif").c_str(), Path16("out.bmp").c_str()), KESTOVATIFF_OK);
+    EXPECT_EQ(ReadFile(Path("out.bmp")), BmpFile(picture));
 }
 
 TEST_F(ForeignFilesTest, TiffFormsNotReadAreRefused)
