@@ -19,7 +19,7 @@ protected:
 
     Run Cli(const std::string& args)
     {
-        const std::string command = std::string("'") + KESTOVATIFF_CLI + "' " + args + " >'" +
+        const std::string command = std::string(KESTOVATIFF_CLI_LAUNCHER) + " '" + KESTOVATIFF_CLI + "' " + args + " >'" +
                                     Path("stdout") + "' 2>'" + Path("stderr") + "'";
         const int raw = std::system(command.c_str());
         const Bytes out = ReadFile(Path("stdout"));

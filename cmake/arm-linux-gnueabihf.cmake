@@ -1,0 +1,18 @@
+# Cross build for 32-bit ARM with Debian's arm-linux-gnueabihf toolchain
+# (g++-arm-linux-gnueabihf); tests run under qemu-user (qemu-arm). There
+# size_t and long are 32 bits and plain char is unsigned.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+set(KESTOVATIFF_TARGET_TRIPLE arm-linux-gnueabihf)
+
+set(CMAKE_C_COMPILER ${KESTOVATIFF_TARGET_TRIPLE}-gcc)
+set(CMAKE_CXX_COMPILER ${KESTOVATIFF_TARGET_TRIPLE}-g++)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${KESTOVATIFF_TARGET_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+find_program(KESTOVATIFF_QEMU_ARM qemu-arm REQUIRED)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTOVATIFF_QEMU_ARM} -L /usr/${KESTOVATIFF_TARGET_TRIPLE})
