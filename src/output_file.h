@@ -5,7 +5,7 @@
 // byte was written and the file closed without error. Symbolic links are
 // followed, so the link's target is replaced and the link stays. A new file
 // gets the permissions of a plain create; a replaced file keeps its
-// permission bits. A destination that exists and is not a regular file (a
+// permission bits, and one the caller may not write is not replaced. A destination that exists and is not a regular file (a
 // device, a pipe) is written in place, since it cannot be replaced.
 #pragma once
 

@@ -104,6 +104,11 @@ Status OpenOutput(const char16_t* path, OutputFile& file)
         errno = EISDIR;
         return Status::DestinationUnwritable;
     }
+    // A file its owner made read-only stays protected, as a plain open for
+    // writing would find it, even though the directory allows a rename.
+    if (exists && faccessat(AT_FDCWD, file.finalPath.text, W_OK, AT_EACCESS) != 0) {
+        return Status::DestinationUnwritable;
+    }
     if (exists && !S_ISREG(existing.st_mode)) {
         file.fd = open(file.finalPath.text, O_WRONLY | O_CLOEXEC);
         file.inPlace = true;

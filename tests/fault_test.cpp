@@ -133,6 +133,15 @@ TEST_F(FaultTest, DestinationDirectoryNotWritableIsRefused)
     ExpectNothingTouched({"in.bmp", "out.tif"});
 }
 
+TEST_F(FaultTest, ReadOnlyDestinationIsNotReplaced)
+{
+    ASSERT_EQ(chmod(Path("out.tif").c_str(), 0444), 0);
+    const Outcome outcome = InChild(DropPrivileges, [&] { return Convert(Path("in.bmp"), Path("out.tif")); });
+    EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
+    EXPECT_EQ(outcome.error, EACCES);
+    ExpectNothingTouched({"in.bmp", "out.tif"});
+}
+
 TEST_F(FaultTest, SourceShorterThanItsRowsIsRefusedBeforeWriting)
 {
     Bytes bmp = BmpFile(picture_);
