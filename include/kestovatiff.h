@@ -44,8 +44,8 @@ enum KestovaTiffResult {
     /* The source is not a picture this library reads, or is shorter than
      * its headers promise. */
     KESTOVATIFF_ERROR_FORMAT = -3,
-    /* The picture is too large for the destination format: a side above
-     * 65535 pixels, or a file that would pass 4 GiB - 1 bytes. */
+    /* The picture is too large for the destination format: a TIFF side
+     * above 65535 pixels, or a file that would pass 4 GiB - 1 bytes. */
     KESTOVATIFF_ERROR_TOO_LARGE = -4,
     /* The destination cannot be written (create, write, flush, close or
      * rename failed). */
@@ -75,8 +75,8 @@ static inline const char* KestovaTiffResultText(int32_t result)
                "and uncompressed 8-bit RGB TIFF), or the file is shorter than its "
                "headers promise";
     case KESTOVATIFF_ERROR_TOO_LARGE:
-        return "the picture is too large: sides up to 65535 pixels and files up to "
-               "4 GiB - 1 bytes";
+        return "the picture is too large for the destination format (a TIFF side "
+               "above 65535 pixels, or a file past 4 GiB - 1 bytes)";
     case KESTOVATIFF_ERROR_DESTINATION:
         return "the destination cannot be written";
     default:
