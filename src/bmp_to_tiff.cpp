@@ -31,30 +31,21 @@ Status ReadBmpPicture(SourceFile& source, BmpPicture& picture, RowRun& rows)
 
 Status ConvertBmpToTiff(const char16_t* bmpPath, const char16_t* tiffPath)
 {
-    if (bmpPath == nullptr || tiffPath == nullptr) {
-        return Status::BadArgument;
-    }
-    SourceFile source;
-    if (const Status status = OpenSource(bmpPath, source); status != Status::Ok) {
-        return status;
-    }
     BmpPicture picture;
     RowRun rows;
-    if (const Status status = ReadBmpPicture(source, picture, rows); status != Status::Ok) {
-        CloseSource(source);
-        return status;
-    }
-    return WriteDestination(source, tiffPath, [&](OutputStream& out) {
-        const auto pixelBytes = static_cast<uint32_t>(PixelBytes(picture.width, picture.height));
-        WriteTiffHeader(out, pixelBytes);
-        // The TIFF stores the top row first.
-        const RowOrder order = picture.topDown ? RowOrder::AsStored : RowOrder::Reversed;
-        if (const Status status = CopyPixelRows(source, out, rows, order); status != Status::Ok) {
-            return status;
-        }
-        WriteTiffDirectory(out, picture.width, picture.height, pixelBytes);
-        return Status::Ok;
-    });
+    return Convert(
+        bmpPath, tiffPath, [&](SourceFile& source) { return ReadBmpPicture(source, picture, rows); },
+        [&](SourceFile& source, OutputStream& out) {
+            const auto pixelBytes = static_cast<uint32_t>(PixelBytes(picture.width, picture.height));
+            WriteTiffHeader(out, pixelBytes);
+            // The TIFF stores the top row first.
+            const RowOrder order = picture.topDown ? RowOrder::AsStored : RowOrder::Reversed;
+            if (const Status status = CopyPixelRows(source, out, rows, order); status != Status::Ok) {
+                return status;
+            }
+            WriteTiffDirectory(out, picture.width, picture.height, pixelBytes);
+            return Status::Ok;
+        });
 }
 
 }  // namespace

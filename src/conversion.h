@@ -1,8 +1,7 @@
-// What both conversions do once the source is open and checked: open the
-// destination, fill it, close the source, then move the destination into
-// place or, on any failure, discard it. The source is closed before the
-// destination replaces anything, so a file converted onto itself works
-// wherever an open file cannot be replaced.
+// The life of both files in a conversion, shared by the two directions: the
+// source is opened and checked before the destination is touched, and it is
+// closed before the destination replaces anything, so a file converted onto
+// itself works wherever an open file cannot be replaced.
 #pragma once
 
 #include "output_file.h"
@@ -12,29 +11,38 @@
 
 namespace kestova {
 
-// `write(OutputStream&)` returns Ok or the failure that stopped it.
-template <typename Write>
-Status WriteDestination(SourceFile& source, const char16_t* destPath, Write&& write)
+// Runs one conversion: opens the source, lets `read(SourceFile&)` check it
+// and find the picture (nothing is written if it fails), then opens the
+// destination and lets `write(SourceFile&, OutputStream&)` fill it. Each
+// returns Ok or the failure that stopped it. Both files are closed on every
+// path, and the destination replaced only on success.
+template <typename Read, typename Write>
+Status Convert(const char16_t* sourcePath, const char16_t* destPath, Read&& read, Write&& write)
 {
-    OutputFile file;
-    if (const Status status = OpenOutput(destPath, file); status != Status::Ok) {
-        CloseSource(source);
+    if (sourcePath == nullptr || destPath == nullptr) {
+        return Status::BadArgument;
+    }
+    SourceFile source;
+    if (const Status status = OpenSource(sourcePath, source); status != Status::Ok) {
         return status;
     }
-    Status status;
-    {
-        OutputStream out(file);
-        status = write(out);
+    OutputFile file;
+    Status status = read(source);
+    if (status == Status::Ok) {
+        status = OpenOutput(destPath, file);
         if (status == Status::Ok) {
-            status = out.Finish();
+            OutputStream out(file);
+            status = write(source, out);
+            if (status == Status::Ok) {
+                status = out.Finish();
+            }
+            if (status != Status::Ok) {
+                DiscardOutput(file);
+            }
         }
     }
     CloseSource(source);
-    if (status != Status::Ok) {
-        DiscardOutput(file);
-        return status;
-    }
-    return CommitOutput(file);
+    return status == Status::Ok ? CommitOutput(file) : status;
 }
 
 }  // namespace kestova

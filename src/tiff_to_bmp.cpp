@@ -11,37 +11,28 @@ namespace {
 
 Status ConvertTiffToBmp(const char16_t* tiffPath, const char16_t* bmpPath)
 {
-    if (tiffPath == nullptr || bmpPath == nullptr) {
-        return Status::BadArgument;
-    }
-    SourceFile source;
-    if (const Status status = OpenSource(tiffPath, source); status != Status::Ok) {
-        return status;
-    }
     TiffPicture picture;
-    if (const Status status = ReadTiffPicture(source, picture); status != Status::Ok) {
-        CloseSource(source);
-        return status;
-    }
-    return WriteDestination(source, bmpPath, [&](OutputStream& out) {
-        uint8_t headers[kBmpHeadersSize];
-        FormatBmpHeaders(picture.width, picture.height, headers);
-        out.PutBytes(headers, sizeof headers);
-        // The TIFF's rows run top to bottom; the BMP stores the bottom row
-        // first: strips from the last, and each strip's rows reversed.
-        TiffValueReader offsets(source, picture.stripOffsets, picture.littleEndian);
-        for (uint32_t strip = picture.strips; strip-- > 0;) {
-            RowRun rows;
-            Status status = TiffStripRows(picture, offsets, strip, rows);
-            if (status == Status::Ok) {
-                status = CopyPixelRows(source, out, rows, RowOrder::Reversed);
+    return Convert(
+        tiffPath, bmpPath, [&](SourceFile& source) { return ReadTiffPicture(source, picture); },
+        [&](SourceFile& source, OutputStream& out) {
+            uint8_t headers[kBmpHeadersSize];
+            FormatBmpHeaders(picture.width, picture.height, headers);
+            out.PutBytes(headers, sizeof headers);
+            // The TIFF's rows run top to bottom; the BMP stores the bottom row
+            // first: strips from the last, and each strip's rows reversed.
+            TiffValueReader offsets(source, picture.stripOffsets, picture.littleEndian);
+            for (uint32_t strip = picture.strips; strip-- > 0;) {
+                RowRun rows;
+                Status status = TiffStripRows(picture, offsets, strip, rows);
+                if (status == Status::Ok) {
+                    status = CopyPixelRows(source, out, rows, RowOrder::Reversed);
+                }
+                if (status != Status::Ok) {
+                    return status;
+                }
             }
-            if (status != Status::Ok) {
-                return status;
-            }
-        }
-        return Status::Ok;
-    });
+            return Status::Ok;
+        });
 }
 
 }  // namespace
