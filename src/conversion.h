@@ -4,9 +4,9 @@
 // itself works wherever an open file cannot be replaced.
 #pragma once
 
-#include "output_file.h"
+#include "platform/output_file.h"
 #include "output_stream.h"
-#include "source_file.h"
+#include "platform/source_file.h"
 #include "status.h"
 
 namespace kestova {

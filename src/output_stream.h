@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "output_file.h"
+#include "platform/output_file.h"
 #include "status.h"
 
 namespace kestova {

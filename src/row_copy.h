@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "output_stream.h"
-#include "source_file.h"
+#include "platform/source_file.h"
 #include "status.h"
 
 namespace kestova {

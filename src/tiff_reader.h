@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "row_copy.h"
-#include "source_file.h"
+#include "platform/source_file.h"
 #include "status.h"
 
 namespace kestova {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "native_path.h"
+#include "platform/native_path.h"
 
 namespace kestova {
 namespace {
