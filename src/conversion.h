@@ -4,8 +4,8 @@
 // itself works wherever an open file cannot be replaced.
 #pragma once
 
-#include "platform/output_file.h"
 #include "output_stream.h"
+#include "platform/output_file.h"
 #include "platform/source_file.h"
 #include "status.h"
 
@@ -27,22 +27,23 @@ Status Convert(const char16_t* sourcePath, const char16_t* destPath, Read&& read
         return status;
     }
     OutputFile file;
+    OutputStream out(file);
     Status status = read(source);
     if (status == Status::Ok) {
-        status = OpenOutput(destPath, file);
-        if (status == Status::Ok) {
-            OutputStream out(file);
-            status = write(source, out);
-            if (status == Status::Ok) {
-                status = out.Finish();
-            }
-            if (status != Status::Ok) {
-                DiscardOutput(file);
-            }
-        }
+        status = OpenOutput(destPath, file, out.Idle());
+    }
+    if (status == Status::Ok) {
+        status = write(source, out);
+    }
+    if (status == Status::Ok) {
+        status = out.Finish();
     }
     CloseSource(source);
-    return status == Status::Ok ? CommitOutput(file) : status;
+    if (status != Status::Ok) {
+        DiscardOutput(file);
+        return status;
+    }
+    return CommitOutput(file, out.Idle());
 }
 
 }  // namespace kestova

@@ -59,6 +59,10 @@ public:
 
     bool failed() const { return failed_; }
 
+    // The buffer, lent as working storage while nothing is buffered: before
+    // the first write and after Finish().
+    Scratch Idle() { return Scratch{buffer_, kBufferSize}; }
+
     // Writes out what is buffered. DestinationUnwritable if any write failed.
     Status Finish();
 

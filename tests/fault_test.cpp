@@ -3,66 +3,36 @@
 // matters), with the result and errno checked, nothing left behind and an
 // existing destination byte for byte as it was.
 
-#include <grp.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <functional>
+#include <chrono>
+#include <thread>
 
+#include "child_process.h"
 #include "kestovatiff.h"
 #include "test_files.h"
 
 namespace testing_files {
 namespace {
 
-struct Outcome {
-    int32_t result = 0;
-    int error = 0;
-};
+constexpr uid_t kOwner = 65534;    // nobody: owns the files at stake
+constexpr uid_t kOther = 65533;    // another user, who converts onto them
+constexpr gid_t kProject = 4242;   // a group both share
 
-// Runs `convert` in a child process, after `prepare` (which sets limits or
-// drops privileges there), and brings back its result and errno.
-Outcome InChild(const std::function<void()>& prepare, const std::function<int32_t()>& convert)
+struct stat StatOf(const std::string& path)
 {
-    int channel[2];
-    if (pipe(channel) != 0) {
-        ADD_FAILURE() << "pipe";
-        return {};
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-        close(channel[0]);
-        prepare();
-        errno = 0;
-        Outcome outcome;
-        outcome.result = convert();
-        outcome.error = errno;
-        const bool sent = write(channel[1], &outcome, sizeof outcome) == static_cast<ssize_t>(sizeof outcome);
-        _exit(sent ? 0 : 1);
-    }
-    close(channel[1]);
-    Outcome outcome;
-    const bool received = read(channel[0], &outcome, sizeof outcome) == static_cast<ssize_t>(sizeof outcome);
-    close(channel[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(received && WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child did not report";
-    return outcome;
-}
-
-// Root reads and writes whatever it likes; an ordinary user does not.
-void DropPrivileges()
-{
-    if (geteuid() == 0) {
-        const uid_t nobody = 65534;
-        if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) {
-            _exit(3);
-        }
-    }
+    struct stat info {};
+    EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
+    return info;
 }
 
 class FaultTest : public ScratchDir {
@@ -95,16 +65,24 @@ protected:
 
 TEST_F(FaultTest, WriteFailsWhenTheFileSizeLimitIsHit)
 {
-    const Outcome outcome = InChild(
-        [] {
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit = {100000, 100000};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        },
-        [&] { return Convert(Path("in.bmp"), Path("out.tif")); });
-    EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
-    EXPECT_EQ(outcome.error, EFBIG);
-    ExpectNothingTouched({"in.bmp", "out.tif"});
+    // Replaced by rename, and (with a second name) written in place.
+    for (const bool linked : {false, true}) {
+        SCOPED_TRACE(linked ? "hard-linked destination" : "destination");
+        if (linked) {
+            ASSERT_EQ(link(Path("out.tif").c_str(), Path("other.tif").c_str()), 0);
+        }
+        const Outcome outcome = InChild(
+            [] {
+                signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit = {100000, 100000};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            },
+            [&] { return Convert(Path("in.bmp"), Path("out.tif")); });
+        EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
+        EXPECT_EQ(outcome.error, EFBIG);
+    }
+    EXPECT_EQ(ReadFile(Path("other.tif")), kOld);
+    ExpectNothingTouched({"in.bmp", "other.tif", "out.tif"});
 }
 
 TEST_F(FaultTest, FullDeviceFailsTheWrite)
@@ -123,14 +101,28 @@ TEST_F(FaultTest, UnreadableSourceIsRefused)
     ExpectNothingTouched({"in.bmp", "out.tif"});
 }
 
-TEST_F(FaultTest, DestinationDirectoryNotWritableIsRefused)
+TEST_F(FaultTest, DirectoryNotWritableRefusesNewFilesButNotWritableOnes)
 {
+    // A plain program may write into a writable file whose directory it
+    // may not change; so may a conversion, in place, staged elsewhere.
+    ASSERT_EQ(mkdir(Path("tmp").c_str(), 0777), 0);
+    ASSERT_EQ(chmod(Path("tmp").c_str(), 0777), 0);
+    const ino_t inode = StatOf(Path("out.tif")).st_ino;
     ASSERT_EQ(chmod(dir_.c_str(), 0555), 0);
-    const Outcome outcome = InChild(DropPrivileges, [&] { return Convert(Path("in.bmp"), Path("out.tif")); });
+    auto asNobody = [&] {
+        DropPrivileges();
+        setenv("TMPDIR", Path("tmp").c_str(), 1);
+    };
+    const Outcome created = InChild(asNobody, [&] { return Convert(Path("in.bmp"), Path("new.tif")); });
+    const Outcome replaced = InChild(asNobody, [&] { return Convert(Path("in.bmp"), Path("out.tif")); });
     ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
-    EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
-    EXPECT_EQ(outcome.error, EACCES);
-    ExpectNothingTouched({"in.bmp", "out.tif"});
+    EXPECT_EQ(created.result, KESTOVATIFF_ERROR_DESTINATION);
+    EXPECT_EQ(created.error, EACCES);
+    EXPECT_EQ(replaced.result, KESTOVATIFF_OK);
+    EXPECT_EQ(ReadFile(Path("out.tif")), ExpectedTiff(picture_));
+    EXPECT_EQ(StatOf(Path("out.tif")).st_ino, inode);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"in.bmp", "out.tif", "tmp"}));
+    EXPECT_EQ(rmdir(Path("tmp").c_str()), 0) << "a staging file was left in TMPDIR";
 }
 
 TEST_F(FaultTest, ReadOnlyDestinationIsNotReplaced)
@@ -149,6 +141,185 @@ TEST_F(FaultTest, SourceShorterThanItsRowsIsRefusedBeforeWriting)
     WriteFile(Path("in.bmp"), bmp);
     EXPECT_EQ(Convert(Path("in.bmp"), Path("out.tif")), KESTOVATIFF_ERROR_FORMAT);
     ExpectNothingTouched({"in.bmp", "out.tif"});
+}
+
+// Links and files another user planted in a sticky, world-writable
+// directory (/tmp): the kernel refuses to follow or write into them for a
+// plain open(), and so for a conversion.
+TEST_F(FaultTest, KernelProtectionsInSharedDirectoriesHold)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act as two users";
+    }
+    Sysctl links("/proc/sys/fs/protected_symlinks", "1");
+    Sysctl regular("/proc/sys/fs/protected_regular", "1");
+    if (!links.ok() || !regular.ok()) {
+        GTEST_SKIP() << "cannot set fs.protected_symlinks and fs.protected_regular here";
+    }
+    ASSERT_EQ(mkdir(Path("shared").c_str(), 0), 0);
+    ASSERT_EQ(chmod(Path("shared").c_str(), 01777), 0);
+    ASSERT_EQ(chown(Path("out.tif").c_str(), kOwner, kOwner), 0);
+    ASSERT_EQ(symlink(Path("out.tif").c_str(), Path("shared/planted.tif").c_str()), 0);
+    ASSERT_EQ(symlink(Path("made.tif").c_str(), Path("shared/dangling.tif").c_str()), 0);
+    WriteFile(Path("shared/theirs.tif"), kOld);
+    ASSERT_EQ(chmod(Path("shared/theirs.tif").c_str(), 0666), 0);
+    for (const char* name : {"shared/planted.tif", "shared/dangling.tif", "shared/theirs.tif"}) {
+        ASSERT_EQ(lchown(Path(name).c_str(), kOther, kOther), 0);
+    }
+    for (const char* name : {"shared/planted.tif", "shared/dangling.tif", "shared/theirs.tif"}) {
+        SCOPED_TRACE(name);
+        const Outcome outcome = InChild(DropPrivileges, [&] { return Convert(Path("in.bmp"), Path(name)); });
+        EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
+        EXPECT_EQ(outcome.error, EACCES);
+    }
+    EXPECT_EQ(ReadFile(Path("shared/theirs.tif")), kOld);
+    ExpectNothingTouched({"in.bmp", "out.tif", "shared"});
+}
+
+TEST_F(FaultTest, OwnerGroupAndModeSurviveWhoeverConverts)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act as several users";
+    }
+    struct Case {
+        const char* who;
+        uid_t uid;       // 0: root itself
+        mode_t mode;
+    };
+    // Root can give the new file away; the other user cannot, and writes
+    // into the shared file in place.
+    for (const Case& c : {Case{"root", 0, 0640}, Case{"a member of the file's group", kOther, 0660}}) {
+        SCOPED_TRACE(c.who);
+        WriteFile(Path("out.tif"), kOld);
+        ASSERT_EQ(chown(Path("out.tif").c_str(), kOwner, kProject), 0);
+        ASSERT_EQ(chmod(Path("out.tif").c_str(), c.mode), 0);
+        const Outcome outcome = InChild(
+            [&] {
+                if (c.uid != 0) {
+                    BecomeUser(c.uid, c.uid, {kProject});
+                }
+            },
+            [&] { return Convert(Path("in.bmp"), Path("out.tif")); });
+        EXPECT_EQ(outcome.result, KESTOVATIFF_OK);
+        const struct stat info = StatOf(Path("out.tif"));
+        EXPECT_EQ(info.st_uid, kOwner);
+        EXPECT_EQ(info.st_gid, kProject);
+        EXPECT_EQ(info.st_mode & 07777, c.mode);
+        EXPECT_EQ(ReadFile(Path("out.tif")), ExpectedTiff(picture_));
+        EXPECT_EQ(Names(), (std::vector<std::string>{"in.bmp", "out.tif"}));
+    }
+}
+
+// Written in place, the new picture first claims its space: on a full file
+// system the conversion fails before the old content is touched.
+TEST_F(FaultTest, InPlaceWriteFindsAFullDiskFirst)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to mount a small file system";
+    }
+    const Picture large = MakePicture(400, 200);  // a 240206-byte TIFF
+    WriteFile(Path("in.bmp"), BmpFile(large));
+    ASSERT_EQ(mkdir(Path("small").c_str(), 0755), 0);
+    const Outcome outcome = InChild(
+        [&] {
+            // A private mount: gone with the child. 100 pages hold the staged
+            // picture (59 pages) but not its copy as well.
+            if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount("kestova", Path("small").c_str(), "tmpfs", 0, "size=400k") != 0) {
+                _exit(3);
+            }
+            WriteFile(Path("small/out.tif"), kOld);
+            if (link(Path("small/out.tif").c_str(), Path("small/other.tif").c_str()) != 0) {
+                _exit(3);
+            }
+        },
+        [&] {
+            const int32_t result = Convert(Path("in.bmp"), Path("small/out.tif"));
+            const int error = errno;
+            if (ReadFile(Path("small/out.tif")) != kOld || ReadFile(Path("small/other.tif")) != kOld) {
+                _exit(4);
+            }
+            errno = error;
+            return result;
+        });
+    if (outcome.result == 0) {
+        GTEST_SKIP() << "cannot mount tmpfs here";
+    }
+    EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
+    EXPECT_EQ(outcome.error, ENOSPC);
+}
+
+// A conversion killed at any moment leaves no file: the picture is written
+// to an unnamed file, which the kernel removes with the process.
+TEST_F(FaultTest, KilledConversionLeavesNothingBehind)
+{
+    // 768 MB of pixels in a sparse file: reading it costs nothing, and the
+    // conversion is still writing when it is killed.
+    constexpr uint32_t kSide = 16000;
+    Bytes header = BmpFile(MakePicture(kSide, 0));
+    header[22] = kSide & 0xFF;  // biHeight, now that the rows are not built
+    header[23] = kSide >> 8;
+    WriteFile(Path("in.bmp"), header);
+    ASSERT_EQ(truncate(Path("in.bmp").c_str(), static_cast<off_t>(54 + 3ull * kSide * kSide)), 0);
+
+    for (const char* dest : {"new.tif", "out.tif"}) {
+        SCOPED_TRACE(dest);
+        const pid_t child = fork();
+        if (child == 0) {
+            _exit(Convert(Path("in.bmp"), Path(dest)) == KESTOVATIFF_OK ? 0 : 1);
+        }
+        // Wait until the child holds the unfinished picture, then kill it.
+        const std::string fds = "/proc/" + std::to_string(child) + "/fd";
+        bool staging = false;
+        for (int wait = 0; wait < 20000 && !staging; ++wait) {
+            if (DIR* list = opendir(fds.c_str())) {
+                while (const dirent* entry = readdir(list)) {
+                    char target[4096] = {};
+                    const std::string link = fds + "/" + entry->d_name;
+                    // Any file in the directory but the source and the destinations.
+                    if (readlink(link.c_str(), target, sizeof target - 1) > 0) {
+                        const std::string name = target;
+                        staging = staging || (name.rfind(dir_ + "/", 0) == 0 && name != Path("in.bmp") &&
+                                              name != Path("out.tif") && name != Path("new.tif"));
+                    }
+                }
+                closedir(list);
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(staging) << "the conversion never opened its output";
+        EXPECT_TRUE(WIFSIGNALED(status)) << "the conversion ended before it could be killed";
+        ExpectNothingTouched({"in.bmp", "out.tif"});
+    }
+}
+
+TEST_F(FaultTest, ClosedPipeIsAnErrorNotASignal)
+{
+    const Outcome outcome = InChild([] { signal(SIGPIPE, SIG_DFL); },
+                                    [&] {
+                                        int ends[2];
+                                        if (pipe(ends) != 0 || close(ends[0]) != 0) {
+                                            _exit(3);
+                                        }
+                                        const int32_t result =
+                                            Convert(Path("in.bmp"), "/dev/fd/" + std::to_string(ends[1]));
+                                        const int error = errno;
+                                        // Nothing pending, nothing left blocked.
+                                        sigset_t pending;
+                                        sigset_t mask;
+                                        sigpending(&pending);
+                                        sigprocmask(SIG_BLOCK, nullptr, &mask);
+                                        if (sigismember(&pending, SIGPIPE) || sigismember(&mask, SIGPIPE)) {
+                                            _exit(4);
+                                        }
+                                        errno = error;
+                                        return result;
+                                    });
+    EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
+    EXPECT_EQ(outcome.error, EPIPE);
 }
 
 }  // namespace

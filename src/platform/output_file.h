@@ -1,12 +1,30 @@
-// The destination file, written so that nothing is lost on failure.
+// The destination file, written so that nothing is lost, corrupted or
+// exposed, whatever fails.
 //
-// A regular destination (or one that does not exist yet) is written to a
-// temporary file in its own directory and renamed over it only when every
-// byte was written and the file closed without error. Symbolic links are
-// followed, so the link's target is replaced and the link stays. A new file
-// gets the permissions of a plain create; a replaced file keeps its
-// permission bits, and one the caller may not write is not replaced. A destination that exists and is not a regular file (a
-// device, a pipe) is written in place, since it cannot be replaced.
+// The operating system resolves the path, links and all, with its own
+// protections. What it names decides how the picture gets there:
+//
+// - Nothing yet: the picture is written to an unnamed file in the
+//   destination's directory (a hidden temporary name where the system has
+//   none) and given the name only when complete.
+// - A regular file: the picture is written the same way and then renamed
+//   over the file, after being flushed to stable storage, carrying the old
+//   file's owner, group, permission bits (less setuid and setgid, which a
+//   write clears), ACLs and extended attributes. A link's target is
+//   replaced; the link stays.
+// - A regular file that a rename cannot replace with its identity intact
+//   (other hard links, an owner the caller cannot give away, an attribute
+//   that cannot be copied, a directory the caller may not write, a mount
+//   point): the picture is first written completely to a temporary file,
+//   the space for it reserved in the destination, and then copied into the
+//   destination in place and flushed.
+// - Anything else (a pipe, a device), or a file reached through an open
+//   file descriptor (/dev/stdout, /dev/fd/N): written in place, at its
+//   current position.
+//
+// A destination the caller could not open for writing (read-only, or
+// refused by the system's link and sticky-directory protections) is
+// refused before anything is written; so is a dangling symbolic link.
 #pragma once
 
 #include <cstddef>
@@ -14,33 +32,72 @@
 
 #include "native_path.h"
 #include "status.h"
+#if !defined(_WIN32)
+#include "pipe_signal.h"
+#endif
 
 namespace kestova {
 
-struct OutputFile {
-#if defined(_WIN32)
-    void* handle = nullptr;  // a HANDLE
-#else
-    int fd = -1;
-#endif
-    bool inPlace = false;  // written straight into finalPath, no rename
-    NativePath finalPath;
-    NativePath tempPath;
+// Working storage lent by the caller for the duration of one call: the
+// output buffer, idle while the file is opened and committed.
+struct Scratch {
+    uint8_t* data;
+    size_t size;
 };
 
-// DestinationUnwritable when nothing could be created (errno says why),
-// BadArgument for a path that is not valid UTF-16.
-Status OpenOutput(const char16_t* path, OutputFile& file);
+#if defined(_WIN32)
+
+// No path is kept here: the caller's path stays valid for the whole call,
+// and the temporary file's is built again from it and `tag` when needed.
+struct OutputFile {
+    void* handle = nullptr;         // a HANDLE: the temporary file, or the destination written in place
+    const wchar_t* path = nullptr;  // the caller's path, checked
+    bool inPlace = false;           // not a disk file (NUL, a console, a pipe): no temporary file, no rename
+    bool replacing = false;         // an existing file is replaced: flushed first
+    uint32_t tag = 0;               // the random part of the temporary file's name
+};
+
+#else
+
+// Where the picture goes, decided when the destination is opened (and, for
+// a rename the system refuses, again when it is committed).
+enum class OutputMode {
+    Create,     // a new file: stage, then link into place
+    Replace,    // an existing regular file: stage, flush, rename over it
+    Overwrite,  // an existing regular file: stage, then copy into it in place
+    Stream,     // not a regular file, or an open descriptor: write straight to it
+};
+
+constexpr size_t kMaxNameBytes = 255;  // NAME_MAX: one component of a path
+
+struct OutputFile {
+    OutputMode mode = OutputMode::Create;
+    int fd = -1;          // where WriteOutput puts the bytes: the staging file, or the stream
+    int destFd = -1;      // the existing destination, open for writing
+    int dirFd = -1;       // the directory holding the final name
+    int tempDirFd = -1;   // the directory holding a named staging file (tempName); -1: unnamed
+    PipeSignalGuard pipeGuard;  // while streaming
+    char finalName[kMaxNameBytes + 1] = {};
+    char tempName[kMaxNameBytes + 1] = {};
+};
+
+#endif
+
+// DestinationUnwritable when the destination cannot be written (errno says
+// why), BadArgument for a path that is not valid UTF-16.
+Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch);
 
 // Writes all `size` bytes, or returns false with errno set.
 bool WriteOutput(OutputFile& file, const uint8_t* data, size_t size);
 
-// Closes the file and moves it into place. On failure the temporary file is
-// removed and errno describes the failure.
-Status CommitOutput(OutputFile& file);
+// Puts the finished picture in place and closes everything. On failure
+// nothing is left behind, the destination is as it was (but for a failure
+// while copying in place, which the README states) and errno describes the
+// failure.
+Status CommitOutput(OutputFile& file, Scratch scratch);
 
-// Closes and removes the temporary file; the destination is untouched.
-// errno is kept as it was.
+// Closes and removes whatever was staged; the destination is untouched.
+// Safe on a file that did not open. errno is kept as it was.
 void DiscardOutput(OutputFile& file);
 
 }  // namespace kestova
