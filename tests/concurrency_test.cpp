@@ -2,6 +2,9 @@
 // give its own exact result, and concurrent writers of one destination must
 // leave one whole file.
 
+#include <pthread.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <thread>
 
@@ -75,6 +78,51 @@ TEST_F(ConcurrencyTest, WritersOfOneDestinationLeaveOneWholeFile)
     const Bytes result = ReadFile(Path("shared.tif"));
     EXPECT_TRUE(result == ExpectedTiff(a) || result == ExpectedTiff(b));
     EXPECT_EQ(Names(), (std::vector<std::string>{"a.bmp", "b.bmp", "shared.tif"}));
+}
+
+// A library call runs on its host's threads, whose stacks may be small:
+// 128 KiB is musl's default. Every path through a call must fit: narrow,
+// wide and tall pictures, both directions, new, replaced and in-place
+// destinations.
+TEST_F(ConcurrencyTest, CallsFitInA128KiBThreadStack)
+{
+    const Picture pictures[] = {MakePicture(5, 3), MakePicture(65535, 2), MakePicture(3, 20000)};
+    WriteFile(Path("linked.tif"), {1});
+    ASSERT_EQ(link(Path("linked.tif").c_str(), Path("other.tif").c_str()), 0);
+    struct Work {
+        std::u16string bmp, tiff, back, linked;
+        int32_t results[4];
+    } work[3];
+    for (size_t i = 0; i < 3; ++i) {
+        const std::string name = "p" + std::to_string(i);
+        WriteFile(Path(name + ".bmp"), BmpFile(pictures[i]));
+        work[i] = {Path16(name + ".bmp"), Path16(name + ".tif"), Path16(name + "-back.bmp"), Path16("linked.tif"), {}};
+    }
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 128 * 1024), 0);
+    pthread_t thread;
+    auto run = [](void* argument) -> void* {
+        for (Work& w : *static_cast<Work(*)[3]>(argument)) {
+            w.results[0] = Bmp2Tiff(w.bmp.c_str(), w.tiff.c_str());   // new
+            w.results[1] = Bmp2Tiff(w.bmp.c_str(), w.tiff.c_str());   // replaced
+            w.results[2] = Tiff2Bmp(w.tiff.c_str(), w.back.c_str());
+            w.results[3] = Bmp2Tiff(w.bmp.c_str(), w.linked.c_str()); // in place
+        }
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attributes, run, &work), 0);
+    ASSERT_EQ(pthread_join(thread, nullptr), 0);
+    pthread_attr_destroy(&attributes);
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        for (const int32_t result : work[i].results) {
+            EXPECT_EQ(result, KESTOVATIFF_OK);
+        }
+        const std::string name = "p" + std::to_string(i);
+        EXPECT_EQ(ReadFile(Path(name + "-back.bmp")), BmpFile(pictures[i]));
+    }
+    EXPECT_EQ(ReadFile(Path("other.tif")), ExpectedTiff(pictures[2]));
 }
 
 }  // namespace
