@@ -322,5 +322,14 @@ TEST_F(FaultTest, ClosedPipeIsAnErrorNotASignal)
     EXPECT_EQ(outcome.error, EPIPE);
 }
 
+TEST_F(FaultTest, FifoSourceIsRefusedWithoutWaiting)
+{
+    ASSERT_EQ(mkfifo(Path("in.fifo").c_str(), 0644), 0);
+    const Outcome outcome = InChild([] { alarm(10); }, [&] { return Convert(Path("in.fifo"), Path("out.tif")); });
+    EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_SOURCE);
+    EXPECT_EQ(outcome.error, ESPIPE);
+    ExpectNothingTouched({"in.bmp", "in.fifo", "out.tif"});
+}
+
 }  // namespace
 }  // namespace testing_files

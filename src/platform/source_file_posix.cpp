@@ -15,21 +15,38 @@ Status OpenSource(const char16_t* path, SourceFile& file)
     if (const Status status = ToNativePath(path, name); status != Status::Ok) {
         return status;
     }
-    const int fd = open(name.text, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    // Only a regular file is opened: O_PATH finds out what the path names
+    // without opening it, so no device is woken and no FIFO waited on, and
+    // O_NONBLOCK keeps a FIFO swapped in meanwhile from blocking the open.
+    int error = 0;
+    struct stat info {};
+    const int probe = open(name.text, O_PATH | O_CLOEXEC);
+    if (probe < 0) {
         return Status::SourceUnreadable;
     }
-    struct stat info {};
-    int error = 0;
-    if (fstat(fd, &info) != 0) {
+    if (fstat(probe, &info) != 0) {
         error = errno;
-    } else if (S_ISDIR(info.st_mode)) {
+    }
+    close(probe);
+    int fd = -1;
+    if (error == 0 && S_ISREG(info.st_mode)) {
+        fd = open(name.text, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            return Status::SourceUnreadable;
+        }
+        if (fstat(fd, &info) != 0) {
+            error = errno;
+        }
+    }
+    if (error == 0 && S_ISDIR(info.st_mode)) {
         error = EISDIR;
-    } else if (!S_ISREG(info.st_mode)) {
-        error = ESPIPE;
+    } else if (error == 0 && !S_ISREG(info.st_mode)) {
+        error = ESPIPE;  // a pipe, socket or device: no size, no reading out of order
     }
     if (error != 0) {
-        close(fd);
+        if (fd >= 0) {
+            close(fd);
+        }
         errno = error;
         return Status::SourceUnreadable;
     }
