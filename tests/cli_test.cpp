@@ -1,5 +1,6 @@
 // The command-line host as a user runs it: exit status and messages.
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -96,6 +97,38 @@ TEST_F(CliTest, FailureIsOneLineNamingTheFileAndTheReason)
         EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
     }
+}
+
+// /dev/stdout is the shell's own file or pipe: the picture goes there, in
+// sequence with what the shell writes around it.
+TEST_F(CliTest, StandardOutputIsWrittenInSequence)
+{
+    const Picture picture = MakePicture(7, 3);
+    WriteFile(Path("in.bmp"), BmpFile(picture));
+    const std::string cli = std::string(KESTOVATIFF_CLI_LAUNCHER) + " '" + KESTOVATIFF_CLI + "' " + Quoted("in.bmp");
+    const std::string commands[] = {
+        "{ echo a; " + cli + " /dev/stdout; echo b; } > " + Quoted("out"),
+        "{ echo a; " + cli + " /dev/stdout; echo b; } | cat > " + Quoted("out"),
+    };
+    for (const std::string& command : commands) {
+        SCOPED_TRACE(command);
+        ASSERT_EQ(std::system(("sh -c \"" + command + "\"").c_str()), 0);
+        const Bytes tiff = ExpectedTiff(picture);
+        Bytes expected = {'a', '\n'};
+        expected.insert(expected.end(), tiff.begin(), tiff.end());
+        expected.insert(expected.end(), {'b', '\n'});
+        EXPECT_EQ(ReadFile(Path("out")), expected);
+    }
+}
+
+TEST_F(CliTest, FifoSourceIsRefusedWithoutWaiting)
+{
+    ASSERT_EQ(mkfifo(Path("in.fifo").c_str(), 0644), 0);
+    const Run run = Cli(Quoted("in.fifo") + " " + Quoted("out.tif"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("in.fifo: the source cannot be opened or read: not a regular file"), std::string::npos)
+        << run.err;
+    EXPECT_FALSE(FileExists(Path("out.tif")));
 }
 
 TEST_F(CliTest, DemoConvertsTheTestCard)

@@ -7,11 +7,14 @@
 //                              and back, and compare
 //   kestovatiff --help | --version
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 
 #include "kestovatiff.h"
 #include "test_card.h"
@@ -90,19 +93,33 @@ void Fail(const std::string& file, const std::string& reason)
 }
 
 // Reads the source's first bytes to choose the direction. False (with a
-// message printed) when the source cannot be read at all.
+// message printed) when the source cannot be read at all. Only a regular
+// file is read: opening a FIFO would wait for a writer, and reading a pipe
+// or device would take bytes the conversion then could not have.
 bool SniffDirection(const std::string& source, Direction& direction)
 {
-    std::FILE* stream = std::fopen(source.c_str(), "rb");
-    if (stream == nullptr) {
+    const int fd = open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0) {
+        Fail(source, std::string(KestovaTiffResultText(KESTOVATIFF_ERROR_SOURCE)) + ": " + std::strerror(errno));
+        if (fd >= 0) {
+            (void)close(fd);
+        }
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        (void)close(fd);
         Fail(source, std::string(KestovaTiffResultText(KESTOVATIFF_ERROR_SOURCE)) + ": " +
-                         std::strerror(errno));
+                         (S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file"));
         return false;
     }
     unsigned char magic[4] = {};
-    const size_t got = std::fread(magic, 1, sizeof magic, stream);
-    const int readError = std::ferror(stream) ? errno : 0;
-    (void)std::fclose(stream);  // read-only: nothing to lose
+    ssize_t got;
+    do {
+        got = read(fd, magic, sizeof magic);
+    } while (got < 0 && errno == EINTR);
+    const int readError = got < 0 ? errno : 0;
+    (void)close(fd);  // read-only: nothing to lose
     if (readError != 0) {
         Fail(source, std::string(KestovaTiffResultText(KESTOVATIFF_ERROR_SOURCE)) + ": " +
                          std::strerror(readError));
