@@ -1,126 +1,364 @@
-// The destination on Windows: a temporary file beside it, created with the
-// wide-character open and moved over the destination with the platform's
-// replace-existing rename once complete.
+// The destination on Windows.
+//
+// The destination is first opened as it is, for writing: that is the
+// system's own answer to whether the caller may write it, and the handle
+// tells what it is. Anything but a disk file (NUL, a console, a pipe) is
+// written in place through that handle. A disk file, existing or not, gets
+// the picture in a temporary file beside it, ".NAME.XXXXXXXX.tmp" with 32
+// bits from the system's random source, created with the hidden and system
+// attributes of the file it replaces, and moved over the destination once
+// complete; before it replaces an existing file it is flushed. The
+// temporary file stays open, with delete access, until it has its final
+// name, so a failure anywhere removes it through the handle.
+//
+// No path buffer is kept or put on the stack. The full paths that long
+// names need (the \\?\ form once a path reaches MAX_PATH) are built in the
+// caller's scratch buffer, when the file is opened and again when it is
+// committed.
 
-#include <fcntl.h>
-#include <io.h>
-#include <share.h>
-#include <sys/stat.h>
+#define _CRT_RAND_S  // rand_s: the system's random source, through msvcrt.dll
+#include <stdlib.h>
 #include <windows.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <cstdint>
 #include <cwchar>
+#include <new>
 
+#include "os_windows.h"
 #include "output_file.h"
 
 namespace kestova {
 namespace {
 
-// errno for the Win32 errors a rename meets.
-int ErrnoFor(DWORD error)
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// What a replaced file keeps; a read-only one is refused instead.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+constexpr size_t kPrefixRoom = 8;  // for \\?\UNC\, written in front of a full path
+constexpr size_t kTagDigits = 8;
+constexpr size_t kMaxName = 255;  // units in one name of a path
+// The temporary name adds "." in front and "." + tag + ".tmp" behind.
+constexpr size_t kMaxBaseInTempName = kMaxName - 2 - kTagDigits - 4;
+
+constexpr int kCreateAttempts = 16;
+constexpr int kReplaceAttempts = 40;  // about half a second in all
+
+bool IsLongForm(const wchar_t* path)
 {
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-        return EACCES;
-    case ERROR_DISK_FULL:
-        return ENOSPC;
-    default:
-        return EIO;
+    return path[0] == L'\\' && path[1] == L'\\' && path[2] == L'?' && path[3] == L'\\';
+}
+
+// The destination as the system is given it, and the parts of its full path
+// that the temporary file's is made of.
+struct Names {
+    const wchar_t* dest = nullptr;  // the caller's path, or its long form when that is needed
+    const wchar_t* full = nullptr;  // the full path (in the long form if `longForm`)
+    size_t dirLength = 0;           // of `full`, up to its last backslash included
+    size_t baseLength = 0;          // the name after it
+    bool longForm = false;
+    wchar_t* rest = nullptr;  // the scratch not used by `full`
+    size_t restUnits = 0;
+};
+
+// Rewrites a full path, which has kPrefixRoom units free in front of it, in
+// the long form, which the system takes as it is and to 32767 units:
+// C:\a -> \\?\C:\a, \\server\share\a -> \\?\UNC\server\share\a,
+// \\.\C:\a -> \\?\C:\a. Returns where it now starts.
+wchar_t* ToLongForm(wchar_t* full)
+{
+    if (full[0] == L'\\' && full[1] == L'\\') {
+        if ((full[2] == L'.' || full[2] == L'?') && full[3] == L'\\') {
+            full[2] = L'?';
+            return full;
+        }
+        wchar_t* start = full - 6;  // the prefix ends where "\\" was
+        std::wmemcpy(start, L"\\\\?\\UNC\\", 8);
+        return start;
+    }
+    wchar_t* start = full - 4;
+    std::wmemcpy(start, L"\\\\?\\", 4);
+    return start;
+}
+
+// Finds the destination's full path, in `scratch`. Sets both errors and
+// returns false when it cannot.
+bool Locate(const wchar_t* path, Scratch scratch, Names& names)
+{
+    // The buffer holds bytes; its start may be odd.
+    uint8_t* bytes = scratch.data;
+    size_t size = scratch.size;
+    if (reinterpret_cast<uintptr_t>(bytes) % alignof(wchar_t) != 0 && size > 0) {
+        ++bytes;
+        --size;
+    }
+    const size_t units = size / sizeof(wchar_t);
+    wchar_t* const text = ::new (static_cast<void*>(bytes)) wchar_t[units];
+
+    size_t length = 0;
+    if (IsLongForm(path)) {
+        length = std::wcslen(path);
+        names.dest = path;
+        names.full = path;
+        names.longForm = true;
+        names.rest = text;
+        names.restUnits = units;
+    } else {
+        if (units <= kPrefixRoom + 1) {
+            SetError(ERROR_FILENAME_EXCED_RANGE);
+            return false;
+        }
+        wchar_t* full = text + kPrefixRoom;
+        const size_t room = units - kPrefixRoom < MAXDWORD ? units - kPrefixRoom : MAXDWORD;
+        const DWORD got = GetFullPathNameW(path, static_cast<DWORD>(room), full, nullptr);
+        if (got == 0) {
+            SetErrnoFromLastError();
+            return false;
+        }
+        if (got >= room) {  // too small: `got` is the size it needs
+            SetError(ERROR_FILENAME_EXCED_RANGE);
+            return false;
+        }
+        length = got;
+        names.rest = full + length + 1;
+        names.restUnits = room - length - 1;
+        names.dest = path;
+        names.full = full;
+        if (length >= MAX_PATH) {
+            wchar_t* start = ToLongForm(full);
+            length += static_cast<size_t>(full - start);
+            names.dest = start;
+            names.full = start;
+            names.longForm = true;
+        }
+    }
+    size_t dirLength = length;
+    while (dirLength > 0 && names.full[dirLength - 1] != L'\\') {
+        --dirLength;
+    }
+    if (dirLength == 0 || dirLength == length) {  // no name after the last backslash: "folder\"
+        const DWORD attributes = GetFileAttributesW(names.dest);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            SetError(ERROR_ACCESS_DENIED, EISDIR);
+        } else {
+            SetError(ERROR_INVALID_NAME);
+        }
+        return false;
+    }
+    names.dirLength = dirLength;
+    names.baseLength = length - dirLength;
+    return true;
+}
+
+// Builds the temporary file's path in the rest of the scratch: the
+// destination's directory, then "." + name + "." + tag + ".tmp". A long
+// name is cut to keep the whole within one name's limit, never inside a
+// surrogate pair.
+const wchar_t* TempPath(const Names& names, uint32_t tag)
+{
+    const wchar_t* base = names.full + names.dirLength;
+    size_t cut = names.baseLength < kMaxBaseInTempName ? names.baseLength : kMaxBaseInTempName;
+    if (cut < names.baseLength && base[cut - 1] >= 0xD800 && base[cut - 1] <= 0xDBFF) {
+        --cut;
+    }
+    const size_t length = names.dirLength + 1 + cut + 1 + kTagDigits + 4;
+    if (names.restUnits < kPrefixRoom + length + 1) {
+        SetError(ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    wchar_t* const temp = names.rest + kPrefixRoom;
+    wchar_t* out = std::wmemcpy(temp, names.full, names.dirLength) + names.dirLength;
+    *out++ = L'.';
+    out = std::wmemcpy(out, base, cut) + cut;
+    *out++ = L'.';
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        *out++ = L"0123456789abcdef"[(tag >> shift) & 0xF];
+    }
+    out = std::wmemcpy(out, L".tmp", 4) + 4;
+    *out = L'\0';
+    return !names.longForm && length >= MAX_PATH ? ToLongForm(temp) : temp;
+}
+
+// A destination the gate could not open: missing is fine (a new file),
+// anything else refuses it. A directory is ERROR_ACCESS_DENIED to the
+// system; errno says which.
+bool NewOrRefused(const wchar_t* dest, DWORD error)
+{
+    if (error == ERROR_FILE_NOT_FOUND) {
+        return true;
+    }
+    const DWORD attributes = error == ERROR_ACCESS_DENIED ? GetFileAttributesW(dest) : INVALID_FILE_ATTRIBUTES;
+    const bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    SetError(error, directory ? EISDIR : ErrnoFor(error));
+    return false;
+}
+
+// Moves the finished temporary file over the destination. The system
+// refuses that while someone has the destination open (another conversion
+// opening it, a scanner), so a refusal is retried for a moment.
+bool Replace(const wchar_t* temp, const wchar_t* dest)
+{
+    for (int attempt = 1;; ++attempt) {
+        // Checked each time: not every layer refuses a rename over a
+        // read-only file, and a directory is not worth retrying.
+        const DWORD attributes = GetFileAttributesW(dest);
+        if (attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+            SetError(ERROR_ACCESS_DENIED, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EISDIR : EACCES);
+            return false;
+        }
+        if (MoveFileExW(temp, dest, MOVEFILE_REPLACE_EXISTING)) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        const bool busy =
+            error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+        if (!busy || attempt == kReplaceAttempts) {
+            SetErrnoFromLastError();
+            return false;
+        }
+        Sleep(attempt < 10 ? 1 : 15);
     }
 }
 
 }  // namespace
 
-Status OpenOutput(const char16_t* path, OutputFile& file)
+Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch)
 {
-    if (const Status status = ToNativePath(path, file.finalPath); status != Status::Ok) {
+    if (const Status status = CheckPath(path); status != Status::Ok) {
         return status;
     }
-    const DWORD attributes = GetFileAttributesW(file.finalPath.text);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        errno = EISDIR;
+    file.path = WidePath(path);
+    Names names;
+    if (!Locate(file.path, scratch, names)) {
         return Status::DestinationUnwritable;
     }
 
-    const wchar_t* slash = nullptr;
-    for (const wchar_t* p = file.finalPath.text; *p != L'\0'; ++p) {
-        if (*p == L'\\' || *p == L'/' || *p == L':') {
-            slash = p;
-        }
-    }
-    const int dirLength = slash == nullptr ? 0 : static_cast<int>(slash - file.finalPath.text) + 1;
-    const wchar_t* base = file.finalPath.text + dirLength;
-    const int baseLength = static_cast<int>(std::wcslen(base) < 200 ? std::wcslen(base) : 200);
-
-    unsigned seed = GetTickCount() ^ (GetCurrentProcessId() << 16) ^ GetCurrentThreadId();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        seed = seed * 1664525u + 1013904223u;
-        const int length = _snwprintf(file.tempPath.text, kMaxNativePath, L"%.*ls.%.*ls.%08x.tmp", dirLength,
-                                      file.finalPath.text, baseLength, base, seed);
-        if (length < 0 || length >= static_cast<int>(kMaxNativePath)) {
-            errno = ENAMETOOLONG;
+    // The gate. Shared all ways, so a source that is this same file, or
+    // another conversion's look at it, does not stand in the way.
+    DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;  // the temporary file's
+    HANDLE dest = CreateFileW(names.dest, GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (dest == INVALID_HANDLE_VALUE) {
+        if (!NewOrRefused(names.dest, GetLastError())) {
             return Status::DestinationUnwritable;
         }
-        int fd = -1;
-        const errno_t error = _wsopen_s(&fd, file.tempPath.text, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                                        _SH_DENYNO, _S_IREAD | _S_IWRITE);
-        if (error == 0) {
-            std::FILE* stream = _wfdopen(fd, L"wb");
-            if (stream == nullptr) {
-                _close(fd);
-                DiscardOutput(file);
-                return Status::DestinationUnwritable;
-            }
-            std::setvbuf(stream, nullptr, _IONBF, 0);  // the writer buffers
-            file.handle = stream;
+    } else {
+        SetLastError(NO_ERROR);
+        const DWORD type = GetFileType(dest);
+        if (type != FILE_TYPE_DISK && GetLastError() == NO_ERROR) {
+            file.handle = dest;
+            file.inPlace = true;
             return Status::Ok;
         }
-        if (error != EEXIST) {
-            errno = error;
+        BY_HANDLE_FILE_INFORMATION info;
+        if (type != FILE_TYPE_DISK || !GetFileInformationByHandle(dest, &info)) {
+            SetErrnoFromLastError();
+            const KeepErrors keep;
+            CloseHandle(dest);
             return Status::DestinationUnwritable;
         }
+        CloseHandle(dest);
+        if ((info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+            // Refused here, not only by the open: some layers let a
+            // privileged caller open a read-only file for writing.
+            SetError(ERROR_ACCESS_DENIED, (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EISDIR : EACCES);
+            return Status::DestinationUnwritable;
+        }
+        file.replacing = true;
+        attributes |= info.dwFileAttributes & kKeptAttributes;
     }
+
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        unsigned int random = 0;
+        if (rand_s(&random) != 0) {
+            SetError(ERROR_NOT_SUPPORTED);
+            return Status::DestinationUnwritable;
+        }
+        file.tag = random;
+        const wchar_t* temp = TempPath(names, file.tag);
+        if (temp == nullptr) {
+            return Status::DestinationUnwritable;
+        }
+        // Delete access: a failure removes the file through this handle.
+        // Shared all ways, as the gate: the rename opens it again, and once
+        // it has the destination's name another conversion's gate opens it.
+        HANDLE handle = CreateFileW(temp, GENERIC_WRITE | DELETE, kShareAll, nullptr, CREATE_NEW, attributes, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            file.handle = handle;
+            return Status::Ok;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    SetErrnoFromLastError();
     return Status::DestinationUnwritable;
 }
 
 bool WriteOutput(OutputFile& file, const uint8_t* data, size_t size)
 {
-    return std::fwrite(data, 1, size, static_cast<std::FILE*>(file.handle)) == size;
+    while (size > 0) {
+        const DWORD chunk = size < 0x40000000 ? static_cast<DWORD>(size) : 0x40000000;
+        DWORD done = 0;
+        if (!WriteFile(file.handle, data, chunk, &done, nullptr)) {
+            SetErrnoFromLastError();
+            return false;
+        }
+        if (done == 0) {
+            SetError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        data += done;
+        size -= done;
+    }
+    return true;
 }
 
-Status CommitOutput(OutputFile& file)
+Status CommitOutput(OutputFile& file, Scratch scratch)
 {
-    auto* stream = static_cast<std::FILE*>(file.handle);
+    HANDLE handle = file.handle;
+    if (file.inPlace) {
+        file.handle = nullptr;
+        if (!CloseHandle(handle)) {
+            SetErrnoFromLastError();
+            return Status::DestinationUnwritable;
+        }
+        return Status::Ok;
+    }
+    // A new file is not flushed: nothing is lost if it does not last.
+    bool done = !file.replacing || FlushFileBuffers(handle) != 0;
+    if (!done) {
+        SetErrnoFromLastError();
+    }
+    Names names;
+    const wchar_t* temp = nullptr;
+    done = done && Locate(file.path, scratch, names) && (temp = TempPath(names, file.tag)) != nullptr &&
+           Replace(temp, names.dest);
+    if (!done) {
+        DiscardOutput(file);
+        return Status::DestinationUnwritable;
+    }
+    // It has its name now; the handle holds nothing more to report.
     file.handle = nullptr;
-    if (std::fclose(stream) != 0) {
-        const int saved = errno;
-        _wremove(file.tempPath.text);
-        errno = saved;
-        return Status::DestinationUnwritable;
-    }
-    if (!MoveFileExW(file.tempPath.text, file.finalPath.text, MOVEFILE_REPLACE_EXISTING)) {
-        const int saved = ErrnoFor(GetLastError());
-        _wremove(file.tempPath.text);
-        errno = saved;
-        return Status::DestinationUnwritable;
-    }
+    CloseHandle(handle);
     return Status::Ok;
 }
 
 void DiscardOutput(OutputFile& file)
 {
-    const int saved = errno;
-    if (file.handle != nullptr) {
-        std::fclose(static_cast<std::FILE*>(file.handle));
-        file.handle = nullptr;
+    if (file.handle == nullptr) {
+        return;
     }
-    _wremove(file.tempPath.text);
-    errno = saved;
+    const KeepErrors keep;
+    if (!file.inPlace) {
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        SetFileInformationByHandle(file.handle, FileDispositionInfo, &disposition, sizeof disposition);
+    }
+    CloseHandle(file.handle);
+    file.handle = nullptr;
 }
 
 }  // namespace kestova

@@ -1,66 +1,82 @@
-// The source on Windows: the UTF-16 path goes straight to the wide-character
-// open, and reads go through the runtime's stream at 64-bit offsets.
+// The source on Windows: the caller's UTF-16 path goes straight to
+// CreateFileW, shared for reading, writing and deletion so that the same
+// file may be the destination, and reads go to explicit 64-bit offsets.
 
-#include <sys/stat.h>
 #include <windows.h>
 
 #include <cerrno>
-#include <cstdio>
 
-#include "native_path.h"
+#include "os_windows.h"
 #include "source_file.h"
 
 namespace kestova {
 
 Status OpenSource(const char16_t* path, SourceFile& file)
 {
-    NativePath name;
-    if (const Status status = ToNativePath(path, name); status != Status::Ok) {
+    if (const Status status = CheckPath(path); status != Status::Ok) {
         return status;
     }
-    const DWORD attributes = GetFileAttributesW(name.text);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        errno = EISDIR;
+    const wchar_t* name = WidePath(path);
+    HANDLE handle = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        // A directory is refused with ERROR_ACCESS_DENIED; errno says which.
+        const DWORD error = GetLastError();
+        const DWORD attributes = error == ERROR_ACCESS_DENIED ? GetFileAttributesW(name) : INVALID_FILE_ATTRIBUTES;
+        const bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        SetError(error, directory ? EISDIR : ErrnoFor(error));
         return Status::SourceUnreadable;
     }
-    std::FILE* stream = _wfopen(name.text, L"rb");
-    if (stream == nullptr) {
+    // The conversion needs the size and reads out of order: a disk file
+    // only, never a device, console or pipe, which could also block.
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        SetError(ERROR_NOT_SUPPORTED, ESPIPE);
         return Status::SourceUnreadable;
     }
-    struct _stat64 info {};
-    if (_fstat64(_fileno(stream), &info) != 0 || (info.st_mode & _S_IFREG) == 0) {
-        const int error = errno == 0 ? ESPIPE : errno;
-        std::fclose(stream);
-        errno = error;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info)) {
+        SetErrnoFromLastError();
+        const KeepErrors keep;
+        CloseHandle(handle);
         return Status::SourceUnreadable;
     }
-    // The conversion reads whole blocks of its own; no second buffer.
-    std::setvbuf(stream, nullptr, _IONBF, 0);
-    file.handle = stream;
-    file.size = static_cast<uint64_t>(info.st_size);
+    file.handle = handle;
+    file.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     return Status::Ok;
 }
 
 Status ReadSource(SourceFile& file, uint64_t offset, uint8_t* buffer, size_t size)
 {
-    auto* stream = static_cast<std::FILE*>(file.handle);
-    if (_fseeki64(stream, static_cast<__int64>(offset), SEEK_SET) != 0) {
-        return Status::SourceUnreadable;
+    while (size > 0) {
+        const DWORD chunk = size < 0x40000000 ? static_cast<DWORD>(size) : 0x40000000;
+        OVERLAPPED at{};  // the offset; the handle is synchronous, so the read completes here
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        if (!ReadFile(file.handle, buffer, chunk, &got, &at)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) {
+                return Status::NotSupported;  // shorter than its headers promise
+            }
+            SetErrnoFromLastError();
+            return Status::SourceUnreadable;
+        }
+        if (got == 0) {
+            return Status::NotSupported;
+        }
+        buffer += got;
+        offset += got;
+        size -= got;
     }
-    const size_t got = std::fread(buffer, 1, size, stream);
-    if (got == size) {
-        return Status::Ok;
-    }
-    return std::ferror(stream) != 0 ? Status::SourceUnreadable : Status::NotSupported;
+    return Status::Ok;
 }
 
 void CloseSource(SourceFile& file)
 {
     if (file.handle != nullptr) {
-        const int saved = errno;
-        std::fclose(static_cast<std::FILE*>(file.handle));
+        const KeepErrors keep;
+        CloseHandle(file.handle);
         file.handle = nullptr;
-        errno = saved;
     }
 }
 

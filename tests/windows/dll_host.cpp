@@ -1,9 +1,14 @@
 // A Windows host as the library's users write them: it loads the DLL by
 // its module name, looks both functions up by ordinal and by name, and
 // converts the test card to TIFF and back, to a path outside ASCII too.
+// Then the destinations Windows has: read-only, hidden and system, held
+// open, NUL, the source itself, one written by four threads at once, paths
+// past MAX_PATH; and the errors a host reads from GetLastError().
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -26,10 +31,10 @@ void Check(bool ok, const char* what)
     g_failed += ok ? 0 : 1;
 }
 
-std::vector<char> Contents(const wchar_t* path)
+std::vector<char> Contents(const std::wstring& path)
 {
     std::vector<char> bytes;
-    if (std::FILE* f = _wfopen(path, L"rb")) {
+    if (std::FILE* f = _wfopen(path.c_str(), L"rb")) {
         char block[65536];
         size_t got;
         while ((got = std::fread(block, 1, sizeof block, f)) > 0) {
@@ -38,6 +43,75 @@ std::vector<char> Contents(const wchar_t* path)
         std::fclose(f);
     }
     return bytes;
+}
+
+const char16_t* U16(const std::wstring& path)
+{
+    return reinterpret_cast<const char16_t*>(path.c_str());
+}
+
+void WriteText(const std::wstring& path, const char* text)
+{
+    if (std::FILE* f = _wfopen(path.c_str(), L"wb")) {
+        std::fputs(text, f);
+        std::fclose(f);
+    }
+}
+
+// Removes what an earlier run left, read-only or not.
+void Remove(const std::wstring& path)
+{
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
+}
+
+// \\?\ and the full path: reaches paths of any length.
+std::wstring LongForm(const std::wstring& relative)
+{
+    wchar_t full[4096];
+    const DWORD length = GetFullPathNameW(relative.c_str(), 4096, full, nullptr);
+    return L"\\\\?\\" + std::wstring(full, length);
+}
+
+void MakeFolders(const std::wstring& relative)
+{
+    for (size_t at = relative.find(L'\\'); at != std::wstring::npos; at = relative.find(L'\\', at + 1)) {
+        CreateDirectoryW(LongForm(relative.substr(0, at)).c_str(), nullptr);
+    }
+    CreateDirectoryW(LongForm(relative).c_str(), nullptr);
+}
+
+// Counts the temporary files in a folder, or removes what an earlier run left.
+int TempFilesIn(const std::wstring& folder, bool remove = false)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*.tmp").c_str(), &found);
+    int count = 0;
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (remove) {
+                Remove(folder + L"\\" + found.cFileName);
+            } else {
+                std::printf("       left behind: %ls\\%ls\n", folder.c_str(), found.cFileName);
+                ++count;
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    return count;
+}
+
+Convert g_shared = nullptr;
+LONG g_sharedFailures = 0;
+
+DWORD WINAPI WriteShared(void*)
+{
+    for (int i = 0; i < 5; ++i) {
+        if (g_shared(u"test-card.bmp", u"shared.tif") != KESTOVATIFF_OK) {
+            InterlockedIncrement(&g_sharedFailures);
+        }
+    }
+    return 0;
 }
 
 Convert Find(HMODULE dll, const char* name, WORD ordinal)
@@ -69,16 +143,118 @@ int main()
     for (const wchar_t* old : {L"test-card.bmp", L"test-card-back.bmp", reinterpret_cast<const wchar_t*>(tiff)}) {
         _wremove(old);  // what an earlier run left must not pass for this one's
     }
+    TempFilesIn(L".", true);
     Check(kestovatiff_cli::WriteTestCard("test-card.bmp"), "test card written");
     Check(bmp2tiff(u"test-card.bmp", tiff) == KESTOVATIFF_OK, "Bmp2Tiff returns 999");
     Check(tiff2bmp(tiff, u"test-card-back.bmp") == KESTOVATIFF_OK, "Tiff2Bmp returns 999");
     const std::vector<char> card = Contents(L"test-card.bmp");
     Check(!card.empty() && card == Contents(L"test-card-back.bmp"), "round trip identical, byte for byte");
-    Check(Contents(reinterpret_cast<const wchar_t*>(tiff)).size() ==
-              3 * kestovatiff_cli::kTestCardWidth * kestovatiff_cli::kTestCardHeight + 206,
-          "the TIFF has the layout's size");
-    Check(bmp2tiff(u"missing.bmp", u"x.tif") == KESTOVATIFF_ERROR_SOURCE, "a missing source is -2");
+    const size_t tiffSize = 3 * kestovatiff_cli::kTestCardWidth * kestovatiff_cli::kTestCardHeight + 206;
+    Check(Contents(reinterpret_cast<const wchar_t*>(tiff)).size() == tiffSize, "the TIFF has the layout's size");
     Check(tiff2bmp(u"test-card.bmp", u"x.bmp") == KESTOVATIFF_ERROR_FORMAT, "a BMP given as TIFF is -3");
+
+    // What went wrong is in GetLastError() too: a host with its own C
+    // runtime never sees the errno of msvcrt.dll.
+    Check(bmp2tiff(u"missing.bmp", u"x.tif") == KESTOVATIFF_ERROR_SOURCE && GetLastError() == ERROR_FILE_NOT_FOUND,
+          "a missing source is -2, ERROR_FILE_NOT_FOUND");
+    const char16_t unpaired[] = {u'x', 0xD800, u'.', u't', u'i', u'f', 0};
+    Check(bmp2tiff(u"test-card.bmp", unpaired) == KESTOVATIFF_ERROR_ARGUMENT &&
+              GetLastError() == ERROR_INVALID_PARAMETER,
+          "an unpaired surrogate is -1, ERROR_INVALID_PARAMETER");
+    CreateDirectoryW(L"folder", nullptr);
+    Check(bmp2tiff(u"folder", u"x.tif") == KESTOVATIFF_ERROR_SOURCE && errno == EISDIR,
+          "a folder as source is -2, EISDIR");
+    Check(bmp2tiff(u"NUL", u"x.tif") == KESTOVATIFF_ERROR_SOURCE, "NUL as source is -2");
+    Check(bmp2tiff(u"test-card.bmp", u"folder") == KESTOVATIFF_ERROR_DESTINATION && errno == EISDIR,
+          "a folder as destination is -5, EISDIR");
+
+    Remove(L"read-only.tif");
+    WriteText(L"read-only.tif", "keep");
+    SetFileAttributesW(L"read-only.tif", FILE_ATTRIBUTE_READONLY);
+    errno = 0;
+    Check(bmp2tiff(u"test-card.bmp", u"read-only.tif") == KESTOVATIFF_ERROR_DESTINATION &&
+              GetLastError() == ERROR_ACCESS_DENIED && errno == EACCES,
+          "a read-only destination is -5, ERROR_ACCESS_DENIED, EACCES");
+    Check(Contents(L"read-only.tif") == std::vector<char>{'k', 'e', 'e', 'p'}, "... and left as it was");
+    Remove(L"read-only.tif");
+
+    // The system does not replace a file someone holds open: refused after
+    // retrying for a moment, and the temporary file removed.
+    Remove(L"held.tif");
+    WriteText(L"held.tif", "held");
+    HANDLE held = CreateFileW(L"held.tif", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    const int32_t heldResult = bmp2tiff(u"test-card.bmp", u"held.tif");
+    const DWORD heldError = GetLastError();
+    CloseHandle(held);
+    Check(heldResult == KESTOVATIFF_ERROR_DESTINATION &&
+              (heldError == ERROR_ACCESS_DENIED || heldError == ERROR_SHARING_VIOLATION) &&
+              Contents(L"held.tif") == std::vector<char>{'h', 'e', 'l', 'd'},
+          "a destination held open is -5 and left as it was");
+
+    const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    Remove(L"hidden.tif");
+    WriteText(L"hidden.tif", "old");
+    SetFileAttributesW(L"hidden.tif", hiddenSystem);
+    Check(bmp2tiff(u"test-card.bmp", u"hidden.tif") == KESTOVATIFF_OK && Contents(L"hidden.tif").size() == tiffSize,
+          "a hidden, system destination is replaced");
+    const DWORD kept = GetFileAttributesW(L"hidden.tif");
+    Check(kept != INVALID_FILE_ATTRIBUTES && (kept & hiddenSystem) == hiddenSystem,
+          "... and is still hidden and system");
+    Remove(L"hidden.tif");
+
+    Check(bmp2tiff(u"test-card.bmp", u"NUL") == KESTOVATIFF_OK, "NUL as destination is written in place: 999");
+
+    // The temporary file's name takes 241 units of this one: not half of
+    // the surrogate pair at 240 and 241.
+    const std::wstring longName =
+        std::wstring(240, L'a') + reinterpret_cast<const wchar_t*>(u"\U0001F5BC.tif");
+    Remove(longName);
+    Check(bmp2tiff(u"test-card.bmp", U16(longName)) == KESTOVATIFF_OK && Contents(longName).size() == tiffSize,
+          "a 246-unit name ending in a surrogate pair");
+
+    Check(CopyFileW(L"test-card.bmp", L"self.bin", FALSE) && bmp2tiff(u"self.bin", u"self.bin") == KESTOVATIFF_OK &&
+              tiff2bmp(u"self.bin", u"self.bin") == KESTOVATIFF_OK && Contents(L"self.bin") == card,
+          "a file converted onto itself and back is the same");
+
+    Remove(L"shared.tif");
+    g_shared = bmp2tiff;
+    HANDLE writers[4];
+    for (HANDLE& writer : writers) {
+        writer = CreateThread(nullptr, 0, WriteShared, nullptr, 0, nullptr);
+    }
+    WaitForMultipleObjects(4, writers, TRUE, INFINITE);
+    for (HANDLE writer : writers) {
+        CloseHandle(writer);
+    }
+    Check(g_sharedFailures == 0 && Contents(L"shared.tif").size() == tiffSize,
+          "four threads writing one destination: all 999, one whole file");
+
+    // Folders that put a destination's full path at 250 units, so that its
+    // temporary file's passes MAX_PATH; and one more past it.
+    wchar_t here[MAX_PATH];
+    const size_t hereLength = GetCurrentDirectoryW(MAX_PATH, here);
+    const size_t deepLength = 250 - hereLength - 1 - std::wcslen(L"\\card.tif");
+    std::wstring deep = L"deep";
+    while (deep.size() < deepLength) {
+        const size_t left = deepLength - deep.size();
+        deep += left > 1 ? L"\\" + std::wstring(std::min<size_t>(left - 1, 100), L'd') : L"d";
+    }
+    const std::wstring deeper = deep + L"\\" + std::wstring(60, L'p');
+    MakeFolders(deeper);
+    TempFilesIn(LongForm(deep), true);
+    TempFilesIn(LongForm(deeper), true);
+    for (const std::wstring& dest : {deep + L"\\card.tif", deeper + L"\\card.tif"}) {
+        Remove(LongForm(dest));
+        for (const char* what : {"new", "replaced"}) {
+            const std::string units = std::to_string(LongForm(dest).size() - 4);
+            Check(bmp2tiff(u"test-card.bmp", U16(dest)) == KESTOVATIFF_OK &&
+                      Contents(LongForm(dest)).size() == tiffSize,
+                  ("a destination of " + units + " units, " + what).c_str());
+        }
+    }
+    Check(TempFilesIn(L".") == 0 && TempFilesIn(LongForm(deep)) == 0 && TempFilesIn(LongForm(deeper)) == 0,
+          "no temporary file left behind");
 
     FreeLibrary(dll);
     std::printf("%d passed, %d failed\n", g_checks - g_failed, g_failed);
