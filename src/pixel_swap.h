@@ -1,7 +1,9 @@
 // The one change the pixel data undergo: BMP stores a pixel blue, green,
 // red and TIFF red, green, blue, so both directions exchange the first and
 // third byte of every 3-byte pixel. This pass is all a conversion adds to a
-// plain copy, so it uses vector instructions where the processor has them.
+// plain copy, so it uses vector instructions where the processor has them,
+// and works in place: the rows are read straight into the output buffer
+// and rearranged there, so one block of working storage serves.
 #pragma once
 
 #include <cstddef>
@@ -9,13 +11,14 @@
 
 namespace kestova {
 
-// Copies `size` bytes (a multiple of 3) from `from` to `to`, exchanging the
-// first and third byte of each pixel. The ranges must not overlap.
-void SwapPixels(uint8_t* to, const uint8_t* from, size_t size);
+// Exchanges the first and third byte of each pixel of `size` bytes (a
+// multiple of 3), in place.
+void SwapPixels(uint8_t* pixels, size_t size);
 
-// Copies `count` rows of `rowBytes` bytes, stored `stride` bytes apart from
-// `block` on, to consecutive rows at `to`, in stored order or last row
-// first, exchanging the bytes of each pixel as SwapPixels does.
-void SwapRows(uint8_t* to, const uint8_t* block, size_t count, size_t stride, size_t rowBytes, bool reversed);
+// Rearranges `count` rows of `rowBytes` bytes (a multiple of 3), stored
+// `stride` bytes apart from `block` on, into consecutive rows from `block`
+// on, in stored order or last row first, and exchanges the bytes of each
+// pixel as SwapPixels does.
+void SwapRows(uint8_t* block, size_t count, size_t stride, size_t rowBytes, bool reversed);
 
 }  // namespace kestova

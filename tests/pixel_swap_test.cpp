@@ -23,34 +23,45 @@ TEST(PixelSwapTest, RunsOfEveryLength)
 {
     for (size_t size = 0; size <= 300; size += 3) {
         const std::vector<uint8_t> from = Numbered(size);
-        std::vector<uint8_t> to(size + 1, 0xEE);  // one guard byte
-        SwapPixels(to.data(), from.data(), size);
+        std::vector<uint8_t> pixels = from;
+        pixels.push_back(0xEE);  // one guard byte
+        SwapPixels(pixels.data(), size);
         for (size_t i = 0; i < size; ++i) {
-            ASSERT_EQ(to[i], from[i / 3 * 3 + 2 - i % 3]) << "size " << size << ", byte " << i;
+            ASSERT_EQ(pixels[i], from[i / 3 * 3 + 2 - i % 3]) << "size " << size << ", byte " << i;
         }
-        EXPECT_EQ(to[size], 0xEE) << "size " << size;
+        EXPECT_EQ(pixels[size], 0xEE) << "size " << size;
     }
 }
 
+// Rows are rearranged where they were read: padding taken out, order
+// reversed, pixels swapped. Widths cover the vector steps, one-pixel rows
+// (reversed byte by byte) and rows wider than the piece two rows are
+// exchanged through; counts cover a middle row and none.
 TEST(PixelSwapTest, RowsInEitherOrderWithAnyStride)
 {
+    std::vector<size_t> widths;
     for (size_t rowBytes = 3; rowBytes <= 102; rowBytes += 3) {
-        for (size_t padding : {0, 1, 3}) {
-            for (size_t count : {1, 2, 7}) {
-                for (bool reversed : {false, true}) {
+        widths.push_back(rowBytes);
+    }
+    widths.insert(widths.end(), {1533, 1536, 1539, 4611});
+    for (const size_t rowBytes : widths) {
+        for (const size_t padding : {0, 1, 3}) {
+            for (const size_t count : {1, 2, 7, 8, 33}) {
+                for (const bool reversed : {false, true}) {
                     const size_t stride = rowBytes + padding;
-                    const std::vector<uint8_t> block = Numbered((count - 1) * stride + rowBytes);
-                    std::vector<uint8_t> to(count * rowBytes + 1, 0xEE);
-                    SwapRows(to.data(), block.data(), count, stride, rowBytes, reversed);
+                    const std::vector<uint8_t> stored = Numbered((count - 1) * stride + rowBytes);
+                    std::vector<uint8_t> block = stored;
+                    block.push_back(0xEE);
+                    SwapRows(block.data(), count, stride, rowBytes, reversed);
                     for (size_t r = 0; r < count; ++r) {
-                        const size_t stored = reversed ? count - 1 - r : r;
+                        const size_t from = (reversed ? count - 1 - r : r) * stride;
                         for (size_t i = 0; i < rowBytes; ++i) {
-                            ASSERT_EQ(to[r * rowBytes + i], block[stored * stride + i / 3 * 3 + 2 - i % 3])
+                            ASSERT_EQ(block[r * rowBytes + i], stored[from + i / 3 * 3 + 2 - i % 3])
                                 << rowBytes << " bytes, stride " << stride << ", " << count << " rows"
                                 << (reversed ? " reversed" : "") << ", row " << r << ", byte " << i;
                         }
                     }
-                    EXPECT_EQ(to.back(), 0xEE);
+                    EXPECT_EQ(block.back(), 0xEE);
                 }
             }
         }
