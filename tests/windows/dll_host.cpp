@@ -114,6 +114,57 @@ DWORD WINAPI WriteShared(void*)
     return 0;
 }
 
+// The DLL's own calls to FlushFileBuffers and MoveFileExW, recorded in
+// order: its import table is pointed at these, which call the system's.
+std::string g_calls;
+BOOL(WINAPI* g_flush)(HANDLE) = nullptr;
+BOOL(WINAPI* g_move)(LPCWSTR, LPCWSTR, DWORD) = nullptr;
+
+BOOL WINAPI RecordFlush(HANDLE file)
+{
+    g_calls += 'f';
+    return g_flush(file);
+}
+
+BOOL WINAPI RecordMove(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    g_calls += 'm';
+    return g_move(from, to, flags);
+}
+
+// Points the DLL's import of KERNEL32.dll!`name` at `hook`, and returns
+// what it pointed at.
+void* HookImport(HMODULE dll, const char* name, void* hook)
+{
+    auto* base = reinterpret_cast<BYTE*>(dll);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* module = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         module->Name != 0; ++module) {
+        if (_stricmp(reinterpret_cast<const char*>(base + module->Name), "KERNEL32.dll") != 0) {
+            continue;
+        }
+        auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
+                continue;
+            }
+            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), name) == 0) {
+                DWORD old = 0;
+                VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old);
+                void* original = reinterpret_cast<void*>(slots->u1.Function);
+                slots->u1.Function = reinterpret_cast<ULONG_PTR>(hook);
+                VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
+                return original;
+            }
+        }
+    }
+    return nullptr;
+}
+
 Convert Find(HMODULE dll, const char* name, WORD ordinal)
 {
     const FARPROC byName = GetProcAddress(dll, name);
@@ -204,6 +255,23 @@ int main()
     Remove(L"hidden.tif");
 
     Check(bmp2tiff(u"test-card.bmp", u"NUL") == KESTOVATIFF_OK, "NUL as destination is written in place: 999");
+
+    // Flushed before it replaces a file; a new file is not flushed.
+    g_flush = reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(
+        HookImport(dll, "FlushFileBuffers", reinterpret_cast<void*>(RecordFlush)));
+    g_move = reinterpret_cast<BOOL(WINAPI*)(LPCWSTR, LPCWSTR, DWORD)>(
+        HookImport(dll, "MoveFileExW", reinterpret_cast<void*>(RecordMove)));
+    Check(g_flush != nullptr && g_move != nullptr, "the DLL imports FlushFileBuffers and MoveFileExW");
+    if (g_flush != nullptr && g_move != nullptr) {
+        Remove(L"flushed.tif");
+        g_calls.clear();
+        const bool created = bmp2tiff(u"test-card.bmp", u"flushed.tif") == KESTOVATIFF_OK;
+        Check(created && g_calls == "m", ("a new file is not flushed: " + g_calls).c_str());
+        g_calls.clear();
+        const bool replaced = bmp2tiff(u"test-card.bmp", u"flushed.tif") == KESTOVATIFF_OK;
+        Check(replaced && g_calls == "fm", ("a replaced file is flushed, then moved: " + g_calls).c_str());
+        Remove(L"flushed.tif");
+    }
 
     // The temporary file's name takes 241 units of this one: not half of
     // the surrogate pair at 240 and 241.
