@@ -6,9 +6,12 @@
  * picture and returns. A call keeps no state, starts no threads and may run
  * on several threads at once for different files.
  *
- * The destination is written to a temporary file beside it and moved into
- * place only once every byte is written, so on failure an existing
- * destination is left exactly as it was and nothing is left behind.
+ * The picture is staged and put in place only once every byte is written,
+ * so on failure an existing destination is left exactly as it was and
+ * nothing is left behind. A replaced file keeps its owner, permissions and
+ * attributes. Pipes, devices and open descriptors (/dev/stdout) are written
+ * in place. A call needs about 85 KiB of stack and no heap; it raises no
+ * signal in the host.
  */
 #ifndef KESTOVATIFF_H
 #define KESTOVATIFF_H
@@ -33,7 +36,8 @@ extern "C" {
 #endif
 
 /* Result values. Success is 999; every failure is negative. Where the
- * operating system refused something, errno still describes it. */
+ * operating system refused something, errno still describes it, and on
+ * Windows GetLastError() too. */
 enum KestovaTiffResult {
     KESTOVATIFF_OK = 999,
     /* A path is null, empty, too long or not valid UTF-16. */
