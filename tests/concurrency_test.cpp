@@ -2,10 +2,12 @@
 // give its own exact result, and concurrent writers of one destination must
 // leave one whole file.
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "kestovatiff.h"
@@ -52,32 +54,68 @@ TEST_F(ConcurrencyTest, ThreadsConvertDifferentFilesBothWays)
     }
 }
 
+// Replaced by rename, and written in place (a second name keeps it one
+// file): either way the writers take turns.
 TEST_F(ConcurrencyTest, WritersOfOneDestinationLeaveOneWholeFile)
 {
     const Picture a = MakePicture(300, 40, 1);
     const Picture b = MakePicture(41, 301, 2);
     WriteFile(Path("a.bmp"), BmpFile(a));
     WriteFile(Path("b.bmp"), BmpFile(b));
-    std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            const std::u16string source = Path16(t % 2 == 0 ? "a.bmp" : "b.bmp");
-            const std::u16string dest = Path16("shared.tif");
-            for (int round = 0; round < 10; ++round) {
-                if (Bmp2Tiff(source.c_str(), dest.c_str()) != KESTOVATIFF_OK) {
-                    ++failures;
+    for (const bool inPlace : {false, true}) {
+        SCOPED_TRACE(inPlace ? "in place" : "by rename");
+        if (inPlace) {
+            ASSERT_EQ(link(Path("shared.tif").c_str(), Path("second.tif").c_str()), 0);
+        }
+        std::atomic<int> failures{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&, t] {
+                const std::u16string source = Path16(t % 2 == 0 ? "a.bmp" : "b.bmp");
+                const std::u16string dest = Path16("shared.tif");
+                for (int round = 0; round < 10; ++round) {
+                    if (Bmp2Tiff(source.c_str(), dest.c_str()) != KESTOVATIFF_OK) {
+                        ++failures;
+                    }
                 }
-            }
-        });
+            });
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        EXPECT_EQ(failures, 0);
+        const Bytes result = ReadFile(Path("shared.tif"));
+        EXPECT_TRUE(result == ExpectedTiff(a) || result == ExpectedTiff(b));
     }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    EXPECT_EQ(failures, 0);
-    const Bytes result = ReadFile(Path("shared.tif"));
-    EXPECT_TRUE(result == ExpectedTiff(a) || result == ExpectedTiff(b));
-    EXPECT_EQ(Names(), (std::vector<std::string>{"a.bmp", "b.bmp", "shared.tif"}));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"a.bmp", "b.bmp", "second.tif", "shared.tif"}));
+}
+
+// Written in place, a file is locked (an open file description lock on
+// the whole file) from the reservation to the flush, so that conversions
+// into it take turns: one waits while another holds the lock.
+TEST_F(ConcurrencyTest, WritersInPlaceTakeTurns)
+{
+    const Picture picture = MakePicture(30, 20);
+    WriteFile(Path("in.bmp"), BmpFile(picture));
+    WriteFile(Path("out.tif"), {'o', 'l', 'd'});
+    ASSERT_EQ(link(Path("out.tif").c_str(), Path("second.tif").c_str()), 0);
+    const int held = open(Path("out.tif").c_str(), O_RDWR);
+    ASSERT_GE(held, 0);
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    ASSERT_EQ(fcntl(held, F_OFD_SETLK, &whole), 0);
+    std::atomic<int32_t> result{0};
+    std::thread writer([&] { result = Bmp2Tiff(Path16("in.bmp").c_str(), Path16("out.tif").c_str()); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(result, 0) << "finished while another held the file";
+    EXPECT_EQ(ReadFile(Path("second.tif")), (Bytes{'o', 'l', 'd'}));
+    whole.l_type = F_UNLCK;
+    ASSERT_EQ(fcntl(held, F_OFD_SETLK, &whole), 0);
+    writer.join();
+    close(held);
+    EXPECT_EQ(result, KESTOVATIFF_OK);
+    EXPECT_EQ(ReadFile(Path("second.tif")), ExpectedTiff(picture));
 }
 
 // A library call runs on its host's threads, whose stacks may be small:

@@ -11,10 +11,12 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "child_process.h"
@@ -153,8 +155,9 @@ TEST_F(FaultTest, KernelProtectionsInSharedDirectoriesHold)
     }
     Sysctl links("/proc/sys/fs/protected_symlinks", "1");
     Sysctl regular("/proc/sys/fs/protected_regular", "1");
-    if (!links.ok() || !regular.ok()) {
-        GTEST_SKIP() << "cannot set fs.protected_symlinks and fs.protected_regular here";
+    Sysctl fifos("/proc/sys/fs/protected_fifos", "1");
+    if (!links.ok() || !regular.ok() || !fifos.ok()) {
+        GTEST_SKIP() << "cannot set fs.protected_symlinks, _regular and _fifos here";
     }
     ASSERT_EQ(mkdir(Path("shared").c_str(), 0), 0);
     ASSERT_EQ(chmod(Path("shared").c_str(), 01777), 0);
@@ -163,10 +166,14 @@ TEST_F(FaultTest, KernelProtectionsInSharedDirectoriesHold)
     ASSERT_EQ(symlink(Path("made.tif").c_str(), Path("shared/dangling.tif").c_str()), 0);
     WriteFile(Path("shared/theirs.tif"), kOld);
     ASSERT_EQ(chmod(Path("shared/theirs.tif").c_str(), 0666), 0);
-    for (const char* name : {"shared/planted.tif", "shared/dangling.tif", "shared/theirs.tif"}) {
+    ASSERT_EQ(mkfifo(Path("shared/fifo.tif").c_str(), 0), 0);
+    ASSERT_EQ(chmod(Path("shared/fifo.tif").c_str(), 0666), 0);
+    const char* const planted[] = {"shared/planted.tif", "shared/dangling.tif", "shared/theirs.tif",
+                                   "shared/fifo.tif"};
+    for (const char* name : planted) {
         ASSERT_EQ(lchown(Path(name).c_str(), kOther, kOther), 0);
     }
-    for (const char* name : {"shared/planted.tif", "shared/dangling.tif", "shared/theirs.tif"}) {
+    for (const char* name : planted) {
         SCOPED_TRACE(name);
         const Outcome outcome = InChild(DropPrivileges, [&] { return Convert(Path("in.bmp"), Path(name)); });
         EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
@@ -207,6 +214,55 @@ TEST_F(FaultTest, OwnerGroupAndModeSurviveWhoeverConverts)
         EXPECT_EQ(info.st_mode & 07777, c.mode);
         EXPECT_EQ(ReadFile(Path("out.tif")), ExpectedTiff(picture_));
         EXPECT_EQ(Names(), (std::vector<std::string>{"in.bmp", "out.tif"}));
+    }
+}
+
+// What a rename cannot keep makes the conversion write in place: an
+// attribute the caller may read but not set, a file that is a mount point
+// (the rename is refused), one in a read-only directory (nothing can be
+// staged beside it).
+TEST_F(FaultTest, WhatARenameWouldLoseIsWrittenInPlace)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to set security attributes and mount";
+    }
+    ASSERT_EQ(chown(Path("out.tif").c_str(), kOwner, kOwner), 0);
+    if (setxattr(Path("out.tif").c_str(), "security.kestova", "kept", 4, 0) != 0) {
+        GTEST_SKIP() << "no security attributes here: " << std::strerror(errno);
+    }
+    const ino_t inode = StatOf(Path("out.tif")).st_ino;
+    const Outcome attribute =
+        InChild(DropPrivileges, [&] { return Convert(Path("in.bmp"), Path("out.tif")); });
+    EXPECT_EQ(attribute.result, KESTOVATIFF_OK);
+    EXPECT_EQ(StatOf(Path("out.tif")).st_ino, inode);
+    char value[8] = {};
+    EXPECT_EQ(getxattr(Path("out.tif").c_str(), "security.kestova", value, sizeof value), 4);
+    EXPECT_EQ(ReadFile(Path("out.tif")), ExpectedTiff(picture_));
+
+    // In a private mount namespace, gone with the child: the file under
+    // test is a bind mount of backing.tif.
+    for (const bool readOnlyDirectory : {false, true}) {
+        SCOPED_TRACE(readOnlyDirectory ? "in a read-only directory" : "a mount point");
+        ASSERT_EQ(mkdir(Path("dir").c_str(), 0755), 0);
+        WriteFile(Path("dir/out.tif"), kOld);
+        WriteFile(Path("backing.tif"), kOld);
+        const Outcome mounted = InChild(
+            [&] {
+                const std::string dir = Path("dir");
+                if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                    (readOnlyDirectory &&
+                     (mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+                      mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)) ||
+                    mount(Path("backing.tif").c_str(), Path("dir/out.tif").c_str(), nullptr, MS_BIND, nullptr) != 0) {
+                    _exit(3);
+                }
+            },
+            [&] { return Convert(Path("in.bmp"), Path("dir/out.tif")); });
+        EXPECT_EQ(mounted.result, KESTOVATIFF_OK);
+        EXPECT_EQ(ReadFile(Path("backing.tif")), ExpectedTiff(picture_));
+        ASSERT_EQ(unlink(Path("dir/out.tif").c_str()), 0);
+        ASSERT_EQ(rmdir(Path("dir").c_str()), 0) << "a staging file was left beside it";
+        ASSERT_EQ(unlink(Path("backing.tif").c_str()), 0);
     }
 }
 
@@ -296,38 +352,54 @@ TEST_F(FaultTest, KilledConversionLeavesNothingBehind)
     }
 }
 
+// A closed pipe gives EPIPE and leaves the thread's signals as they were:
+// nothing pending that was not, and a SIGPIPE the host had blocked and
+// pending before the call still so after it.
 TEST_F(FaultTest, ClosedPipeIsAnErrorNotASignal)
 {
-    const Outcome outcome = InChild([] { signal(SIGPIPE, SIG_DFL); },
-                                    [&] {
-                                        int ends[2];
-                                        if (pipe(ends) != 0 || close(ends[0]) != 0) {
-                                            _exit(3);
-                                        }
-                                        const int32_t result =
-                                            Convert(Path("in.bmp"), "/dev/fd/" + std::to_string(ends[1]));
-                                        const int error = errno;
-                                        // Nothing pending, nothing left blocked.
-                                        sigset_t pending;
-                                        sigset_t mask;
-                                        sigpending(&pending);
-                                        sigprocmask(SIG_BLOCK, nullptr, &mask);
-                                        if (sigismember(&pending, SIGPIPE) || sigismember(&mask, SIGPIPE)) {
-                                            _exit(4);
-                                        }
-                                        errno = error;
-                                        return result;
-                                    });
-    EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
-    EXPECT_EQ(outcome.error, EPIPE);
+    for (const bool hostBlocked : {false, true}) {
+        SCOPED_TRACE(hostBlocked ? "SIGPIPE blocked and pending before" : "SIGPIPE as by default");
+        const Outcome outcome = InChild([] { signal(SIGPIPE, SIG_DFL); },
+                                        [&] {
+                                            sigset_t pipeSet;
+                                            sigemptyset(&pipeSet);
+                                            sigaddset(&pipeSet, SIGPIPE);
+                                            if (hostBlocked) {
+                                                sigprocmask(SIG_BLOCK, &pipeSet, nullptr);
+                                                raise(SIGPIPE);
+                                            }
+                                            int ends[2];
+                                            if (pipe(ends) != 0 || close(ends[0]) != 0) {
+                                                _exit(3);
+                                            }
+                                            const int32_t result =
+                                                Convert(Path("in.bmp"), "/dev/fd/" + std::to_string(ends[1]));
+                                            const int error = errno;
+                                            sigset_t pending;
+                                            sigset_t mask;
+                                            sigpending(&pending);
+                                            sigprocmask(SIG_BLOCK, nullptr, &mask);
+                                            if (sigismember(&pending, SIGPIPE) != hostBlocked ||
+                                                sigismember(&mask, SIGPIPE) != hostBlocked) {
+                                                _exit(4);
+                                            }
+                                            errno = error;
+                                            return result;
+                                        });
+        EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
+        EXPECT_EQ(outcome.error, EPIPE);
+    }
 }
 
-TEST_F(FaultTest, FifoSourceIsRefusedWithoutWaiting)
+TEST_F(FaultTest, FifoOrDeviceSourceIsRefusedWithoutWaiting)
 {
     ASSERT_EQ(mkfifo(Path("in.fifo").c_str(), 0644), 0);
-    const Outcome outcome = InChild([] { alarm(10); }, [&] { return Convert(Path("in.fifo"), Path("out.tif")); });
-    EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_SOURCE);
-    EXPECT_EQ(outcome.error, ESPIPE);
+    for (const std::string& source : {Path("in.fifo"), std::string("/dev/zero")}) {
+        SCOPED_TRACE(source);
+        const Outcome outcome = InChild([] { alarm(10); }, [&] { return Convert(source, Path("out.tif")); });
+        EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_SOURCE);
+        EXPECT_EQ(outcome.error, ESPIPE);
+    }
     ExpectNothingTouched({"in.bmp", "in.fifo", "out.tif"});
 }
 

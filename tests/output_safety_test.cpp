@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "kestovatiff.h"
 #include "test_files.h"
@@ -37,6 +39,13 @@ protected:
         const ssize_t size = getxattr(path.c_str(), name, value.data(), value.size());
         value.resize(size < 0 ? 0 : static_cast<size_t>(size));
         return value;
+    }
+
+    static ino_t Inode(const std::string& path)
+    {
+        struct stat info {};
+        EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+        return info.st_ino;
     }
 
     static mode_t Mode(const std::string& path)
@@ -86,16 +95,21 @@ TEST_F(OutputSafetyTest, ReplacedFileKeepsItsAttributesAndAcl)
     const bool haveAcl = std::system((acl + " 2>/dev/null").c_str()) == 0;
     const Bytes aclBefore = Attribute(Path("old.tif"), "system.posix_acl_access");
     const mode_t modeBefore = Mode(Path("old.tif"));
+    const ino_t inodeBefore = Inode(Path("old.tif"));
 
     EXPECT_EQ(ConvertTo(Path("old.tif")), KESTOVATIFF_OK);
     EXPECT_EQ(ConvertTo(Path("plain.tif")), KESTOVATIFF_OK);
+    EXPECT_EQ(ConvertTo(Path("new.tif")), KESTOVATIFF_OK);
+    EXPECT_NE(Inode(Path("old.tif")), inodeBefore) << "written in place, not replaced";
     EXPECT_EQ(Attribute(Path("old.tif"), "user.origin"), (Bytes{'s', 'c', 'a', 'n', 'n', 'e', 'r'}));
     EXPECT_EQ(Mode(Path("old.tif")), modeBefore);
     if (haveAcl) {
         EXPECT_FALSE(aclBefore.empty());
         EXPECT_EQ(Attribute(Path("old.tif"), "system.posix_acl_access"), aclBefore);
-        // plain.tif had no ACL, and the directory's default one stays out.
+        // plain.tif had no ACL, and the directory's default one stays out;
+        // a new file gets it, as a plain create would.
         EXPECT_EQ(Attribute(Path("plain.tif"), "system.posix_acl_access"), Bytes{});
+        EXPECT_FALSE(Attribute(Path("new.tif"), "system.posix_acl_access").empty());
     } else {
         std::printf("setfacl is missing or ACLs are not supported here: ACLs not checked\n");
     }
@@ -106,7 +120,8 @@ TEST_F(OutputSafetyTest, ReplacedFileKeepsItsAttributesAndAcl)
 // picture, as with any program that writes into a file.
 TEST_F(OutputSafetyTest, HardLinkedFileStaysOneFile)
 {
-    WriteFile(Path("old.tif"), {1, 2, 3});
+    WriteFile(Path("old.tif"), Bytes(1000, 7));  // longer than the picture: cut to its length
+    ASSERT_EQ(chmod(Path("old.tif").c_str(), 04755), 0);
     ASSERT_EQ(link(Path("old.tif").c_str(), Path("other.tif").c_str()), 0);
     struct stat before {};
     ASSERT_EQ(stat(Path("old.tif").c_str(), &before), 0);
@@ -115,6 +130,7 @@ TEST_F(OutputSafetyTest, HardLinkedFileStaysOneFile)
     ASSERT_EQ(stat(Path("other.tif").c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_nlink, 2u);
+    EXPECT_EQ(after.st_mode & 07777, 0755u) << "setuid survived the write";
     EXPECT_EQ(ReadFile(Path("other.tif")), ExpectedTiff(picture_));
     EXPECT_EQ(Names(), (std::vector<std::string>{"in.bmp", "old.tif", "other.tif"}));
 }
@@ -128,7 +144,9 @@ TEST_F(OutputSafetyTest, LinksToFilesHaveTheirTargetReplaced)
     for (const char* link : {"relative.tif", "chain.tif"}) {
         SCOPED_TRACE(link);
         WriteFile(Path("real/target.tif"), {1, 2, 3});
+        const ino_t before = Inode(Path("real/target.tif"));
         EXPECT_EQ(ConvertTo(Path(link)), KESTOVATIFF_OK);
+        EXPECT_NE(Inode(Path("real/target.tif")), before) << "written in place, not replaced";
         struct stat info {};
         ASSERT_EQ(lstat(Path(link).c_str(), &info), 0);
         EXPECT_TRUE(S_ISLNK(info.st_mode));
@@ -171,7 +189,7 @@ TEST_F(OutputSafetyTest, DeviceIsWrittenInPlace)
 TEST_F(OutputSafetyTest, OpenDescriptorsAreWrittenAtTheirPosition)
 {
     const Bytes tiff = ExpectedTiff(picture_);
-    for (const std::string prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    for (const std::string prefix : {"/dev/fd/", "/proc/self/fd/", "//dev/./fd/", "/proc/self/../self/fd/"}) {
         SCOPED_TRACE(prefix);
         const int file = open(Path("log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ASSERT_GE(file, 0);
@@ -199,6 +217,33 @@ TEST_F(OutputSafetyTest, OpenDescriptorsAreWrittenAtTheirPosition)
         EXPECT_EQ(piped, tiff);
         close(ends[0]);
     }
+}
+
+// A pipe the caller made non-blocking, and a picture larger than the pipe
+// holds: the library waits for the reader instead of failing with EAGAIN.
+TEST_F(OutputSafetyTest, NonBlockingPipeIsWaitedOn)
+{
+    const Picture large = MakePicture(300, 300);  // 270 KB: four times what a pipe holds
+    WriteFile(Path("large.bmp"), BmpFile(large));
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+    Bytes piped;
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the pipe fill
+        uint8_t block[4096];
+        ssize_t got;
+        while ((got = read(ends[0], block, sizeof block)) > 0) {
+            piped.insert(piped.end(), block, block + got);
+        }
+    });
+    const int32_t result =
+        Bmp2Tiff(Path16("large.bmp").c_str(), U16("/dev/fd/" + std::to_string(ends[1])).c_str());
+    close(ends[1]);
+    reader.join();
+    close(ends[0]);
+    EXPECT_EQ(result, KESTOVATIFF_OK);
+    EXPECT_EQ(piped, ExpectedTiff(large));
 }
 
 TEST_F(OutputSafetyTest, ConvertingAFileOntoItselfWorks)

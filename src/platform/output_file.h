@@ -75,7 +75,8 @@ struct OutputFile {
     int fd = -1;          // where WriteOutput puts the bytes: the staging file, or the stream
     int destFd = -1;      // the existing destination, open for writing
     int dirFd = -1;       // the directory holding the final name
-    int tempDirFd = -1;   // the directory holding a named staging file (tempName); -1: unnamed
+    int tempDirFd = -1;   // the directory holding the staging file's name, if it has one
+    bool tempNamed = false;     // the staging file is tempName in tempDirFd
     PipeSignalGuard pipeGuard;  // while streaming
     char finalName[kMaxNameBytes + 1] = {};
     char tempName[kMaxNameBytes + 1] = {};

@@ -1,0 +1,257 @@
+// Tests that watch or steer the library's system calls. This program
+// defines fsync, renameat, linkat and openat64 itself; the dynamic linker
+// binds the library's calls to them. They record what they see, act as
+// another process would between two of the library's calls, or fail on
+// request, and call the C library's own.
+//
+// - Durability: a replaced file's new picture is flushed before it takes
+//   the old file's name (or, written in place, after it is written), and a
+//   new file is not flushed at all, also on the fallbacks for file systems
+//   without unnamed files.
+// - Races: the destination changed by someone else between the library's
+//   look at it and its open, or while the picture is written.
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "kestovatiff.h"
+#include "test_files.h"
+
+namespace {
+
+struct Event {
+    char call;    // 'f' fsync, 'r' renameat
+    ino_t inode;  // the file flushed, or renamed
+    std::string name;
+};
+
+std::vector<Event> g_events;
+bool g_recording = false;
+bool g_noUnnamedFiles = false;  // O_TMPFILE fails as on file systems without it
+bool g_noLinking = false;       // linking an open file fails
+
+// Run once, as another process would act: after the library's next open of
+// a path, or before its next link.
+std::function<void(const char* path)> g_afterOpen;
+std::function<void()> g_beforeLink;
+
+void RunOnce(std::function<void()>& hook)
+{
+    if (hook) {
+        const std::function<void()> run = std::move(hook);
+        hook = nullptr;
+        run();
+    }
+}
+
+template <typename Function>
+Function Real(const char* name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+extern "C" int fsync(int fd)
+{
+    struct stat info {};
+    if (g_recording && fstat(fd, &info) == 0) {
+        g_events.push_back({'f', info.st_ino, ""});
+    }
+    return Real<int (*)(int)>("fsync")(fd);
+}
+
+extern "C" int renameat(int fromDir, const char* from, int toDir, const char* to)
+{
+    struct stat info {};
+    if (g_recording && fstatat(fromDir, from, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        g_events.push_back({'r', info.st_ino, to});
+    }
+    return Real<int (*)(int, const char*, int, const char*)>("renameat")(fromDir, from, toDir, to);
+}
+
+extern "C" int linkat(int fromDir, const char* from, int toDir, const char* to, int flags)
+{
+    RunOnce(g_beforeLink);
+    if (g_noLinking) {
+        errno = EXDEV;
+        return -1;
+    }
+    return Real<int (*)(int, const char*, int, const char*, int)>("linkat")(fromDir, from, toDir, to, flags);
+}
+
+extern "C" int openat64(int dir, const char* path, int flags, ...)
+{
+    if (g_noUnnamedFiles && (flags & O_TMPFILE) == O_TMPFILE) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    va_list arguments;
+    va_start(arguments, flags);
+    const auto mode = static_cast<mode_t>(va_arg(arguments, int));
+    va_end(arguments);
+    const int fd = Real<int (*)(int, const char*, int, ...)>("openat64")(dir, path, flags, mode);
+    if (g_afterOpen) {
+        const int error = errno;
+        const std::function<void(const char*)> run = std::move(g_afterOpen);
+        g_afterOpen = nullptr;
+        run(path);
+        errno = error;
+    }
+    return fd;
+}
+
+namespace testing_files {
+namespace {
+
+class InterposedTest : public ScratchDir {
+protected:
+    void SetUp() override
+    {
+        ScratchDir::SetUp();
+        picture_ = MakePicture(9, 4);
+        WriteFile(Path("in.bmp"), BmpFile(picture_));
+    }
+
+    void TearDown() override
+    {
+        g_recording = g_noUnnamedFiles = g_noLinking = false;
+        g_events.clear();
+        g_afterOpen = nullptr;
+        g_beforeLink = nullptr;
+        ScratchDir::TearDown();
+    }
+
+    std::vector<Event> Convert(const std::string& dest)
+    {
+        g_events.clear();
+        g_recording = true;
+        EXPECT_EQ(Bmp2Tiff(Path16("in.bmp").c_str(), Path16(dest).c_str()), KESTOVATIFF_OK);
+        g_recording = false;
+        EXPECT_EQ(ReadFile(Path(dest)), ExpectedTiff(picture_));
+        return g_events;
+    }
+
+    ino_t Inode(const std::string& name)
+    {
+        struct stat info {};
+        EXPECT_EQ(stat(Path(name).c_str(), &info), 0);
+        return info.st_ino;
+    }
+
+    Picture picture_;
+};
+
+TEST_F(InterposedTest, ReplacedFileIsFlushedBeforeItTakesTheName)
+{
+    // Unnamed staging file; named one where the file system has none; and a
+    // copy where the kernel will not link an open file.
+    for (const int fallback : {0, 1, 2}) {
+        SCOPED_TRACE(fallback);
+        g_noUnnamedFiles = fallback == 1;
+        g_noLinking = fallback == 2;
+        WriteFile(Path("out.tif"), {1, 2, 3});
+        // Last the rename, and just before it the flush of the file renamed
+        // (a copy is flushed too, after the file it was made from).
+        const std::vector<Event> events = Convert("out.tif");
+        ASSERT_GE(events.size(), 2u);
+        const Event& flush = events[events.size() - 2];
+        const Event& rename = events.back();
+        EXPECT_EQ(flush.call, 'f');
+        EXPECT_EQ(rename.call, 'r');
+        EXPECT_EQ(rename.name, "out.tif");
+        EXPECT_EQ(flush.inode, rename.inode);
+        EXPECT_EQ(rename.inode, Inode("out.tif"));
+        EXPECT_EQ(Names(), (std::vector<std::string>{"in.bmp", "out.tif"}));
+    }
+}
+
+TEST_F(InterposedTest, NewFileIsNotFlushed)
+{
+    for (const int fallback : {0, 1, 2}) {
+        SCOPED_TRACE(fallback);
+        g_noUnnamedFiles = fallback == 1;
+        g_noLinking = fallback == 2;
+        const std::string name = "new" + std::to_string(fallback) + ".tif";
+        for (const Event& event : Convert(name)) {
+            EXPECT_NE(event.call, 'f');
+        }
+    }
+    EXPECT_EQ(Names(), (std::vector<std::string>{"in.bmp", "new0.tif", "new1.tif", "new2.tif"}));
+}
+
+TEST_F(InterposedTest, FileWrittenInPlaceIsFlushed)
+{
+    WriteFile(Path("out.tif"), {1, 2, 3});
+    ASSERT_EQ(link(Path("out.tif").c_str(), Path("other.tif").c_str()), 0);
+    const ino_t inode = Inode("out.tif");
+    const std::vector<Event> events = Convert("out.tif");
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].call, 'f');
+    EXPECT_EQ(events[0].inode, inode);
+    EXPECT_EQ(Inode("other.tif"), inode);
+}
+
+// Between the look at the destination and its open, the name is taken
+// away, or turned into a link to nowhere: nothing is made on the way, and
+// the call decides again from what is there now.
+TEST_F(InterposedTest, NameChangedAfterTheFirstLook)
+{
+    struct Case {
+        const char* change;
+        int32_t result;
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {"removed", KESTOVATIFF_OK, {"in.bmp", "out.tif"}},
+        {"dangling link", KESTOVATIFF_ERROR_DESTINATION, {"in.bmp", "out.tif"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.change);
+        WriteFile(Path("out.tif"), {1, 2, 3});
+        const std::string dest = Path("out.tif");
+        g_afterOpen = [&](const char* path) {
+            if (dest == path) {
+                unlink(path);
+                if (std::string(c.change) == "dangling link") {
+                    EXPECT_EQ(symlink("made.tif", path), 0);
+                }
+            }
+        };
+        EXPECT_EQ(Bmp2Tiff(Path16("in.bmp").c_str(), Path16("out.tif").c_str()), c.result);
+        EXPECT_EQ(Names(), c.names);
+        if (c.result == KESTOVATIFF_OK) {
+            EXPECT_EQ(ReadFile(dest), ExpectedTiff(picture_));
+        }
+        unlink(dest.c_str());
+    }
+}
+
+// While a new file's picture is written, another process makes a link at
+// its name: the link's target is replaced, as if it had been there from
+// the start, with its attributes, and the link stays.
+TEST_F(InterposedTest, NameTakenWhileThePictureIsWritten)
+{
+    WriteFile(Path("target.tif"), {1, 2, 3});
+    struct stat before {};
+    ASSERT_EQ(stat(Path("target.tif").c_str(), &before), 0);
+    g_beforeLink = [&] { EXPECT_EQ(symlink("target.tif", Path("new.tif").c_str()), 0); };
+    EXPECT_EQ(Bmp2Tiff(Path16("in.bmp").c_str(), Path16("new.tif").c_str()), KESTOVATIFF_OK);
+    struct stat link {};
+    ASSERT_EQ(lstat(Path("new.tif").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(ReadFile(Path("target.tif")), ExpectedTiff(picture_));
+    EXPECT_NE(Inode("target.tif"), before.st_ino);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"in.bmp", "new.tif", "target.tif"}));
+}
+
+}  // namespace
+}  // namespace testing_files
