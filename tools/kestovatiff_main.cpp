@@ -94,24 +94,28 @@ void Fail(const std::string& file, const std::string& reason)
 
 // Reads the source's first bytes to choose the direction. False (with a
 // message printed) when the source cannot be read at all. Only a regular
-// file is read: opening a FIFO would wait for a writer, and reading a pipe
-// or device would take bytes the conversion then could not have.
+// file is opened: opening a FIFO, even without waiting, would let a writer
+// waiting on it go on into a pipe nobody reads, and reading a pipe or
+// device would take bytes the conversion then could not have.
 bool SniffDirection(const std::string& source, Direction& direction)
 {
-    const int fd = open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    struct stat info {};
-    if (fd < 0 || fstat(fd, &info) != 0) {
-        Fail(source, std::string(KestovaTiffResultText(KESTOVATIFF_ERROR_SOURCE)) + ": " + std::strerror(errno));
-        if (fd >= 0) {
-            (void)close(fd);
-        }
+    auto unreadable = [&](const char* reason) {
+        Fail(source, std::string(KestovaTiffResultText(KESTOVATIFF_ERROR_SOURCE)) + ": " + reason);
         return false;
+    };
+    struct stat info {};
+    if (stat(source.c_str(), &info) != 0) {
+        return unreadable(std::strerror(errno));
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return unreadable(std::strerror(EISDIR));
     }
     if (!S_ISREG(info.st_mode)) {
-        (void)close(fd);
-        Fail(source, std::string(KestovaTiffResultText(KESTOVATIFF_ERROR_SOURCE)) + ": " +
-                         (S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file"));
-        return false;
+        return unreadable("not a regular file");
+    }
+    const int fd = open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return unreadable(std::strerror(errno));
     }
     unsigned char magic[4] = {};
     ssize_t got;
@@ -121,9 +125,7 @@ bool SniffDirection(const std::string& source, Direction& direction)
     const int readError = got < 0 ? errno : 0;
     (void)close(fd);  // read-only: nothing to lose
     if (readError != 0) {
-        Fail(source, std::string(KestovaTiffResultText(KESTOVATIFF_ERROR_SOURCE)) + ": " +
-                         std::strerror(readError));
-        return false;
+        return unreadable(std::strerror(readError));
     }
     static const unsigned char kTiffBigEndian[4] = {'M', 'M', 0, 42};
     static const unsigned char kTiffLittleEndian[4] = {'I', 'I', 42, 0};
@@ -151,7 +153,7 @@ int Convert(const std::string& source, const std::string& dest)
         Fail(dest, "the file name is not valid UTF-8");
         return 1;
     }
-    Direction direction;
+    Direction direction = Direction::Unknown;
     if (!SniffDirection(source, direction)) {
         return 1;
     }
