@@ -101,6 +101,19 @@ int TempFilesIn(const std::wstring& folder, bool remove = false)
     return count;
 }
 
+// Both directions, new and replaced, on a thread with a 128 KiB stack.
+Convert g_toTiff = nullptr;
+Convert g_toBmp = nullptr;
+bool g_smallStackOk = false;
+
+DWORD WINAPI ConvertOnSmallStack(void*)
+{
+    g_smallStackOk = g_toTiff(u"test-card.bmp", u"small-stack.tif") == KESTOVATIFF_OK &&
+                     g_toTiff(u"test-card.bmp", u"small-stack.tif") == KESTOVATIFF_OK &&
+                     g_toBmp(u"small-stack.tif", u"small-stack.bmp") == KESTOVATIFF_OK;
+    return 0;
+}
+
 Convert g_shared = nullptr;
 LONG g_sharedFailures = 0;
 
@@ -284,6 +297,16 @@ int main()
     Check(CopyFileW(L"test-card.bmp", L"self.bin", FALSE) && bmp2tiff(u"self.bin", u"self.bin") == KESTOVATIFF_OK &&
               tiff2bmp(u"self.bin", u"self.bin") == KESTOVATIFF_OK && Contents(L"self.bin") == card,
           "a file converted onto itself and back is the same");
+
+    g_toTiff = bmp2tiff;
+    g_toBmp = tiff2bmp;
+    HANDLE small = CreateThread(nullptr, 128 * 1024, ConvertOnSmallStack, nullptr,
+                                STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    WaitForSingleObject(small, INFINITE);
+    CloseHandle(small);
+    Check(g_smallStackOk && Contents(L"small-stack.bmp") == card, "calls fit in a 128 KiB thread stack");
+    Remove(L"small-stack.tif");
+    Remove(L"small-stack.bmp");
 
     Remove(L"shared.tif");
     g_shared = bmp2tiff;
