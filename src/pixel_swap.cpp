@@ -95,7 +95,7 @@ KESTOVA_SSSE3 void SwapPixelsSsse3(uint8_t* pixels, size_t size)
 
 // Exchanges rows a and b in one pass: each step stores what it loaded from
 // one row into the other.
-KESTOVA_SSSE3 void ExchangeRowsSsse3(uint8_t* a, uint8_t* b, size_t size)
+KESTOVA_SSSE3 inline void ExchangeRowsSsse3(uint8_t* a, uint8_t* b, size_t size)
 {
     if (size < 18) {
         ExchangeRowsScalar(a, b, size);
@@ -144,15 +144,41 @@ bool HasSsse3()
 
 #endif
 
-void ExchangeRows(uint8_t* a, uint8_t* b, size_t size)
+// Reverses the order of `count` rows of `rowBytes` bytes, swapping each
+// pixel: rows are exchanged in pairs from both ends, the middle one swapped
+// where it is. One loop per instruction set, so that the exchange of
+// narrow rows is inlined.
+void ReverseRowsScalar(uint8_t* block, size_t count, size_t rowBytes)
+{
+    for (size_t i = 0, j = count - 1; i < j; ++i, --j) {
+        ExchangeRowsScalar(block + i * rowBytes, block + j * rowBytes, rowBytes);
+    }
+    if (count % 2 == 1) {
+        SwapPixelsScalar(block + count / 2 * rowBytes, rowBytes);
+    }
+}
+
+#if KESTOVA_HAVE_SSSE3_PATH
+KESTOVA_SSSE3 void ReverseRowsSsse3(uint8_t* block, size_t count, size_t rowBytes)
+{
+    for (size_t i = 0, j = count - 1; i < j; ++i, --j) {
+        ExchangeRowsSsse3(block + i * rowBytes, block + j * rowBytes, rowBytes);
+    }
+    if (count % 2 == 1) {
+        SwapPixelsSsse3(block + count / 2 * rowBytes, rowBytes);
+    }
+}
+#endif
+
+void ReverseRows(uint8_t* block, size_t count, size_t rowBytes)
 {
 #if KESTOVA_HAVE_SSSE3_PATH
     if (HasSsse3()) {
-        ExchangeRowsSsse3(a, b, size);
+        ReverseRowsSsse3(block, count, rowBytes);
         return;
     }
 #endif
-    ExchangeRowsScalar(a, b, size);
+    ReverseRowsScalar(block, count, rowBytes);
 }
 
 void ReverseBytes(uint8_t* bytes, size_t size)
@@ -197,12 +223,7 @@ void SwapRows(uint8_t* block, size_t count, size_t stride, size_t rowBytes, bool
         // each pixel at once.
         ReverseBytes(block, count * rowBytes);
     } else {
-        for (size_t i = 0, j = count - 1; i < j; ++i, --j) {
-            ExchangeRows(block + i * rowBytes, block + j * rowBytes, rowBytes);
-        }
-        if (count % 2 == 1) {
-            SwapPixels(block + count / 2 * rowBytes, rowBytes);
-        }
+        ReverseRows(block, count, rowBytes);
     }
 }
 
