@@ -34,7 +34,7 @@ Status ConvertBmpToTiff(const char16_t* bmpPath, const char16_t* tiffPath)
     BmpPicture picture;
     RowRun rows;
     return Convert(
-        bmpPath, tiffPath, [&](SourceFile& source) { return ReadBmpPicture(source, picture, rows); },
+        bmpPath, tiffPath, [&](SourceFile& source, OutputAccess&) { return ReadBmpPicture(source, picture, rows); },
         [&](SourceFile& source, OutputStream& out) {
             const auto pixelBytes = static_cast<uint32_t>(PixelBytes(picture.width, picture.height));
             WriteTiffHeader(out, pixelBytes);

@@ -13,7 +13,7 @@ Status ConvertTiffToBmp(const char16_t* tiffPath, const char16_t* bmpPath)
 {
     TiffPicture picture;
     return Convert(
-        tiffPath, bmpPath, [&](SourceFile& source) { return ReadTiffPicture(source, picture); },
+        tiffPath, bmpPath, [&](SourceFile& source, OutputAccess&) { return ReadTiffPicture(source, picture); },
         [&](SourceFile& source, OutputStream& out) {
             uint8_t headers[kBmpHeadersSize];
             FormatBmpHeaders(picture.width, picture.height, headers);
