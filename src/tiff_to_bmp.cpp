@@ -1,7 +1,7 @@
 // Tiff2Bmp: an uncompressed RGB TIFF becomes a 24-bit BMP with unpadded
 // rows, bottom row first.
 
-#include "bmp_layout.h"
+#include "bmp/bmp_layout.h"
 #include "conversion.h"
 #include "kestovatiff.h"
 #include "tiff_reader.h"
