@@ -103,8 +103,10 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info)
         info.coding = BmpCoding::Rle8;
     } else if (!core && compression == kBiRle4 && bits == 4) {
         info.coding = BmpCoding::Rle4;
-    } else if (windows && (compression == kBiBitfields || compression == kBiAlphaBitfields) &&
-               (bits == 16 || bits == 32)) {
+    } else if (windows && (bits == 16 || bits == 32) &&
+               (compression == kBiBitfields || (compression == kBiAlphaBitfields && infoSize != 52))) {
+        // (The 52-byte header has no room for an alpha mask; an alpha
+        // channel whose mask is nowhere would be dropped.)
         info.coding = BmpCoding::Bitfields;
         masksAfter = infoSize == 40 ? (compression == kBiBitfields ? 12 : 16) : 0;
     } else {
