@@ -158,7 +158,7 @@ public:
             uint8_t count;
             uint8_t value;
             if (!Next(count) || !Next(value)) {
-                return Failure();
+                return Ended();
             }
             if (rows_.failed()) {
                 return Status::DestinationUnwritable;
@@ -167,14 +167,9 @@ public:
             if (count > 0) {
                 ok = Run(count, value);
             } else if (value == 0) {
-                ok = y_ < height_ && EndRow();
+                ok = y_ >= height_ || EndRow();  // past the last row: nothing to end
             } else if (value == 1) {
-                while (y_ < height_) {
-                    if (!EndRow()) {
-                        return Failure();
-                    }
-                }
-                return rows_.failed() ? Status::DestinationUnwritable : Status::Ok;
+                return Finish() ? Status::Ok : Failure();
             } else if (value == 2) {
                 ok = Delta();
             } else {
@@ -189,8 +184,30 @@ public:
 private:
     bool Next(uint8_t& byte) { return in_.Next(byte); }
 
-    // A read error, or a stream that broke a rule or ended too soon.
+    // A read error, or a code that broke a rule.
     Status Failure() const { return in_.status() != Status::Ok ? in_.status() : Status::NotSupported; }
+
+    // The data ended without an end-of-picture code: fine once every row is
+    // full, else the file is shorter than it declares.
+    Status Ended()
+    {
+        const bool complete = y_ >= height_ || (y_ + 1 == height_ && x_ == width_);
+        if (in_.status() != Status::Ok || !complete) {
+            return Failure();
+        }
+        return Finish() ? Status::Ok : Failure();
+    }
+
+    // The rest of the picture takes entry 0.
+    bool Finish()
+    {
+        while (y_ < height_) {
+            if (!EndRow()) {
+                return false;
+            }
+        }
+        return !rows_.failed();
+    }
 
     bool Put(unsigned index)
     {
@@ -223,57 +240,69 @@ private:
         return true;
     }
 
+    // How many of `count` pixels from here lie in the picture. What passes
+    // the row's end or the last row is not the picture's: some writers
+    // code a row's padding as pixels. It is dropped, as other readers do.
+    uint32_t InPicture(uint32_t count) const
+    {
+        if (y_ >= height_) {
+            return 0;
+        }
+        return count < width_ - x_ ? count : width_ - x_;
+    }
+
     bool Run(uint32_t count, uint8_t value)
     {
-        if (y_ >= height_ || count > width_ - x_) {
-            return false;
-        }
+        const uint32_t n = InPicture(count);
         const unsigned first = fourBits_ ? value >> 4 : value;
         const unsigned second = fourBits_ ? value & 15 : value;
-        if (first >= colours_ || (count > 1 && second >= colours_)) {
+        if ((n > 0 && first >= colours_) || (n > 1 && second >= colours_)) {
             return false;
         }
-        rows_.PutRun(rgb_[first], rgb_[second], count);
-        x_ += count;
+        rows_.PutRun(rgb_[first], rgb_[second], n);
+        x_ += n;
         return true;
     }
 
+    // dx pixels right and dy rows up; past the last row, the picture ends.
     bool Delta()
     {
         uint8_t dx;
         uint8_t dy;
-        if (!Next(dx) || !Next(dy) || y_ >= height_) {
+        if (!Next(dx) || !Next(dy)) {
             return false;
+        }
+        if (y_ >= height_) {
+            return true;
         }
         const uint64_t toX = uint64_t{x_} + dx;
         const uint64_t toY = uint64_t{y_} + dy;
-        if (toY >= height_ || toX > width_) {
-            return false;
+        if (toY >= height_) {
+            return Finish();
         }
         while (y_ < toY) {
             if (!EndRow()) {
                 return false;
             }
         }
-        return Skip(static_cast<uint32_t>(toX) - x_);
+        return Skip(static_cast<uint32_t>(toX < width_ ? toX : width_) - x_);
     }
 
     bool Absolute(uint32_t count)
     {
-        if (y_ >= height_ || count > width_ - x_) {
-            return false;
-        }
+        const uint32_t n = InPicture(count);
         const uint32_t bytes = fourBits_ ? (count + 1) / 2 : count;
         for (uint32_t i = 0; i < bytes; ++i) {
             uint8_t byte;
             if (!Next(byte)) {
                 return false;
             }
-            if (!fourBits_) {
-                if (!Put(byte)) {
+            const uint32_t pixel = fourBits_ ? 2 * i : i;
+            if (fourBits_) {
+                if ((pixel < n && !Put(byte >> 4)) || (pixel + 1 < n && !Put(byte & 15))) {
                     return false;
                 }
-            } else if (!Put(byte >> 4) || (2 * i + 1 < count && !Put(byte & 15))) {
+            } else if (pixel < n && !Put(byte)) {
                 return false;
             }
         }
@@ -281,7 +310,7 @@ private:
         if (bytes % 2 == 1 && !Next(padding)) {
             return false;
         }
-        x_ += count;
+        x_ += n;
         return true;
     }
 

@@ -10,9 +10,11 @@
 //                nibbles, high first), padded to an even number of bytes
 //
 // Pixels a delta, an end of line or an early end of the picture pass over
-// take palette entry 0. Runs past the row's end, deltas past the picture,
-// indices past the palette and data ending before the end-of-picture code
-// are refused.
+// take palette entry 0. Pixels past the row's end or the last row are not
+// the picture's (some writers code a row's padding as pixels) and are
+// dropped, as other readers drop them; a delta past the last row ends the
+// picture. Indices past the palette, and data that ends before the picture
+// is complete, are refused.
 #pragma once
 
 #include "bmp_header.h"
