@@ -1,6 +1,7 @@
 /*
- * KestovaTIFF: converts pictures between 24-bit uncompressed BMP and
- * uncompressed 8-bit RGB TIFF.
+ * KestovaTIFF: converts pictures between BMP and TIFF. It reads BMPs of
+ * every common form and writes one fixed TIFF layout (uncompressed 8-bit
+ * RGB); it reads TIFFs and writes one fixed BMP layout (24-bit).
  *
  * Each function takes two NUL-terminated UTF-16 paths, converts the whole
  * picture and returns. A call keeps no state, starts no threads and may run
@@ -56,7 +57,7 @@ enum KestovaTiffResult {
     KESTOVATIFF_ERROR_DESTINATION = -5
 };
 
-/* Converts the 24-bit BMP at bmpPath into an uncompressed RGB TIFF at
+/* Converts the BMP at bmpPath into an uncompressed RGB TIFF at
  * tiffPath. Returns KESTOVATIFF_OK or a negative KestovaTiffResult. */
 KESTOVATIFF_API int32_t Bmp2Tiff(const char16_t* bmpPath, const char16_t* tiffPath);
 
@@ -75,9 +76,9 @@ static inline const char* KestovaTiffResultText(int32_t result)
     case KESTOVATIFF_ERROR_SOURCE:
         return "the source cannot be opened or read";
     case KESTOVATIFF_ERROR_FORMAT:
-        return "not a picture this library reads (it reads 24-bit uncompressed BMP "
-               "and uncompressed 8-bit RGB TIFF), or the file is shorter than its "
-               "headers promise";
+        return "not a picture this library reads (its README lists the BMP and TIFF "
+               "forms it reads), or a damaged one: shorter than its headers promise, "
+               "or with pixels that cannot be converted without loss";
     case KESTOVATIFF_ERROR_TOO_LARGE:
         return "the picture is too large for the destination format (a TIFF side "
                "above 65535 pixels, or a file past 4 GiB - 1 bytes)";

@@ -1,6 +1,12 @@
-// Bmp2Tiff: a 24-bit BMP becomes a TIFF of the fixed layout.
+// Bmp2Tiff: a BMP of any form the library reads becomes a TIFF of the fixed
+// layout. 24-bit rows are copied with their bytes exchanged; rows of other
+// forms are expanded to blue, green, red first; run-length coded rows are
+// decoded bottom row first and written at their places.
 
-#include "bmp_layout.h"
+#include "bmp/bmp_header.h"
+#include "bmp/bmp_pixels.h"
+#include "bmp/bmp_rle.h"
+#include "bmp/bmp_rows.h"
 #include "conversion.h"
 #include "kestovatiff.h"
 #include "picture_limits.h"
@@ -9,43 +15,74 @@
 namespace kestova {
 namespace {
 
-// Reads and checks the headers, and finds the rows, before anything is
-// written.
-Status ReadBmpPicture(SourceFile& source, BmpPicture& picture, RowRun& rows)
+struct BmpSource {
+    BmpInfo info;
+    RowRun rows;  // uncompressed forms
+    BmpPixelFormat format;
+};
+
+bool RunLengths(const BmpInfo& info) { return info.coding == BmpCoding::Rle8 || info.coding == BmpCoding::Rle4; }
+
+// Reads and checks the headers, the palette or masks, and finds the rows,
+// before anything is written.
+Status ReadBmp(SourceFile& source, BmpSource& bmp, OutputAccess& access)
 {
-    uint8_t head[kBmpHeadersSize];
+    uint8_t head[kBmpHeadBytes];
     const size_t headLength = source.size < sizeof head ? static_cast<size_t>(source.size) : sizeof head;
     if (const Status status = ReadSource(source, 0, head, headLength); status != Status::Ok) {
         return status;
     }
-    if (const Status status = ParseBmpHeaders(head, headLength, picture); status != Status::Ok) {
+    BmpInfo& info = bmp.info;
+    if (const Status status = ParseBmpHeaders(head, headLength, info); status != Status::Ok) {
         return status;
     }
     // The TIFF's offsets are 32-bit: the whole file must stay below 4 GiB.
     // Judged from the header alone, before the file's length.
-    if (PixelBytes(picture.width, picture.height) + kTiffLayoutOverhead > kMaxFileSize) {
+    if (PixelBytes(info.width, info.height) + kTiffLayoutOverhead > kMaxFileSize) {
         return Status::TooLarge;
     }
-    return LocateBmpRows(picture, source.size, rows);
+    if (info.pixelOffset > source.size) {
+        return Status::NotSupported;
+    }
+    if (RunLengths(info)) {
+        access = OutputAccess::Positioned;  // rows come bottom first
+    } else if (const Status status = LocateBmpRows(info, source.size, bmp.rows); status != Status::Ok) {
+        return status;
+    }
+    return info.bitCount == 24 ? Status::Ok : PrepareBmpPixels(source, info, bmp.format);
+}
+
+Status WriteTiff(SourceFile& source, const BmpSource& bmp, OutputStream& out)
+{
+    const BmpInfo& info = bmp.info;
+    const auto pixelBytes = static_cast<uint32_t>(PixelBytes(info.width, info.height));
+    WriteTiffHeader(out, pixelBytes);
+    Status status;
+    if (RunLengths(info)) {
+        // The header goes out first, leaving the output buffer free for
+        // the rows, which go to their offsets; the directory then follows
+        // where they end.
+        out.MoveTo(kTiffPixelOffset + pixelBytes);
+        status = WriteRleRows(source, info, bmp.format, out);
+    } else {
+        // The TIFF stores the top row first.
+        const RowOrder order = info.topDown ? RowOrder::AsStored : RowOrder::Reversed;
+        status = info.bitCount == 24 ? CopyPixelRows(source, out, bmp.rows, order)
+                                     : CopyBmpRows(source, out, bmp.rows, info.width, bmp.format, order);
+    }
+    if (status != Status::Ok) {
+        return status;
+    }
+    WriteTiffDirectory(out, info.width, info.height, pixelBytes);
+    return Status::Ok;
 }
 
 Status ConvertBmpToTiff(const char16_t* bmpPath, const char16_t* tiffPath)
 {
-    BmpPicture picture;
-    RowRun rows;
+    BmpSource bmp;
     return Convert(
-        bmpPath, tiffPath, [&](SourceFile& source) { return ReadBmpPicture(source, picture, rows); },
-        [&](SourceFile& source, OutputStream& out) {
-            const auto pixelBytes = static_cast<uint32_t>(PixelBytes(picture.width, picture.height));
-            WriteTiffHeader(out, pixelBytes);
-            // The TIFF stores the top row first.
-            const RowOrder order = picture.topDown ? RowOrder::AsStored : RowOrder::Reversed;
-            if (const Status status = CopyPixelRows(source, out, rows, order); status != Status::Ok) {
-                return status;
-            }
-            WriteTiffDirectory(out, picture.width, picture.height, pixelBytes);
-            return Status::Ok;
-        });
+        bmpPath, tiffPath, [&](SourceFile& source, OutputAccess& access) { return ReadBmp(source, bmp, access); },
+        [&](SourceFile& source, OutputStream& out) { return WriteTiff(source, bmp, out); });
 }
 
 }  // namespace

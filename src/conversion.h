@@ -11,11 +11,12 @@
 
 namespace kestova {
 
-// Runs one conversion: opens the source, lets `read(SourceFile&)` check it
-// and find the picture (nothing is written if it fails), then opens the
-// destination and lets `write(SourceFile&, OutputStream&)` fill it. Each
-// returns Ok or the failure that stopped it. Both files are closed on every
-// path, and the destination replaced only on success.
+// Runs one conversion: opens the source, lets `read(SourceFile&,
+// OutputAccess&)` check it and find the picture (nothing is written if it
+// fails; it may ask for positioned output), then opens the destination and
+// lets `write(SourceFile&, OutputStream&)` fill it. Each returns Ok or the
+// failure that stopped it. Both files are closed on every path, and the
+// destination replaced only on success.
 template <typename Read, typename Write>
 Status Convert(const char16_t* sourcePath, const char16_t* destPath, Read&& read, Write&& write)
 {
@@ -28,9 +29,10 @@ Status Convert(const char16_t* sourcePath, const char16_t* destPath, Read&& read
     }
     OutputFile file;
     OutputStream out(file);
-    Status status = read(source);
+    OutputAccess access = OutputAccess::Sequential;
+    Status status = read(source, access);
     if (status == Status::Ok) {
-        status = OpenOutput(destPath, file, out.Idle());
+        status = OpenOutput(destPath, file, out.Idle(), access);
     }
     if (status == Status::Ok) {
         status = write(source, out);

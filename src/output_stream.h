@@ -63,6 +63,26 @@ public:
 
     bool failed() const { return failed_; }
 
+    // For output whose parts are not made in file order (run-length coded
+    // rows, bottom row first): writes `size` bytes at `offset`, which may
+    // be the buffer's own, lent out while nothing is buffered. Needs an
+    // output opened for positioned writing.
+    void WriteAt(uint64_t offset, const uint8_t* data, size_t size)
+    {
+        if (!failed_ && size > 0 && !WriteOutputAt(file_, offset, data, size)) {
+            failed_ = true;
+        }
+    }
+
+    // Buffered writing goes on at `offset`.
+    void MoveTo(uint64_t offset)
+    {
+        Flush();
+        if (!failed_ && !SeekOutput(file_, offset)) {
+            failed_ = true;
+        }
+    }
+
     // The buffer, lent as working storage while nothing is buffered: before
     // the first write and after Finish().
     Scratch Idle() { return Scratch{buffer_, kBufferSize}; }

@@ -1,6 +1,6 @@
 #include "tiff_reader.h"
 
-#include "bmp_layout.h"
+#include "bmp/bmp_layout.h"
 #include "byte_order.h"
 #include "picture_limits.h"
 

@@ -1,7 +1,7 @@
 // Tiff2Bmp: an uncompressed RGB TIFF becomes a 24-bit BMP with unpadded
 // rows, bottom row first.
 
-#include "bmp_layout.h"
+#include "bmp/bmp_layout.h"
 #include "conversion.h"
 #include "kestovatiff.h"
 #include "tiff_reader.h"
@@ -13,7 +13,7 @@ Status ConvertTiffToBmp(const char16_t* tiffPath, const char16_t* bmpPath)
 {
     TiffPicture picture;
     return Convert(
-        tiffPath, bmpPath, [&](SourceFile& source) { return ReadTiffPicture(source, picture); },
+        tiffPath, bmpPath, [&](SourceFile& source, OutputAccess&) { return ReadTiffPicture(source, picture); },
         [&](SourceFile& source, OutputStream& out) {
             uint8_t headers[kBmpHeadersSize];
             FormatBmpHeaders(picture.width, picture.height, headers);

@@ -51,6 +51,7 @@ struct Scratch {
 // and the temporary file's is built again from it and `tag` when needed.
 struct OutputFile {
     void* handle = nullptr;         // a HANDLE: the temporary file, or the destination written in place
+    void* device = nullptr;         // positioned output to a device: the device, written at commit from `handle`
     const wchar_t* path = nullptr;  // the caller's path, checked
     bool inPlace = false;           // not a disk file (NUL, a console, a pipe): no temporary file, no rename
     bool replacing = false;         // an existing file is replaced: flushed first
@@ -84,12 +85,24 @@ struct OutputFile {
 
 #endif
 
+// How the picture will be written: in file order, or in parts at their
+// offsets. A destination that cannot seek (a pipe, a device) then gets a
+// private staging file, copied to it when complete.
+enum class OutputAccess { Sequential, Positioned };
+
 // DestinationUnwritable when the destination cannot be written (errno says
 // why), BadArgument for a path that is not valid UTF-16.
-Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch);
+Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch,
+                  OutputAccess access = OutputAccess::Sequential);
 
-// Writes all `size` bytes, or returns false with errno set.
+// Writes all `size` bytes at the current position, or returns false with
+// errno set.
 bool WriteOutput(OutputFile& file, const uint8_t* data, size_t size);
+
+// With OutputAccess::Positioned only: writes all `size` bytes at `offset`,
+// or moves the current position to `offset`. False with errno set.
+bool WriteOutputAt(OutputFile& file, uint64_t offset, const uint8_t* data, size_t size);
+bool SeekOutput(OutputFile& file, uint64_t offset);
 
 // Puts the finished picture in place and closes everything. On failure
 // nothing is left behind, the destination is as it was (but for a failure

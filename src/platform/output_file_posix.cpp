@@ -42,6 +42,53 @@ Status Unwritable(int error)
     return Status::DestinationUnwritable;
 }
 
+// Writes all of `data` at the descriptor's position. A descriptor the
+// caller made non-blocking is waited on until it takes more.
+bool WriteAll(int fd, const uint8_t* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t put = write(fd, data, size);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                pollfd ready = {fd, POLLOUT, 0};
+                if (poll(&ready, 1, -1) >= 0 || errno == EINTR) {
+                    continue;
+                }
+            }
+            return false;
+        }
+        data += put;
+        size -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+// Copies the staging file's `size` bytes to the stream destFd, in order.
+bool CopyStagingToStream(const OutputFile& file, uint64_t size, Scratch scratch)
+{
+    for (uint64_t at = 0; at < size;) {
+        const size_t want = size - at < scratch.size ? static_cast<size_t>(size - at) : scratch.size;
+        const ssize_t got = pread(file.fd, scratch.data, want, static_cast<off_t>(at));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            if (got == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        if (!WriteAll(file.destFd, scratch.data, static_cast<size_t>(got))) {
+            return false;
+        }
+        at += static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
 // A descriptor closed at the end of its scope, errno kept.
 struct ScopedFd {
     int fd = -1;
@@ -165,19 +212,28 @@ Status PrepareReplace(OutputFile& file, const struct stat& info, Scratch scratch
     return Status::Ok;
 }
 
-// Writes straight to a pipe, a device or an open descriptor.
-Status OpenStream(OutputFile& file, int fd)
+// Writes straight to a pipe, a device or an open descriptor; or, for output
+// written in parts at their offsets, to a private staging file first, which
+// is copied to the stream (destFd) when complete.
+Status OpenStream(OutputFile& file, int fd, OutputAccess access)
 {
     if (fd < 0) {
         return Status::DestinationUnwritable;
     }
     file.mode = OutputMode::Stream;
-    file.fd = fd;
+    if (access == OutputAccess::Positioned) {
+        file.destFd = fd;
+        if (!OpenPrivateStaging(file)) {
+            return Status::DestinationUnwritable;
+        }
+    } else {
+        file.fd = fd;
+    }
     BlockPipeSignal(file.pipeGuard);
     return Status::Ok;
 }
 
-Status OpenOnce(NativePath& name, OutputFile& file, Scratch scratch, bool& changed)
+Status OpenOnce(NativePath& name, OutputFile& file, Scratch scratch, OutputAccess access, bool& changed)
 {
     struct stat probed {};
     ScopedFd probe;
@@ -199,11 +255,11 @@ Status OpenOnce(NativePath& name, OutputFile& file, Scratch scratch, bool& chang
     const int named = DescriptorNamed(name.text);
     struct stat described {};
     if (named >= 0 && fstat(named, &described) == 0 && SameFile(described, probed)) {
-        return OpenStream(file, fcntl(named, F_DUPFD_CLOEXEC, 0));
+        return OpenStream(file, fcntl(named, F_DUPFD_CLOEXEC, 0), access);
     }
     if (!S_ISREG(probed.st_mode)) {
         // O_CREAT for the kernel's protection of FIFOs in sticky directories.
-        return OpenStream(file, open(name.text, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666));
+        return OpenStream(file, open(name.text, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666), access);
     }
     struct stat info {};
     if (const Status status = OpenForWriting(AT_FDCWD, name.text, probed, file, info, changed);
@@ -332,7 +388,7 @@ Status CommitNew(OutputFile& file, uint64_t size, Scratch scratch)
 
 }  // namespace
 
-Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch)
+Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, OutputAccess access)
 {
     NativePath name;
     if (const Status status = ToNativePath(path, name); status != Status::Ok) {
@@ -344,43 +400,52 @@ Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch)
         DiscardOutput(file);
         file = OutputFile{};
         changed = false;
-        status = OpenOnce(name, file, scratch, changed);
+        status = OpenOnce(name, file, scratch, access, changed);
     }
     return status;
 }
 
-bool WriteOutput(OutputFile& file, const uint8_t* data, size_t size)
+bool WriteOutput(OutputFile& file, const uint8_t* data, size_t size) { return WriteAll(file.fd, data, size); }
+
+bool WriteOutputAt(OutputFile& file, uint64_t offset, const uint8_t* data, size_t size)
 {
     while (size > 0) {
-        const ssize_t put = write(file.fd, data, size);
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                // A descriptor the caller made non-blocking: wait until it
-                // takes more.
-                pollfd ready = {file.fd, POLLOUT, 0};
-                if (poll(&ready, 1, -1) >= 0 || errno == EINTR) {
-                    continue;
-                }
+        const ssize_t put = pwrite(file.fd, data, size, static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            if (put == 0) {
+                errno = EIO;
             }
             return false;
         }
         data += put;
         size -= static_cast<size_t>(put);
+        offset += static_cast<uint64_t>(put);
     }
     return true;
+}
+
+bool SeekOutput(OutputFile& file, uint64_t offset)
+{
+    return lseek(file.fd, static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
 Status CommitOutput(OutputFile& file, Scratch scratch)
 {
     Status status = Status::Ok;
     if (file.mode == OutputMode::Stream) {
+        struct stat staged {};
+        if (file.destFd >= 0 && (fstat(file.fd, &staged) != 0 ||
+                                 !CopyStagingToStream(file, static_cast<uint64_t>(staged.st_size), scratch))) {
+            status = Status::DestinationUnwritable;
+        }
         // Errors a device reports only at close count too.
-        const int fd = file.fd;
-        file.fd = -1;
-        if (close(fd) != 0) {
+        int& stream = file.destFd >= 0 ? file.destFd : file.fd;
+        const int fd = stream;
+        stream = -1;
+        if (close(fd) != 0 && status == Status::Ok) {
             status = Status::DestinationUnwritable;
         }
     } else {

@@ -222,9 +222,94 @@ bool Replace(const wchar_t* temp, const wchar_t* dest)
     }
 }
 
+// A private staging file in the system's temporary folder, removed when
+// closed, for output written in parts to a device, which cannot seek.
+HANDLE OpenPrivateStaging(Scratch scratch)
+{
+    auto* folder = reinterpret_cast<wchar_t*>(scratch.data + reinterpret_cast<uintptr_t>(scratch.data) % 2);
+    const DWORD room = MAX_PATH + 1;
+    const DWORD length = GetTempPathW(room, folder);
+    if (length == 0 || length >= room) {
+        SetErrnoFromLastError();
+        return INVALID_HANDLE_VALUE;
+    }
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        unsigned int random = 0;
+        if (rand_s(&random) != 0) {
+            SetError(ERROR_NOT_SUPPORTED);
+            return INVALID_HANDLE_VALUE;
+        }
+        wchar_t* out = std::wmemcpy(folder + length, L".kestovatiff.", 13) + 13;
+        for (int shift = 28; shift >= 0; shift -= 4) {
+            *out++ = L"0123456789abcdef"[(random >> shift) & 0xF];
+        }
+        std::wmemcpy(out, L".tmp", 5);
+        HANDLE handle = CreateFileW(folder, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
+            if (handle == INVALID_HANDLE_VALUE) {
+                SetErrnoFromLastError();
+            }
+            return handle;
+        }
+    }
+    SetErrnoFromLastError();
+    return INVALID_HANDLE_VALUE;
+}
+
+// Writes all of `data` to `handle`: at `offset`, or at its position when
+// `offset` is null.
+bool WriteAll(HANDLE handle, const uint8_t* data, size_t size, const uint64_t* offset)
+{
+    uint64_t at = offset != nullptr ? *offset : 0;
+    while (size > 0) {
+        const DWORD chunk = size < 0x40000000 ? static_cast<DWORD>(size) : 0x40000000;
+        DWORD done = 0;
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(at);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        if (!WriteFile(handle, data, chunk, &done, offset != nullptr ? &where : nullptr)) {
+            SetErrnoFromLastError();
+            return false;
+        }
+        if (done == 0) {
+            SetError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        data += done;
+        size -= done;
+        at += done;
+    }
+    return true;
+}
+
+// Copies the private staging file to the device, in order.
+bool CopyToDevice(HANDLE staging, HANDLE device, Scratch scratch)
+{
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(staging, start, nullptr, FILE_BEGIN)) {
+        SetErrnoFromLastError();
+        return false;
+    }
+    const DWORD block = scratch.size < 0x40000000 ? static_cast<DWORD>(scratch.size) : 0x40000000;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(staging, scratch.data, block, &got, nullptr)) {
+            SetErrnoFromLastError();
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        if (!WriteAll(device, scratch.data, got, nullptr)) {
+            return false;
+        }
+    }
+}
+
 }  // namespace
 
-Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch)
+Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, OutputAccess access)
 {
     if (const Status status = CheckPath(path); status != Status::Ok) {
         return status;
@@ -248,8 +333,17 @@ Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch)
         SetLastError(NO_ERROR);
         const DWORD type = GetFileType(dest);
         if (type != FILE_TYPE_DISK && GetLastError() == NO_ERROR) {
-            file.handle = dest;
             file.inPlace = true;
+            if (access == OutputAccess::Sequential) {
+                file.handle = dest;
+                return Status::Ok;
+            }
+            file.device = dest;
+            file.handle = OpenPrivateStaging(scratch);
+            if (file.handle == INVALID_HANDLE_VALUE) {
+                file.handle = nullptr;
+                return Status::DestinationUnwritable;
+            }
             return Status::Ok;
         }
         BY_HANDLE_FILE_INFORMATION info;
@@ -300,19 +394,21 @@ Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch)
 
 bool WriteOutput(OutputFile& file, const uint8_t* data, size_t size)
 {
-    while (size > 0) {
-        const DWORD chunk = size < 0x40000000 ? static_cast<DWORD>(size) : 0x40000000;
-        DWORD done = 0;
-        if (!WriteFile(file.handle, data, chunk, &done, nullptr)) {
-            SetErrnoFromLastError();
-            return false;
-        }
-        if (done == 0) {
-            SetError(ERROR_WRITE_FAULT);
-            return false;
-        }
-        data += done;
-        size -= done;
+    return WriteAll(file.handle, data, size, nullptr);
+}
+
+bool WriteOutputAt(OutputFile& file, uint64_t offset, const uint8_t* data, size_t size)
+{
+    return WriteAll(file.handle, data, size, &offset);
+}
+
+bool SeekOutput(OutputFile& file, uint64_t offset)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(file.handle, to, nullptr, FILE_BEGIN)) {
+        SetErrnoFromLastError();
+        return false;
     }
     return true;
 }
@@ -321,12 +417,19 @@ Status CommitOutput(OutputFile& file, Scratch scratch)
 {
     HANDLE handle = file.handle;
     if (file.inPlace) {
-        file.handle = nullptr;
-        if (!CloseHandle(handle)) {
-            SetErrnoFromLastError();
-            return Status::DestinationUnwritable;
+        bool done = file.device == nullptr || CopyToDevice(handle, file.device, scratch);
+        if (file.device != nullptr) {
+            const KeepErrors keep;
+            CloseHandle(handle);  // the staging file goes with its handle
+            handle = file.device;
+            file.device = nullptr;
         }
-        return Status::Ok;
+        file.handle = nullptr;
+        if (!CloseHandle(handle) && done) {
+            SetErrnoFromLastError();
+            done = false;
+        }
+        return done ? Status::Ok : Status::DestinationUnwritable;
     }
     // A new file is not flushed: nothing is lost if it does not last.
     bool done = !file.replacing || FlushFileBuffers(handle) != 0;
@@ -349,10 +452,14 @@ Status CommitOutput(OutputFile& file, Scratch scratch)
 
 void DiscardOutput(OutputFile& file)
 {
+    const KeepErrors keep;
+    if (file.device != nullptr) {
+        CloseHandle(file.device);
+        file.device = nullptr;
+    }
     if (file.handle == nullptr) {
         return;
     }
-    const KeepErrors keep;
     if (!file.inPlace) {
         FILE_DISPOSITION_INFO disposition{TRUE};
         SetFileInformationByHandle(file.handle, FileDispositionInfo, &disposition, sizeof disposition);

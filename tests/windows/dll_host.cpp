@@ -269,6 +269,33 @@ int main()
 
     Check(bmp2tiff(u"test-card.bmp", u"NUL") == KESTOVATIFF_OK, "NUL as destination is written in place: 999");
 
+    // A run-length BMP, whose rows are written at their offsets: staged
+    // first when the destination is a device. 3 x 2, palette (1,2,3) and
+    // (4,5,6) as blue, green, red; bottom row three of entry 1, top row
+    // 0, 1, 0 given one by one.
+    const unsigned char rle[] = {
+        'B', 'M', 76, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0,                    // file header
+        40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 8, 0, 1, 0, 0, 0,       // 3 x 2, 8 bits, BI_RLE8
+        14, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0,       // 14 bytes, 2 colours
+        1, 2, 3, 0, 4, 5, 6, 0,                                            // palette
+        3, 1, 0, 0, 0, 3, 0, 1, 0, 0, 0, 0, 0, 1,                          // runs
+    };
+    Remove(L"rle.bmp");
+    if (std::FILE* f = _wfopen(L"rle.bmp", L"wb")) {
+        std::fwrite(rle, 1, sizeof rle, f);
+        std::fclose(f);
+    }
+    const std::vector<char> rleTiff = [&] {
+        Remove(L"rle.tif");
+        return bmp2tiff(u"rle.bmp", u"rle.tif") == KESTOVATIFF_OK ? Contents(L"rle.tif") : std::vector<char>{};
+    }();
+    const char rgb[] = {3, 2, 1, 6, 5, 4, 3, 2, 1, 6, 5, 4, 6, 5, 4, 6, 5, 4};
+    Check(rleTiff.size() == 18 + 206 && std::equal(rgb, rgb + 18, rleTiff.begin() + 8),
+          "a run-length BMP converts, rows top first");
+    Check(bmp2tiff(u"rle.bmp", u"NUL") == KESTOVATIFF_OK, "... and to NUL, staged in the temporary folder");
+    Remove(L"rle.bmp");
+    Remove(L"rle.tif");
+
     // Flushed before it replaces a file; a new file is not flushed.
     g_flush = reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(
         HookImport(dll, "FlushFileBuffers", reinterpret_cast<void*>(RecordFlush)));
