@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 
+#include "bmp_forms.h"
 #include "test_files.h"
 
 using namespace testing_files;
@@ -51,6 +53,33 @@ int main(int argc, char** argv)
             form.littleEndian = false;
             form.changes = {{282, 5, {72, 1}}, {305, 2, {'x', 0}}};
             Seed(tiffDir, TiffFile(picture, form));
+        }
+    }
+    // Palette, run-length and bit-field forms, in every header.
+    for (const auto& [width, height] : {std::pair{1u, 1u}, {3u, 2u}, {5u, 3u}, {9u, 5u}}) {
+        for (uint16_t bits : {1, 4, 8}) {
+            for (uint32_t infoSize : {12u, 16u, 40u, 64u, 124u}) {
+                PaletteBmp form = MakePaletteBmp(width, height, bits, bits == 1 ? 0 : 5, width);
+                form.infoSize = infoSize;
+                form.topDown = infoSize == 16 || infoSize == 124;
+                Seed(bmpDir, BmpFile(form));
+                if (bits > 1 && infoSize >= 40) {
+                    form.topDown = false;
+                    form.compression = bits == 8 ? kBiRle8 : kBiRle4;
+                    form.rle.skipped = infoSize == 40 ? std::vector<bool>() : SkipPattern(width, height);
+                    Seed(bmpDir, BmpFile(form));
+                }
+            }
+        }
+        const std::tuple<uint16_t, uint32_t, Masks, uint32_t> directs[] = {
+            {16, kBiRgb, {}, 40}, {16, kBiBitfields, {0xF800, 0x07E0, 0x001F, 0}, 52}, {24, kBiRgb, {}, 12},
+            {32, kBiRgb, {}, 64}, {32, kBiAlphaBitfields, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, 40},
+            {32, kBiBitfields, {0xFF00, 0xFF0000, 0xFF000000, 0x7F}, 124}};
+        for (const auto& [bits, compression, masks, infoSize] : directs) {
+            DirectBmp form = MakeDirectBmp(width, height, bits, compression, masks, height);
+            form.infoSize = infoSize;
+            form.topDown = infoSize == 124;
+            Seed(bmpDir, BmpFile(form));
         }
     }
     // Damaged and refused forms, as the tests have them.

@@ -27,7 +27,7 @@ TEST_F(ForeignFilesTest, BmpVariantsConvertToTheSameTiff)
 {
     // Widths whose rows need 0, 1, 2 and 3 bytes of padding.
     for (uint32_t width : {4u, 1u, 2u, 3u, 5u, 667u}) {
-        for (uint32_t infoSize : {40u, 52u, 56u, 108u, 124u}) {
+        for (uint32_t infoSize : {16u, 40u, 52u, 56u, 64u, 108u, 124u}) {
             for (int variant = 0; variant < 6; ++variant) {
                 BmpForm form;
                 form.infoSize = infoSize;
@@ -55,9 +55,16 @@ TEST_F(ForeignFilesTest, BmpPixelOffsetMustLieAfterTheHeadersAndInTheFile)
         }
         EXPECT_EQ(BmpToTiff(bmp), KESTOVATIFF_ERROR_FORMAT) << bfOffBits;
     }
+    // The 64-byte header of the other old variant reads as the 40-byte one,
+    // but its compressions 3 (Huffman) and 4 (RLE24) are not read.
     BmpForm form;
-    form.infoSize = 64;  // the OS/2 2.x header: not read
-    EXPECT_EQ(BmpToTiff(BmpFile(picture, form)), KESTOVATIFF_ERROR_FORMAT);
+    form.infoSize = 64;
+    for (uint32_t compression : {3u, 4u}) {
+        Bytes bmp = BmpFile(picture, form);
+        bmp[30] = static_cast<uint8_t>(compression);
+        EXPECT_EQ(BmpToTiff(bmp), KESTOVATIFF_ERROR_FORMAT) << compression;
+        EXPECT_FALSE(FileExists(Path("out.tif")));
+    }
 }
 
 TEST_F(ForeignFilesTest, TiffForms)
