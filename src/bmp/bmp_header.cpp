@@ -97,7 +97,7 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info)
     // variants have no bit fields, and the oldest no compression at all.
     uint64_t masksAfter = 0;  // bytes of masks after a 40-byte header
     const bool palette = bits == 1 || bits == 4 || bits == 8;
-    if (compression == kBiRgb && (palette || bits == 24 || (windows && (bits == 16 || bits == 32)))) {
+    if (compression == kBiRgb && (palette || bits == 24 || (!core && (bits == 16 || bits == 32)))) {
         info.coding = BmpCoding::Rgb;
     } else if (!core && compression == kBiRle8 && bits == 8) {
         info.coding = BmpCoding::Rle8;

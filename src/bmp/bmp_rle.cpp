@@ -20,7 +20,7 @@ public:
         : out_(out), buffer_(out.Idle().data), rowBytes_(RowBytes(width)), height_(height)
     {
         const size_t room = OutputStream::kBlockSize;
-        rowsPerWindow_ = rowBytes_ > 0 && rowBytes_ <= room ? room / rowBytes_ : 0;
+        rowsPerWindow_ = rowBytes_ > 0 && rowBytes_ <= room ? static_cast<size_t>(room / rowBytes_) : 0;
         pieceBytes_ = room / 3 * 3;
         if (height_ > 0 && rowBytes_ > 0) {
             Open();
@@ -77,7 +77,7 @@ public:
                 Open();
             }
         } else {
-            cursor_ = buffer_ + static_cast<size_t>(lastRow_ - row_) * rowBytes_;
+            cursor_ = buffer_ + static_cast<size_t>((lastRow_ - row_) * rowBytes_);
             limit_ = cursor_ + rowBytes_;
         }
     }
@@ -95,7 +95,7 @@ private:
             lastRow_ = row_ + rows - 1;
             start_ = RowOffset(lastRow_);
             bytes_ = static_cast<size_t>(rows * rowBytes_);
-            cursor_ = buffer_ + static_cast<size_t>(lastRow_ - row_) * rowBytes_;
+            cursor_ = buffer_ + static_cast<size_t>((lastRow_ - row_) * rowBytes_);
             limit_ = cursor_ + rowBytes_;
         } else {
             start_ = RowOffset(row_);
