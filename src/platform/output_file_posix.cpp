@@ -22,9 +22,9 @@
 namespace kestova {
 namespace {
 
-// How often a call starts over when another process changes the
-// destination's name between two looks at it.
-constexpr int kAttempts = 4;
+// How often a call looks again when other processes change the
+// destination's name between two looks at it (writers of one name race).
+constexpr int kAttempts = 16;
 
 void CloseKeepingErrno(int& fd)
 {
@@ -329,29 +329,53 @@ Status CommitReplace(OutputFile& file, uint64_t size, Scratch scratch)
     return Overwrite(file, size, scratch);
 }
 
-// The name was taken while the picture was written: what took it is
-// replaced as a file found there at the start would have been.
-Status CommitOverTaken(OutputFile& file, uint64_t size, Scratch scratch)
+// One look at what took the name while the picture was written, and the
+// replace it decides, as for a file found there at the start. `again` when
+// the name changed or vanished under the look.
+Status CommitOverTakenOnce(OutputFile& file, uint64_t size, Scratch scratch, bool& again)
 {
+    CloseKeepingErrno(file.destFd);
     struct stat probed {};
     ScopedFd probe;
     const Found found = Probe(file.dirFd, file.finalName, probe, probed);
     if (found != Found::Something) {
-        return found == Found::Nothing ? Unwritable(EAGAIN) : Status::DestinationUnwritable;
+        again = found == Found::Nothing;
+        return again ? Unwritable(EAGAIN) : Status::DestinationUnwritable;
     }
     if (!S_ISREG(probed.st_mode)) {
         return Unwritable(S_ISDIR(probed.st_mode) ? EISDIR : EEXIST);
     }
-    bool changed = false;
     struct stat info {};
-    if (const Status status = OpenForWriting(file.dirFd, file.finalName, probed, file, info, changed);
+    if (const Status status = OpenForWriting(file.dirFd, file.finalName, probed, file, info, again);
         status != Status::Ok) {
         return status;
     }
-    if (const Status status = PrepareReplace(file, info, scratch, changed); status != Status::Ok) {
+    if (const Status status = PrepareReplace(file, info, scratch, again); status != Status::Ok) {
         return status;
     }
     return file.mode == OutputMode::Replace ? CommitReplace(file, size, scratch) : Overwrite(file, size, scratch);
+}
+
+// The name was taken while the picture was written: what took it is
+// replaced. Other writers of the same name may change it between looks, so
+// the call looks again, and takes the name itself if it is free once more.
+Status CommitOverTaken(OutputFile& file, uint64_t size, Scratch scratch)
+{
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        bool again = false;
+        const Status status = CommitOverTakenOnce(file, size, scratch, again);
+        if (!again) {
+            return status;
+        }
+        const bool taken = file.tempNamed ? RenameStagingIfFree(file) : LinkStaging(file, file.finalName);
+        if (taken) {
+            return Status::Ok;
+        }
+        if (errno != EEXIST) {
+            return Status::DestinationUnwritable;
+        }
+    }
+    return Unwritable(EAGAIN);
 }
 
 // Puts a new file in place without replacing one made meanwhile.
