@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "kestovatiff.h"
+#include "bmp_forms.h"
 #include "test_files.h"
 
 namespace testing_files {
@@ -161,6 +162,59 @@ TEST_F(ConcurrencyTest, CallsFitInA128KiBThreadStack)
         EXPECT_EQ(ReadFile(Path(name + "-back.bmp")), BmpFile(pictures[i]));
     }
     EXPECT_EQ(ReadFile(Path("other.tif")), ExpectedTiff(pictures[2]));
+
+    // The other BMP forms: run lengths (rows wider than the output block, and
+    // to a pipe, which stages them), and palette and 32-bit rows expanded in
+    // place; to a new file and to the in-place one.
+    PaletteBmp rle = MakePaletteBmp(30000, 3, 8);
+    rle.compression = kBiRle8;
+    const PaletteBmp bits1 = MakePaletteBmp(4465, 2, 1);
+    const DirectBmp direct = MakeDirectBmp(25000, 2, 32, kBiRgb);
+    const Picture forms[] = {Decoded(rle), Decoded(bits1), Decoded(direct)};
+    WriteFile(Path("f0.bmp"), BmpFile(rle));
+    WriteFile(Path("f1.bmp"), BmpFile(bits1));
+    WriteFile(Path("f2.bmp"), BmpFile(direct));
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    struct FormWork {
+        std::string dir;
+        std::u16string pipe;
+        int32_t results[7];
+    } formWork{dir_, U16("/dev/fd/" + std::to_string(ends[1])), {}};
+    auto runForms = [](void* argument) -> void* {
+        auto& w = *static_cast<FormWork*>(argument);
+        auto path = [&w](const std::string& name) { return U16(w.dir + "/" + name); };
+        for (int i = 0; i < 3; ++i) {
+            const std::string n = std::to_string(i);
+            w.results[2 * i] = Bmp2Tiff(path("f" + n + ".bmp").c_str(), path("f" + n + ".tif").c_str());
+            w.results[2 * i + 1] = Bmp2Tiff(path("f" + n + ".bmp").c_str(), path("linked.tif").c_str());
+        }
+        w.results[6] = Bmp2Tiff(path("f0.bmp").c_str(), w.pipe.c_str());
+        return nullptr;
+    };
+    Bytes piped;
+    std::thread reader([&] {
+        uint8_t block[4096];
+        ssize_t got;
+        while ((got = read(ends[0], block, sizeof block)) > 0) {
+            piped.insert(piped.end(), block, block + got);
+        }
+    });
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 128 * 1024), 0);
+    ASSERT_EQ(pthread_create(&thread, &attributes, runForms, &formWork), 0);
+    ASSERT_EQ(pthread_join(thread, nullptr), 0);
+    pthread_attr_destroy(&attributes);
+    close(ends[1]);
+    reader.join();
+    close(ends[0]);
+    for (const int32_t result : formWork.results) {
+        EXPECT_EQ(result, KESTOVATIFF_OK);
+    }
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(ReadFile(Path("f" + std::to_string(i) + ".tif")), ExpectedTiff(forms[i])) << i;
+    }
+    EXPECT_EQ(piped, ExpectedTiff(forms[0]));
 }
 
 }  // namespace

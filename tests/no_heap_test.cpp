@@ -58,7 +58,25 @@ int main()
     }
     std::fclose(f);
 
+    // A 300 x 200 run-length BMP, 8 bits: runs of 100 pixels of entries 0
+    // to 2 in each row, written bottom row first and put at their places.
+    const std::string rle = std::string(dir) + "/rle.bmp";
+    f = std::fopen(rle.c_str(), "wb");
+    const unsigned char rleHeader[54] = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 66, 0, 0, 0, 40, 0, 0, 0,
+                                         0x2C, 1, 0, 0, 200, 0, 0, 0, 1, 0, 8, 0, 1, 0, 0, 0};
+    std::fwrite(rleHeader, 1, sizeof rleHeader, f);
+    const unsigned char palette[12] = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0};
+    std::fwrite(palette, 1, sizeof palette, f);
+    for (int row = 0; row < 200; ++row) {
+        const unsigned char runs[8] = {100, 0, 100, 1, 100, 2, 0, 0};
+        std::fwrite(runs, 1, sizeof runs, f);
+    }
+    const unsigned char end[2] = {0, 1};
+    std::fwrite(end, 1, sizeof end, f);
+    std::fclose(f);
+
     const std::u16string bmp16(bmp.begin(), bmp.end());
+    const std::u16string rle16(rle.begin(), rle.end());
     const std::u16string tiff16(tiff.begin(), tiff.end());
     const std::u16string back16(back.begin(), back.end());
     const std::u16string missing16 = bmp16 + u".missing";
@@ -81,6 +99,8 @@ int main()
         {"Tiff2Bmp", Tiff2Bmp, tiff16.c_str(), back16.c_str(), KESTOVATIFF_OK},
         {"Bmp2Tiff, replacing", Bmp2Tiff, bmp16.c_str(), tiff16.c_str(), KESTOVATIFF_OK},
         {"Bmp2Tiff, missing source", Bmp2Tiff, missing16.c_str(), tiff16.c_str(), KESTOVATIFF_ERROR_SOURCE},
+        {"Bmp2Tiff, run lengths", Bmp2Tiff, rle16.c_str(), tiff16.c_str(), KESTOVATIFF_OK},
+        {"Bmp2Tiff, run lengths to a device", Bmp2Tiff, rle16.c_str(), u"/dev/null", KESTOVATIFF_OK},
     };
     for (const Call& call : calls) {
         const unsigned long before = g_allocations;
@@ -93,6 +113,7 @@ int main()
     std::remove(bmp.c_str());
     std::remove(tiff.c_str());
     std::remove(back.c_str());
+    std::remove(rle.c_str());
     std::remove(dir);
     return failed == 0 ? 0 : 1;
 }
