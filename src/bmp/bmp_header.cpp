@@ -120,7 +120,7 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info)
             return Status::NotSupported;
         }
         for (int channel = kRed; channel <= kBlue; ++channel) {
-            info.masks[channel] = ReadLe32(m + 4 * channel);
+            info.masks[channel] = ReadLe32(m + size_t{4} * static_cast<size_t>(channel));
         }
         const bool hasAlpha = infoSize >= 56 || masksAfter == 16;
         info.masks[kAlpha] = hasAlpha ? ReadLe32(m + 12) : 0;
@@ -183,9 +183,8 @@ Status LocateBmpRows(const BmpInfo& info, uint64_t fileSize, RowRun& rows)
     if (info.bitCount == 24 && padded != rowBytes) {
         const bool saysUnpadded = info.sizeImage == rowBytes * height;
         const bool saysPadded = info.sizeImage == padded * height;
-        if (saysUnpadded) {
-            stride = rowBytes;
-        } else if (!saysPadded && height > 0 && available < padded * (height - 1) + rowBytes) {
+        const bool tooShortForPadded = height > 0 && available < padded * (height - 1) + rowBytes;
+        if (saysUnpadded || (!saysPadded && tooShortForPadded)) {
             stride = rowBytes;
         }
     }

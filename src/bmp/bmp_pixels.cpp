@@ -139,12 +139,13 @@ KESTOVA_SSSE3 bool ExpandWholeBytesSsse3(const BmpPixelFormat& format, uint8_t* 
 {
     alignas(16) uint8_t pick[16];
     alignas(16) uint8_t alphaLanes[16] = {};
-    for (int p = 0; p < 4; ++p) {
-        pick[3 * p] = static_cast<uint8_t>(4 * p + format.bytes[kBlue]);
-        pick[3 * p + 1] = static_cast<uint8_t>(4 * p + format.bytes[kGreen]);
-        pick[3 * p + 2] = static_cast<uint8_t>(4 * p + format.bytes[kRed]);
+    for (size_t p = 0; p < 4; ++p) {
+        const auto pixel = static_cast<int>(4 * p);
+        pick[3 * p] = static_cast<uint8_t>(pixel + format.bytes[kBlue]);
+        pick[3 * p + 1] = static_cast<uint8_t>(pixel + format.bytes[kGreen]);
+        pick[3 * p + 2] = static_cast<uint8_t>(pixel + format.bytes[kRed]);
         if (format.bytes[kAlpha] >= 0) {
-            alphaLanes[4 * p + format.bytes[kAlpha]] = 0xFF;
+            alphaLanes[4 * p + static_cast<size_t>(format.bytes[kAlpha])] = 0xFF;
         }
     }
     for (int i = 12; i < 16; ++i) {
