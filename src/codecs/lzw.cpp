@@ -1,0 +1,179 @@
+#include "codecs/lzw.h"
+
+#include <cstring>
+
+namespace kestova {
+namespace {
+
+constexpr uint32_t kClear = 256;
+constexpr uint32_t kEnd = 257;
+constexpr uint32_t kFirstFree = 258;
+constexpr uint32_t kMaxWidth = 12;
+constexpr uint32_t kNone = 0x10000;
+
+Status Damaged(const ByteSource& source) { return source.status != Status::Ok ? source.status : Status::NotSupported; }
+
+// The next code; false at the end of the data.
+bool NextCode(LzwDecoder& d, ByteSource& source, uint32_t& code)
+{
+    while (d.bitCount < d.width) {
+        uint8_t byte;
+        if (!NextByte(source, byte)) {
+            return false;
+        }
+        if (d.oldStyle) {
+            d.bits |= uint64_t{byte} << d.bitCount;
+        } else {
+            d.bits = (d.bits << 8) | byte;
+        }
+        d.bitCount += 8;
+    }
+    const uint32_t mask = (1u << d.width) - 1;
+    if (d.oldStyle) {
+        code = static_cast<uint32_t>(d.bits) & mask;
+        d.bits >>= d.width;
+    } else {
+        code = static_cast<uint32_t>(d.bits >> (d.bitCount - d.width)) & mask;
+    }
+    d.bitCount -= d.width;
+    return true;
+}
+
+// Writes bytes [from, from + count) of code's string, walking back from
+// its end.
+void WriteString(const LzwEntry* table, uint32_t code, uint32_t from, uint32_t count, uint8_t* out)
+{
+    uint32_t position = table[code].length;
+    while (position > from + count) {  // past the part wanted
+        code = table[code].prefix;
+        --position;
+    }
+    for (uint8_t* at = out + count; at > out;) {
+        *--at = table[code].last;
+        code = table[code].prefix;
+    }
+}
+
+void Clear(LzwDecoder& d)
+{
+    std::memset(d.table + kFirstFree, 0, (kLzwTableEntries - kFirstFree) * sizeof(LzwEntry));
+    d.width = 9;
+    d.free = kFirstFree;
+    d.previous = kNone;
+}
+
+// When the next free code reaches this, codes get a bit wider.
+uint32_t WidenAt(const LzwDecoder& d) { return (1u << d.width) - (d.oldStyle ? 0 : 1); }
+
+}  // namespace
+
+void LzwStart(LzwDecoder& decoder, void* arena)
+{
+    decoder = LzwDecoder{};
+    decoder.table = static_cast<LzwEntry*>(arena);
+    for (uint32_t code = 0; code < 256; ++code) {
+        decoder.table[code] = LzwEntry{0, 1, static_cast<uint8_t>(code), static_cast<uint8_t>(code)};
+    }
+    decoder.table[kClear] = LzwEntry{};
+    decoder.table[kEnd] = LzwEntry{};
+    Clear(decoder);
+}
+
+Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
+{
+    if (!d.started) {
+        // The first two bytes tell the style: an old-style stream starts
+        // with the clear code's low 8 bits (0), then its ninth bit.
+        d.started = true;
+        uint8_t first;
+        uint8_t second;
+        if (!NextByte(source, first) || !NextByte(source, second)) {
+            return Damaged(source);
+        }
+        d.oldStyle = first == 0 && (second & 1) != 0;
+        d.bits = d.oldStyle ? (uint64_t{second} << 8) | first : (uint64_t{first} << 8) | second;
+        d.bitCount = 16;
+    }
+    // The rest of a string only partly written.
+    if (d.pending != 0) {
+        const uint32_t left = d.table[d.pending].length - d.pendingDone;
+        const uint32_t n = left < size ? left : static_cast<uint32_t>(size);
+        WriteString(d.table, d.pending, d.pendingDone, n, out);
+        out += n;
+        size -= n;
+        d.pendingDone += n;
+        if (d.pendingDone == d.table[d.pending].length) {
+            d.pending = 0;
+        }
+    }
+    while (size > 0) {
+        uint32_t code;
+        if (d.ended || !NextCode(d, source, code) || code == kEnd) {
+            d.ended = true;
+            return Damaged(source);  // ended before the bytes asked for
+        }
+        if (code == kClear) {
+            Clear(d);
+            continue;
+        }
+        if (d.previous == kNone) {
+            // The first code after a clear: a byte of its own.
+            if (code >= 256) {
+                return Status::NotSupported;
+            }
+            *out++ = static_cast<uint8_t>(code);
+            --size;
+            d.previous = code;
+            continue;
+        }
+        // A new string: the previous one and the first byte of this one,
+        // which, for the code being defined right now, is its own first.
+        if (d.free >= kLzwTableEntries || code > d.free) {
+            return Status::NotSupported;
+        }
+        const LzwEntry& before = d.table[d.previous];
+        LzwEntry& entry = d.table[d.free];
+        entry.prefix = static_cast<uint16_t>(d.previous);
+        entry.length = static_cast<uint16_t>(before.length + 1);
+        entry.first = before.first;
+        entry.last = code < d.free ? d.table[code].first : before.first;
+        if (d.table[code].length == 0) {
+            return Status::NotSupported;  // not defined
+        }
+        if (++d.free >= WidenAt(d) && d.width < kMaxWidth) {
+            ++d.width;
+        }
+        d.previous = code;
+        const uint32_t length = d.table[code].length;
+        if (length > size) {
+            WriteString(d.table, code, 0, static_cast<uint32_t>(size), out);
+            d.pending = code;
+            d.pendingDone = static_cast<uint32_t>(size);
+            return Status::Ok;
+        }
+        WriteString(d.table, code, 0, length, out);
+        out += length;
+        size -= length;
+    }
+    return Status::Ok;
+}
+
+bool LzwDone(LzwDecoder& d, ByteSource& source)
+{
+    if (d.pending != 0) {
+        return false;
+    }
+    uint32_t code;
+    while (!d.ended && NextCode(d, source, code)) {
+        if (code == kEnd) {
+            return true;
+        }
+        if (code != kClear) {
+            return false;  // more data
+        }
+        Clear(d);
+    }
+    return source.status == Status::Ok;
+}
+
+}  // namespace kestova
