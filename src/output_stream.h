@@ -83,9 +83,9 @@ public:
         }
     }
 
-    // The buffer, lent as working storage while nothing is buffered: before
-    // the first write and after Finish().
-    Scratch Idle() { return Scratch{buffer_, kBufferSize}; }
+    // The part of the buffer that holds nothing, lent as working storage:
+    // all of it before the first write, after Finish() and after MoveTo().
+    Scratch Idle() { return Scratch{buffer_ + used_, kBufferSize - used_}; }
 
     // Writes out what is buffered. DestinationUnwritable if any write failed.
     Status Finish();

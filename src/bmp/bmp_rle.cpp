@@ -3,145 +3,16 @@
 #include <cstring>
 
 #include "picture_limits.h"
+#include "row_window.h"
 #include "source_reader.h"
 #include "tiff_layout.h"
 
 namespace kestova {
 namespace {
 
-// A window on the TIFF's pixel area, in the output buffer. Rows arrive
-// bottom row first, each left to right; the TIFF holds them top row first.
-// A window holds as many whole rows as fit, the first arrived at its end,
-// or a piece of a row too wide for it; each is written at its offset once
-// full.
-class TiffRowWindow {
-public:
-    TiffRowWindow(OutputStream& out, uint32_t width, uint32_t height)
-        : out_(out), buffer_(out.Idle().data), rowBytes_(RowBytes(width)), height_(height)
-    {
-        const size_t room = OutputStream::kBlockSize;
-        rowsPerWindow_ = rowBytes_ > 0 && rowBytes_ <= room ? static_cast<size_t>(room / rowBytes_) : 0;
-        pieceBytes_ = room / 3 * 3;
-        if (height_ > 0 && rowBytes_ > 0) {
-            Open();
-        }
-    }
-
-    void Put(const uint8_t* rgb)
-    {
-        if (cursor_ == limit_) {
-            NextPiece();
-        }
-        cursor_[0] = rgb[0];
-        cursor_[1] = rgb[1];
-        cursor_[2] = rgb[2];
-        cursor_ += 3;
-    }
-
-    // `count` pixels of two colours by turns, the first first (one colour:
-    // both the same). The row has room for them.
-    void PutRun(const uint8_t* first, const uint8_t* second, uint32_t count)
-    {
-        while (count > 0) {
-            if (cursor_ == limit_) {
-                NextPiece();
-            }
-            const auto room = static_cast<uint32_t>((limit_ - cursor_) / 3);
-            const uint32_t n = count < room ? count : room;
-            for (uint32_t i = 0; i < n; ++i) {
-                const uint8_t* rgb = (i & 1) == 0 ? first : second;
-                cursor_[0] = rgb[0];
-                cursor_[1] = rgb[1];
-                cursor_[2] = rgb[2];
-                cursor_ += 3;
-            }
-            if ((n & 1) != 0) {
-                const uint8_t* swap = first;  // the next piece goes on by turns
-                first = second;
-                second = swap;
-            }
-            count -= n;
-        }
-    }
-
-    // The current row is full.
-    void EndRow()
-    {
-        ++row_;
-        if (rowBytes_ == 0) {
-            return;  // no pixels, nothing to write
-        }
-        if (rowsPerWindow_ == 0 || row_ > lastRow_) {
-            Write();
-            if (row_ < height_) {
-                Open();
-            }
-        } else {
-            cursor_ = buffer_ + static_cast<size_t>((lastRow_ - row_) * rowBytes_);
-            limit_ = cursor_ + rowBytes_;
-        }
-    }
-
-    bool failed() const { return out_.failed(); }
-
-private:
-    uint64_t RowOffset(uint64_t row) const { return kTiffPixelOffset + (height_ - 1 - row) * rowBytes_; }
-
-    // The window for the current row, from its start.
-    void Open()
-    {
-        if (rowsPerWindow_ > 0) {
-            const uint64_t rows = height_ - row_ < rowsPerWindow_ ? height_ - row_ : rowsPerWindow_;
-            lastRow_ = row_ + rows - 1;
-            start_ = RowOffset(lastRow_);
-            bytes_ = static_cast<size_t>(rows * rowBytes_);
-            cursor_ = buffer_ + static_cast<size_t>((lastRow_ - row_) * rowBytes_);
-            limit_ = cursor_ + rowBytes_;
-        } else {
-            start_ = RowOffset(row_);
-            rowEnd_ = start_ + rowBytes_;
-            bytes_ = pieceBytes_;
-            cursor_ = buffer_;
-            limit_ = buffer_ + bytes_;
-        }
-    }
-
-    // A row too wide for the window goes on in the next piece.
-    void NextPiece()
-    {
-        Write();
-        start_ += bytes_;
-        bytes_ = rowEnd_ - start_ < pieceBytes_ ? static_cast<size_t>(rowEnd_ - start_) : pieceBytes_;
-        cursor_ = buffer_;
-        limit_ = buffer_ + bytes_;
-    }
-
-    void Write()
-    {
-        // A piece is written as far as it is filled: the last of a row may
-        // be shorter than the window.
-        const size_t filled = rowsPerWindow_ > 0 ? bytes_ : static_cast<size_t>(cursor_ - buffer_);
-        out_.WriteAt(start_, buffer_, filled);
-    }
-
-    OutputStream& out_;
-    uint8_t* buffer_;
-    uint64_t rowBytes_;
-    uint64_t height_;
-    size_t rowsPerWindow_ = 0;  // 0: a row is wider than the window
-    size_t pieceBytes_ = 0;
-    uint64_t row_ = 0;      // counted from the bottom
-    uint64_t lastRow_ = 0;  // the window's top row
-    uint64_t start_ = 0;    // file offset of buffer_[0]
-    uint64_t rowEnd_ = 0;
-    size_t bytes_ = 0;
-    uint8_t* cursor_ = nullptr;
-    uint8_t* limit_ = nullptr;
-};
-
 class RleDecoder {
 public:
-    RleDecoder(SourceReader& in, const BmpInfo& info, const BmpPixelFormat& format, TiffRowWindow& rows)
+    RleDecoder(SourceReader& in, const BmpInfo& info, const BmpPixelFormat& format, RowWindow& rows)
         : in_(in), rows_(rows), width_(info.width), height_(info.height), colours_(format.colours),
           fourBits_(info.coding == BmpCoding::Rle4)
     {
@@ -315,7 +186,7 @@ private:
     }
 
     SourceReader& in_;
-    TiffRowWindow& rows_;
+    RowWindow& rows_;
     uint32_t width_;
     uint32_t height_;
     uint32_t colours_;
@@ -330,7 +201,9 @@ private:
 Status WriteRleRows(SourceFile& source, const BmpInfo& info, const BmpPixelFormat& format, OutputStream& out)
 {
     SourceReader in(source, info.pixelOffset);
-    TiffRowWindow rows(out, info.width, info.height);
+    // Rows come bottom first; the TIFF keeps them top first.
+    const Scratch buffer{out.Idle().data, OutputStream::kBlockSize};
+    RowWindow rows(out, buffer, kTiffPixelOffset, RowBytes(info.width), info.height, true, false);
     RleDecoder decoder(in, info, format, rows);
     const Status status = decoder.Decode();
     if (status != Status::Ok) {

@@ -1,0 +1,81 @@
+// The first image file directory of a TIFF, classic or BigTIFF, with the
+// fields the library reads. The header:
+//
+//   classic   "II" or "MM", 42, the directory's offset (4 bytes)
+//   BigTIFF   "II" or "MM", 43, 8 (offset size), 0, the offset (8 bytes)
+//
+// A directory is an entry count (2 bytes; BigTIFF 8), then entries of tag
+// (2), type (2), count (4; BigTIFF 8) and a value field (4; BigTIFF 8) that
+// holds the values when they fit, else their offset. Entries may come in
+// any order; tags not read are passed over.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/source_file.h"
+#include "status.h"
+
+namespace kestova {
+
+// Field types read for values: BYTE, SHORT, LONG, and BigTIFF's LONG8 and
+// IFD8 (offsets).
+enum TiffType : uint16_t { kTiffByte = 1, kTiffShort = 3, kTiffLong = 4, kTiffLong8 = 16, kTiffIfd8 = 18 };
+
+struct TiffField {
+    bool present = false;
+    uint16_t type = 0;
+    uint64_t count = 0;
+    uint8_t inlineValue[8] = {};
+    uint64_t offset = 0;  // where the values are, when they are not inline
+};
+
+struct TiffFormat {
+    bool littleEndian = false;
+    bool big = false;  // BigTIFF
+};
+
+struct TiffDirectory {
+    TiffFormat format;
+    TiffField imageWidth, imageLength, bitsPerSample, compression, photometric, fillOrder, stripOffsets,
+        orientation, samplesPerPixel, rowsPerStrip, stripByteCounts, planarConfiguration, predictor, colorMap,
+        tileWidth, tileLength, tileOffsets, tileByteCounts, extraSamples, sampleFormat;
+};
+
+// Reads the header and the first directory. NotSupported for a file that
+// is not a TIFF, or whose fields the library reads are not BYTE, SHORT,
+// LONG, LONG8 or IFD8 arrays lying wholly inside the file.
+Status ReadTiffDirectory(SourceFile& source, TiffDirectory& directory);
+
+// Reads a field's values in any order, a block at a time, so a table of
+// many strips costs few reads.
+class TiffValueReader {
+public:
+    TiffValueReader(SourceFile& source, const TiffField& field, const TiffFormat& format)
+        : source_(source), field_(field), format_(format)
+    {
+    }
+    TiffValueReader(const TiffValueReader&) = delete;
+    TiffValueReader& operator=(const TiffValueReader&) = delete;
+
+    // `index` is below the field's count.
+    Status Get(uint64_t index, uint64_t& value);
+
+private:
+    static constexpr size_t kBlockSize = 4096;  // a multiple of every value size
+
+    SourceFile& source_;
+    const TiffField& field_;
+    TiffFormat format_;
+    uint64_t blockStart_ = 0;
+    size_t blockLength_ = 0;
+    uint8_t block_[kBlockSize];
+};
+
+// The one value of a field with one value (or, `anyOf`, the first of
+// several that must all be equal, as BitsPerSample's are). NotSupported
+// for an absent field or values that differ.
+Status ReadTiffScalar(SourceFile& source, const TiffField& field, const TiffFormat& format, uint64_t& value,
+                      bool anyOf = false);
+
+}  // namespace kestova

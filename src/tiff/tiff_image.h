@@ -1,0 +1,84 @@
+// What a TIFF's first image is, checked whole before anything is written:
+// every count, offset and size against the file and the picture it
+// declares. The library reads:
+//
+//   colour       bits a sample   samples
+//   grey         1, 2, 4, 8      1        (PhotometricInterpretation 0 and 1;
+//                                          0 has white at zero)
+//   palette      1, 2, 4, 8      1        (3, with a ColorMap)
+//   RGB          8               3        (2)
+//   RGB + alpha  8               4        (2, ExtraSamples 1 or 2)
+//
+// uncompressed, PackBits, LZW or Deflate, with Predictor 1 or 2 (8-bit
+// samples), either FillOrder, in strips or tiles, one plane or one plane a
+// sample, in Orientation 1 to 4. Everything else is refused.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/source_file.h"
+#include "status.h"
+#include "tiff/tiff_directory.h"
+
+namespace kestova {
+
+enum class TiffCompression { None, PackBits, Lzw, Deflate };
+enum class TiffColour { WhiteIsZero, BlackIsZero, Rgb, Palette };
+
+struct TiffImage {
+    TiffFormat format;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    TiffColour colour = TiffColour::Rgb;
+    uint32_t bits = 8;       // a sample
+    uint32_t samples = 3;    // a pixel
+    bool alpha = false;      // the fourth sample is alpha
+    TiffCompression compression = TiffCompression::None;
+    bool predictor = false;  // horizontal differencing
+    bool reverseBits = false;  // FillOrder 2: each byte's bits stored lowest first
+    bool planar = false;     // one plane a sample
+    uint32_t orientation = 1;
+    // The picture comes in chunks: strips as wide as the picture, or tiles.
+    // In each plane, chunk (column, row) is number row * across + column.
+    bool tiled = false;
+    uint32_t chunkWidth = 0;
+    uint32_t chunkHeight = 0;
+    uint32_t across = 0;
+    uint32_t down = 0;
+    uint64_t chunksPerPlane = 0;
+    TiffField offsets;
+    TiffField byteCounts;  // may be absent for uncompressed strips
+    TiffField colorMap;
+};
+
+// Samples in a chunk's pixel: one when planes are separate.
+inline uint32_t ChunkSamples(const TiffImage& image) { return image.planar ? 1 : image.samples; }
+
+// Bytes of one row of a chunk, as decoded (rows are padded to whole bytes).
+inline uint64_t ChunkRowBytes(const TiffImage& image)
+{
+    return (uint64_t{image.chunkWidth} * ChunkSamples(image) * image.bits + 7) / 8;
+}
+
+// Rows chunk row `down` holds: a tile always its full height, a strip only
+// the picture's rows (the last strip may be short).
+inline uint32_t ChunkRows(const TiffImage& image, uint32_t down)
+{
+    if (image.tiled) {
+        return image.chunkHeight;
+    }
+    const uint64_t left = uint64_t{image.height} - uint64_t{down} * image.chunkHeight;
+    return static_cast<uint32_t>(left < image.chunkHeight ? left : image.chunkHeight);
+}
+
+// Reads the directory and checks everything: NotSupported for a form not
+// read or a damaged file; TooLarge for a picture whose BMP would pass
+// 4 GiB - 1 bytes.
+Status ReadTiffImage(SourceFile& source, TiffImage& image);
+
+// Where chunk `index` lies, and how many bytes it has.
+Status TiffChunkPlace(SourceFile& source, const TiffImage& image, TiffValueReader& offsets,
+                      TiffValueReader& counts, uint64_t index, uint64_t& offset, uint64_t& bytes);
+
+}  // namespace kestova

@@ -1,0 +1,48 @@
+// How a TIFF's decoded samples become blue, green and red, the BMP's order:
+//
+//   grey n bits, v       round(v * 255 / (2^n - 1)), the same in all three;
+//                        with white at zero, of 2^n - 1 - v
+//   palette, index i     ColorMap's red, green and blue of i, each 16-bit
+//                        value's high byte (writers store an 8-bit c as
+//                        c * 257 or c * 256: the high byte gives c back)
+//   RGB                  as it is, the bytes turned
+//   RGB + alpha          the same, if alpha is 255; else refused (the BMP
+//                        has no alpha, and dropping it would change the
+//                        picture)
+//
+// Predictor 2 is undone first, on the decoded samples.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/source_file.h"
+#include "status.h"
+#include "tiff/tiff_image.h"
+
+namespace kestova {
+
+struct TiffPixelFormat {
+    TiffColour colour = TiffColour::Rgb;
+    uint32_t bits = 8;
+    uint32_t samples = 3;
+    uint8_t grey[256] = {};       // a grey sample's 8-bit value
+    uint8_t palette[256][4] = {}; // blue, green, red, and a spare byte
+};
+
+// Reads the ColorMap, or works out the grey values.
+Status PrepareTiffPixels(SourceFile& source, const TiffImage& image, TiffPixelFormat& format);
+
+// Undoes horizontal differencing on `bytes` bytes of a row of 8-bit
+// samples, `samples` a pixel. `carry` holds the last pixel of the row's
+// bytes before these (zeros at the row's start) and is left holding this
+// piece's last.
+void Undifference(uint8_t* row, size_t bytes, uint32_t samples, uint8_t (&carry)[4]);
+
+// Turns `pixels` decoded pixels, from pixel `first` of the samples packed
+// at `from` as stored, into blue, green, red at `to`, elsewhere. False for
+// alpha that is not 255.
+bool TiffToBgr(const TiffPixelFormat& format, uint8_t* __restrict to, const uint8_t* __restrict from, size_t first,
+               size_t pixels);
+
+}  // namespace kestova
