@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "status.h"
 
@@ -15,7 +16,29 @@ struct SourceFile {
     int fd = -1;
 #endif
     uint64_t size = 0;
+    // A source held in memory instead (tests and fuzzing of the readers):
+    // `size` bytes here, no file.
+    const uint8_t* memory = nullptr;
 };
+
+inline SourceFile MemorySourceFile(const uint8_t* data, size_t size)
+{
+    SourceFile file;
+    file.size = size;
+    file.memory = data;
+    return file;
+}
+
+// The read of a memory source; the same rule as a file that ends early.
+inline Status ReadMemorySource(const SourceFile& file, uint64_t offset, uint8_t* buffer,
+                               size_t size)
+{
+    if (offset > file.size || file.size - offset < size) {
+        return Status::NotSupported;
+    }
+    std::memcpy(buffer, file.memory + offset, size);
+    return Status::Ok;
+}
 
 // SourceUnreadable when the OS refuses (errno says why), also for a
 // directory (EISDIR) or anything that is not a regular file (ESPIPE): the

@@ -57,6 +57,9 @@ Status OpenSource(const char16_t* path, SourceFile& file)
 
 Status ReadSource(SourceFile& file, uint64_t offset, uint8_t* buffer, size_t size)
 {
+    if (file.memory != nullptr) {
+        return ReadMemorySource(file, offset, buffer, size);
+    }
     while (size > 0) {
         const ssize_t got = pread(file.fd, buffer, size, static_cast<off_t>(offset));
         if (got < 0) {

@@ -48,6 +48,9 @@ Status OpenSource(const char16_t* path, SourceFile& file)
 
 Status ReadSource(SourceFile& file, uint64_t offset, uint8_t* buffer, size_t size)
 {
+    if (file.memory != nullptr) {
+        return ReadMemorySource(file, offset, buffer, size);
+    }
     while (size > 0) {
         const DWORD chunk = size < 0x40000000 ? static_cast<DWORD>(size) : 0x40000000;
         OVERLAPPED at{};  // the offset; the handle is synchronous, so the read completes here
