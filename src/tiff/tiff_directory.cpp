@@ -126,7 +126,7 @@ Status ReadTiffDirectory(SourceFile& source, TiffDirectory& d)
         return Status::NotSupported;
     }
 
-    const uint64_t countSize = f.big ? 8 : 2;
+    const size_t countSize = f.big ? 8 : 2;
     const uint64_t entrySize = f.big ? 20 : 12;
     const uint64_t fieldSize = f.big ? 8 : 4;
     uint8_t countBytes[8];
