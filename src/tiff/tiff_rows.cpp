@@ -37,12 +37,12 @@ Status WriteStrips(SourceFile& source, const TiffImage& image, const TiffPixelFo
         }
         for (uint32_t row = 0; status == Status::Ok && row < ChunkRows(image, strip); ++row) {
             status = DecodeChunkRow(decoder, image, work.piece, image.width,
-                               [&](const uint8_t* samples, uint64_t first, uint64_t pixels) {
+                               [&](const uint8_t* samples, uint64_t /*first: the window keeps its place*/, uint64_t pixels) {
                                    for (uint64_t k = 0; k < pixels;) {
                                        size_t room = 0;
                                        uint8_t* to = window.Room(room);
                                        const uint64_t n = std::min<uint64_t>(pixels - k, room / 3);
-                                       if (!TiffToBgr(format, to, samples, static_cast<size_t>(first + k),
+                                       if (!TiffToBgr(format, to, samples, static_cast<size_t>(k),
                                                       static_cast<size_t>(n))) {
                                            return Status::NotSupported;
                                        }
@@ -92,7 +92,7 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
                                    for (uint64_t k = 0; k < pixels;) {
                                        const uint64_t n = std::min(pixels - k, segmentPixels);
                                        uint8_t* to = work.window.data;
-                                       if (!TiffToBgr(format, to, samples, static_cast<size_t>(first + k),
+                                       if (!TiffToBgr(format, to, samples, static_cast<size_t>(k),
                                                       static_cast<size_t>(n))) {
                                            return Status::NotSupported;
                                        }
