@@ -15,7 +15,7 @@
 
 namespace kestova {
 
-constexpr size_t kDeflateArenaBytes = size_t{48} * 1024;
+constexpr size_t kDeflateArenaBytes = size_t{40} * 1024;
 
 struct DeflateDecoder {
     z_stream stream{};

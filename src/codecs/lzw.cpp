@@ -16,17 +16,22 @@ Status Damaged(const ByteSource& source) { return source.status != Status::Ok ? 
 // The next code; false at the end of the data.
 bool NextCode(LzwDecoder& d, ByteSource& source, uint32_t& code)
 {
-    while (d.bitCount < d.width) {
-        uint8_t byte;
-        if (!NextByte(source, byte)) {
-            return false;
-        }
-        if (d.oldStyle) {
-            d.bits |= uint64_t{byte} << d.bitCount;
-        } else {
-            d.bits = (d.bits << 8) | byte;
-        }
-        d.bitCount += 8;
+    if (d.bitCount < d.width) {
+        // Take as many bytes as the bit buffer holds, a code's worth at least.
+        do {
+            if (source.next == source.end && !Refill(source)) {
+                return false;
+            }
+            do {
+                const uint8_t byte = *source.next++;
+                if (d.oldStyle) {
+                    d.bits |= uint64_t{byte} << d.bitCount;
+                } else {
+                    d.bits = (d.bits << 8) | byte;
+                }
+                d.bitCount += 8;
+            } while (d.bitCount <= 56 && source.next != source.end);
+        } while (d.bitCount < d.width);
     }
     const uint32_t mask = (1u << d.width) - 1;
     if (d.oldStyle) {
@@ -62,9 +67,6 @@ void Clear(LzwDecoder& d)
     d.previous = kNone;
 }
 
-// When the next free code reaches this, codes get a bit wider.
-uint32_t WidenAt(const LzwDecoder& d) { return (1u << d.width) - (d.oldStyle ? 0 : 1); }
-
 }  // namespace
 
 void LzwStart(LzwDecoder& decoder, void* arena)
@@ -72,7 +74,7 @@ void LzwStart(LzwDecoder& decoder, void* arena)
     decoder = LzwDecoder{};
     decoder.table = static_cast<LzwEntry*>(arena);
     for (uint32_t code = 0; code < 256; ++code) {
-        decoder.table[code] = LzwEntry{0, 1, static_cast<uint8_t>(code), static_cast<uint8_t>(code)};
+        decoder.table[code] = LzwEntry{0, 0, 1, static_cast<uint8_t>(code), 0, static_cast<uint8_t>(code)};
     }
     decoder.table[kClear] = LzwEntry{};
     decoder.table[kEnd] = LzwEntry{};
@@ -106,56 +108,98 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
             d.pending = 0;
         }
     }
+    // The loop works on copies of the decoder's state: stores through `out`
+    // may alias anything, and would otherwise force every field back to
+    // memory after each byte.
+    LzwEntry* const table = d.table;
+    uint32_t width = d.width;
+    uint32_t free = d.free;
+    uint32_t previous = d.previous;
+    Status status = Status::Ok;
     while (size > 0) {
         uint32_t code;
+        d.width = width;
         if (d.ended || !NextCode(d, source, code) || code == kEnd) {
             d.ended = true;
-            return Damaged(source);  // ended before the bytes asked for
+            status = Damaged(source);  // ended before the bytes asked for
+            break;
         }
         if (code == kClear) {
             Clear(d);
+            width = d.width;
+            free = d.free;
+            previous = d.previous;
             continue;
         }
-        if (d.previous == kNone) {
+        if (previous == kNone) {
             // The first code after a clear: a byte of its own.
             if (code >= 256) {
-                return Status::NotSupported;
+                status = Status::NotSupported;
+                break;
             }
             *out++ = static_cast<uint8_t>(code);
             --size;
-            d.previous = code;
+            previous = code;
             continue;
         }
         // A new string: the previous one and the first byte of this one,
         // which, for the code being defined right now, is its own first.
-        if (d.free >= kLzwTableEntries || code > d.free) {
-            return Status::NotSupported;
+        if (free >= kLzwTableEntries || code > free) {
+            status = Status::NotSupported;
+            break;
         }
-        const LzwEntry& before = d.table[d.previous];
-        LzwEntry& entry = d.table[d.free];
-        entry.prefix = static_cast<uint16_t>(d.previous);
-        entry.length = static_cast<uint16_t>(before.length + 1);
-        entry.first = before.first;
-        entry.last = code < d.free ? d.table[code].first : before.first;
-        if (d.table[code].length == 0) {
-            return Status::NotSupported;  // not defined
+        // Fields are read and written one by one: building whole entries on
+        // the stack costs a stalled store-to-load forward for each.
+        const LzwEntry* before = &table[previous];
+        if (code < free && table[code].length == 0) {
+            status = Status::NotSupported;  // not defined
+            break;
         }
-        if (++d.free >= WidenAt(d) && d.width < kMaxWidth) {
-            ++d.width;
+        LzwEntry* entry = &table[free];
+        entry->prefix = static_cast<uint16_t>(previous);
+        entry->prefix2 = before->prefix;
+        entry->length = static_cast<uint16_t>(before->length + 1);
+        entry->last = code < free ? table[code].first : before->first;
+        entry->last2 = before->last;
+        entry->first = before->first;
+        const LzwEntry* string = &table[code];
+        if (++free >= (1u << width) - (d.oldStyle ? 0 : 1) && width < kMaxWidth) {
+            ++width;
         }
-        d.previous = code;
-        const uint32_t length = d.table[code].length;
+        previous = code;
+        const uint32_t length = string->length;
+        if (length == 1) {
+            *out++ = string->last;
+            --size;
+            continue;
+        }
         if (length > size) {
-            WriteString(d.table, code, 0, static_cast<uint32_t>(size), out);
+            WriteString(table, code, 0, static_cast<uint32_t>(size), out);
             d.pending = code;
             d.pendingDone = static_cast<uint32_t>(size);
-            return Status::Ok;
+            size = 0;
+            break;
         }
-        WriteString(d.table, code, 0, length, out);
+        // Walk back from the string's end two bytes a step; the first byte
+        // is known.
+        uint8_t* at = out + length;
+        const uint8_t first = string->first;
+        at[-1] = string->last;
+        at[-2] = string->last2;
+        at -= 2;
+        for (uint32_t c = string->prefix2; at - out >= 2; c = table[c].prefix2) {
+            at[-1] = table[c].last;
+            at[-2] = table[c].last2;
+            at -= 2;
+        }
+        *out = first;
         out += length;
         size -= length;
     }
-    return Status::Ok;
+    d.width = width;
+    d.free = free;
+    d.previous = previous;
+    return status;
 }
 
 bool LzwDone(LzwDecoder& d, ByteSource& source)

@@ -7,7 +7,7 @@
 //
 // Every code is checked against the table: a code not yet defined, a table
 // that overflows, or a string that does not start with a clear code is
-// refused ("corrupted LZW table"). The table (about 30 KiB) lives in an
+// refused ("corrupted LZW table"). The table (about 50 KiB) lives in an
 // arena lent by the caller; strings are written back to front along their
 // prefixes, which always point to earlier codes, so no walk can loop.
 #pragma once
@@ -20,11 +20,15 @@
 
 namespace kestova {
 
+// Each string keeps its last two bytes and the code of what is left
+// without them, so a string is written two bytes a step.
 struct LzwEntry {
-    uint16_t prefix;  // the string's code without its last byte
-    uint16_t length;  // 0: not defined
-    uint8_t last;     // its last byte
-    uint8_t first;    // its first byte
+    uint16_t prefix;   // the string's code without its last byte
+    uint16_t prefix2;  // without its last two (strings of 3 bytes and more)
+    uint16_t length;   // 0: not defined
+    uint8_t last;      // its last byte
+    uint8_t last2;     // the one before (strings of 2 bytes and more)
+    uint8_t first;     // its first byte
 };
 
 // Old-style streams could run 1024 codes past a full table.

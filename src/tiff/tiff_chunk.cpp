@@ -13,26 +13,37 @@ uint8_t ReverseBits(uint8_t byte)
     return static_cast<uint8_t>((byte & 0xAA) >> 1 | (byte & 0x55) << 1);
 }
 
+// Hands the source the next of the chunk's bytes from the buffer, reading
+// a buffer's worth first when they are not in it. A read takes a whole
+// buffer, past the chunk's end where the file goes on, so that small
+// chunks stored one after another (one-row strips) cost one read for many.
 bool RefillFromFile(ByteSource& source)
 {
     auto& d = *static_cast<ChunkDecoder*>(source.context);
     if (source.status != Status::Ok || d.next >= d.end) {
         return false;
     }
-    const uint64_t left = d.end - d.next;
-    const size_t length = left < sizeof d.buffer ? static_cast<size_t>(left) : sizeof d.buffer;
-    source.status = ReadSource(*d.file, d.next, d.buffer, length);
-    if (source.status != Status::Ok) {
-        return false;
-    }
-    if (d.reverseBits) {
-        for (size_t i = 0; i < length; ++i) {
-            d.buffer[i] = ReverseBits(d.buffer[i]);
+    if (d.next < d.bufferOffset || d.next - d.bufferOffset >= d.bufferLength) {
+        const uint64_t left = d.file->size > d.next ? d.file->size - d.next : 0;
+        const size_t length = left < sizeof d.buffer ? static_cast<size_t>(left) : sizeof d.buffer;
+        d.bufferLength = 0;
+        source.status = ReadSource(*d.file, d.next, d.buffer, length);
+        if (source.status != Status::Ok || length == 0) {
+            return false;
         }
+        if (d.reverseBits) {
+            for (size_t i = 0; i < length; ++i) {
+                d.buffer[i] = ReverseBits(d.buffer[i]);
+            }
+        }
+        d.bufferOffset = d.next;
+        d.bufferLength = length;
     }
+    const auto at = static_cast<size_t>(d.next - d.bufferOffset);
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(d.bufferLength - at, d.end - d.next));
     d.next += length;
-    source.next = d.buffer;
-    source.end = d.buffer + length;
+    source.next = d.buffer + at;
+    source.end = source.next + length;
     return true;
 }
 
@@ -68,6 +79,9 @@ Status StartChunk(ChunkDecoder& d, SourceFile& file, TiffCompression compression
                   uint64_t offset, uint64_t bytes, void* arena)
 {
     EndChunk(d);
+    if (d.file != &file || d.reverseBits != reverseBits) {
+        d.bufferLength = 0;  // what the buffer holds is another file's, or turned otherwise
+    }
     d.compression = compression;
     d.file = &file;
     d.next = offset;

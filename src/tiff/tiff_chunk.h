@@ -32,6 +32,10 @@ struct ChunkDecoder {
     uint64_t next = 0;
     uint64_t end = 0;
     bool reverseBits = false;
+    // The file's bytes [bufferOffset, bufferOffset + bufferLength) are in
+    // `buffer`, bits reversed if reverseBits; kept from chunk to chunk.
+    uint64_t bufferOffset = 0;
+    size_t bufferLength = 0;
     PackBitsDecoder packBits;
     LzwDecoder lzw;
     DeflateDecoder deflate;

@@ -47,7 +47,28 @@ Status PrepareTiffPixels(SourceFile& source, const TiffImage& image, TiffPixelFo
 
 void Undifference(uint8_t* row, size_t bytes, uint32_t samples, uint8_t (&carry)[4])
 {
+    // Each sample's running sum kept in a register: summing through memory
+    // would wait on the store of the pixel before at every byte.
+    uint8_t sum[4] = {carry[0], carry[1], carry[2], carry[3]};
     size_t i = 0;
+    if (samples == 3) {
+        for (; i + 3 <= bytes; i += 3) {
+            row[i] = sum[0] = static_cast<uint8_t>(sum[0] + row[i]);
+            row[i + 1] = sum[1] = static_cast<uint8_t>(sum[1] + row[i + 1]);
+            row[i + 2] = sum[2] = static_cast<uint8_t>(sum[2] + row[i + 2]);
+        }
+    } else if (samples == 4) {
+        for (; i + 4 <= bytes; i += 4) {
+            row[i] = sum[0] = static_cast<uint8_t>(sum[0] + row[i]);
+            row[i + 1] = sum[1] = static_cast<uint8_t>(sum[1] + row[i + 1]);
+            row[i + 2] = sum[2] = static_cast<uint8_t>(sum[2] + row[i + 2]);
+            row[i + 3] = sum[3] = static_cast<uint8_t>(sum[3] + row[i + 3]);
+        }
+    } else if (samples == 1) {
+        for (; i < bytes; ++i) {
+            row[i] = sum[0] = static_cast<uint8_t>(sum[0] + row[i]);
+        }
+    }
     for (; i < bytes && i < samples; ++i) {
         row[i] = static_cast<uint8_t>(row[i] + carry[i]);
     }
