@@ -5,13 +5,6 @@
 namespace kestova {
 namespace {
 
-// Each byte's bits in the other order: 0x01 becomes 0x80.
-uint8_t ReverseBits(uint8_t byte)
-{
-    byte = static_cast<uint8_t>((byte & 0xF0) >> 4 | (byte & 0x0F) << 4);
-    byte = static_cast<uint8_t>((byte & 0xCC) >> 2 | (byte & 0x33) << 2);
-    return static_cast<uint8_t>((byte & 0xAA) >> 1 | (byte & 0x55) << 1);
-}
 
 // Hands the source the next of the chunk's bytes from the buffer, reading
 // a buffer's worth first when they are not in it. A read takes a whole
@@ -32,9 +25,7 @@ bool RefillFromFile(ByteSource& source)
             return false;
         }
         if (d.reverseBits) {
-            for (size_t i = 0; i < length; ++i) {
-                d.buffer[i] = ReverseBits(d.buffer[i]);
-            }
+            ReverseBits(d.buffer, length);
         }
         d.bufferOffset = d.next;
         d.bufferLength = length;
@@ -65,6 +56,16 @@ Status Copy(ByteSource& source, uint8_t* out, size_t size)
 }
 
 }  // namespace
+
+void ReverseBits(uint8_t* bytes, size_t size)
+{
+    for (size_t i = 0; i < size; ++i) {
+        uint8_t byte = bytes[i];
+        byte = static_cast<uint8_t>((byte & 0xF0) >> 4 | (byte & 0x0F) << 4);
+        byte = static_cast<uint8_t>((byte & 0xCC) >> 2 | (byte & 0x33) << 2);
+        bytes[i] = static_cast<uint8_t>((byte & 0xAA) >> 1 | (byte & 0x55) << 1);
+    }
+}
 
 size_t ChunkArenaBytes(TiffCompression compression)
 {

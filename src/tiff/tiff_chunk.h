@@ -21,6 +21,9 @@
 
 namespace kestova {
 
+// FillOrder 2: each byte's bits in the other order, 0x01 becoming 0x80.
+void ReverseBits(uint8_t* bytes, size_t size);
+
 // The arena a compression needs.
 size_t ChunkArenaBytes(TiffCompression compression);
 

@@ -142,10 +142,17 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     case 32773: image.compression = TiffCompression::PackBits; break;
     default: return Status::NotSupported;  // JPEG, fax codings and the rest
     }
-    if ((predictor != 1 && predictor != 2) || (predictor == 2 && bits != 8) || (fillOrder != 1 && fillOrder != 2)) {
+    // A predictor belongs to LZW and Deflate; with no coding or PackBits
+    // the field means nothing, and readers ignore it.
+    const bool predicted =
+        image.compression == TiffCompression::Lzw || image.compression == TiffCompression::Deflate;
+    if (predicted && ((predictor != 1 && predictor != 2) || (predictor == 2 && bits != 8))) {
         return Status::NotSupported;
     }
-    image.predictor = predictor == 2;
+    if (fillOrder != 1 && fillOrder != 2) {
+        return Status::NotSupported;
+    }
+    image.predictor = predicted && predictor == 2;
     image.reverseBits = fillOrder == 2;
 
     // The colour: unsigned integer samples, no more than 8 bits, and alpha

@@ -20,6 +20,14 @@ uint64_t BmpRowOf(const TiffImage& image, uint64_t y)
 
 bool Mirrored(const TiffImage& image) { return image.orientation == 2 || image.orientation == 3; }
 
+// Turns `pixels` blue-green-red pixels end for end.
+void MirrorRow(uint8_t* row, uint64_t pixels)
+{
+    for (uint64_t low = 0, high = 3 * pixels; high - low >= 6; low += 3, high -= 3) {
+        std::swap_ranges(row + low, row + low + 3, row + high - 3);
+    }
+}
+
 Status WriteStrips(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out,
                    ChunkDecoder& decoder, const ChunkWork& work)
 {
@@ -98,9 +106,7 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
                                        }
                                        uint64_t x = x0 + first + k;
                                        if (Mirrored(image)) {
-                                           for (uint64_t low = 0, high = 3 * n; high - low >= 6; low += 3, high -= 3) {
-                                               std::swap_ranges(to + low, to + low + 3, to + high - 3);
-                                           }
+                                           MirrorRow(to, n);
                                            x = image.width - x - n;
                                        }
                                        out.WriteAt(rowStart + 3 * x, to, static_cast<size_t>(3 * n));
@@ -119,6 +125,70 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
     return Status::Ok;
 }
 
+// Uncompressed tiles, a band of whole BMP rows at a time: each tile's part
+// of the band is one read (a tile's rows lie one after another), the band
+// one write. Tile by tile, a picture would cost a write per tile row.
+// False when a band of even one row does not fit.
+bool FitsTileBands(const TiffImage& image, const ChunkWork& work)
+{
+    return image.tiled && image.compression == TiffCompression::None && !image.predictor &&
+           work.window.size >= RowBytes(image.width) && kChunkPieceBytes >= ChunkRowBytes(image);
+}
+
+Status WriteTileBands(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out,
+                      const ChunkWork& work)
+{
+    TiffValueReader offsets(source, image.offsets, image.format);
+    TiffValueReader counts(source, image.byteCounts, image.format);
+    const uint64_t bmpRowBytes = RowBytes(image.width);
+    const uint64_t tileRowBytes = ChunkRowBytes(image);
+    const uint64_t bandRows = std::min<uint64_t>(work.window.size / bmpRowBytes, kChunkPieceBytes / tileRowBytes);
+    const bool topFirst = image.orientation <= 2;  // stored rows go down the BMP
+    for (uint64_t y0 = 0; y0 < image.height; y0 += image.chunkHeight) {
+        const uint64_t tileRows = std::min<uint64_t>(image.chunkHeight, image.height - y0);
+        for (uint64_t r0 = 0; r0 < tileRows; r0 += bandRows) {
+            const uint64_t rows = std::min(bandRows, tileRows - r0);
+            for (uint64_t column = 0; column < image.across; ++column) {
+                const uint64_t x0 = column * image.chunkWidth;
+                const uint64_t visible = std::min<uint64_t>(image.chunkWidth, image.width - x0);
+                uint64_t offset = 0;
+                uint64_t bytes = 0;
+                Status status = TiffChunkPlace(source, image, offsets, counts, y0 / image.chunkHeight * image.across + column,
+                                               offset, bytes);
+                if (status == Status::Ok) {
+                    status = ReadSource(source, offset + r0 * tileRowBytes, work.piece,
+                                        static_cast<size_t>(rows * tileRowBytes));
+                }
+                if (status != Status::Ok) {
+                    return status;
+                }
+                if (image.reverseBits) {
+                    ReverseBits(work.piece, static_cast<size_t>(rows * tileRowBytes));
+                }
+                for (uint64_t row = 0; row < rows; ++row) {
+                    // The band holds its BMP rows bottom first.
+                    const uint64_t slot = topFirst ? rows - 1 - row : row;
+                    uint8_t* to = work.window.data + slot * bmpRowBytes + 3 * x0;
+                    if (!TiffToBgr(format, to, work.piece + row * tileRowBytes, 0, static_cast<size_t>(visible))) {
+                        return Status::NotSupported;
+                    }
+                }
+            }
+            if (Mirrored(image)) {
+                for (uint64_t row = 0; row < rows; ++row) {
+                    MirrorRow(work.window.data + row * bmpRowBytes, image.width);
+                }
+            }
+            const uint64_t lowest = std::min(BmpRowOf(image, y0 + r0), BmpRowOf(image, y0 + r0 + rows - 1));
+            out.WriteAt(kBmpPixelOffset + lowest * bmpRowBytes, work.window.data, static_cast<size_t>(rows * bmpRowBytes));
+            if (out.failed()) {
+                return Status::DestinationUnwritable;
+            }
+        }
+    }
+    return Status::Ok;
+}
+
 }  // namespace
 
 Status WriteTiffRows(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out)
@@ -128,8 +198,9 @@ Status WriteTiffRows(SourceFile& source, const TiffImage& image, const TiffPixel
     }
     const ChunkWork work = DivideWork(out.Idle(), ChunkArenaBytes(image.compression));
     ChunkDecoder decoder;
-    const Status status = image.tiled ? WriteTiles(source, image, format, out, decoder, work)
-                                      : WriteStrips(source, image, format, out, decoder, work);
+    const Status status = FitsTileBands(image, work) ? WriteTileBands(source, image, format, out, work)
+                          : image.tiled                ? WriteTiles(source, image, format, out, decoder, work)
+                                                       : WriteStrips(source, image, format, out, decoder, work);
     EndChunk(decoder);
     return status;
 }
