@@ -87,9 +87,21 @@ Status ReadPlaneRows(const Planes& planes, const TiffImage& image, TiffValueRead
         if (const Status status = offsets.Get(p * image.chunksPerPlane + strip, offset); status != Status::Ok) {
             return status;
         }
-        const uint64_t inStrip = std::min(count - row, (strip + 1) * image.chunkHeight - y);
+        uint64_t inStrip = std::min(count - row, (strip + 1) * image.chunkHeight - y);
         const uint64_t at = offset + (y - strip * image.chunkHeight) * width + x;
         if (n == width) {
+            // Strips that follow each other in the file are one read.
+            for (uint64_t next = strip + 1; row + inStrip < count && next < image.down; ++next) {
+                uint64_t nextOffset = 0;
+                if (const Status status = offsets.Get(p * image.chunksPerPlane + next, nextOffset);
+                    status != Status::Ok) {
+                    return status;
+                }
+                if (nextOffset != at + inStrip * width) {
+                    break;
+                }
+                inStrip += std::min(count - row - inStrip, uint64_t{image.chunkHeight});
+            }
             if (const Status status = ReadSource(*planes.file, at, to + row * n, static_cast<size_t>(inStrip * n));
                 status != Status::Ok) {
                 return status;
@@ -122,7 +134,11 @@ Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& sour
     const uint64_t perPixel = 3 + samples;
     const uint64_t columns = std::min<uint64_t>(width, OutputStream::kBlockSize / perPixel);
     const uint64_t rowsPerBlock = columns == width ? OutputStream::kBlockSize / (perPixel * width) : 1;
-    TiffValueReader offsets(source, image.offsets, image.format);
+    // One reader of StripOffsets a plane: each keeps its own block of them.
+    TiffValueReader offsets[4] = {{source, image.offsets, image.format},
+                                  {source, image.offsets, image.format},
+                                  {source, image.offsets, image.format},
+                                  {source, image.offsets, image.format}};
     for (uint64_t done = 0; done < height;) {
         const uint64_t rows = std::min(rowsPerBlock, height - done);
         // Stored rows [first, first + rows): the BMP's rows done .. in order,
@@ -136,7 +152,7 @@ Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& sour
             uint8_t* input = block + rows * n * 3;
             for (uint64_t p = 0; p < samples; ++p) {
                 if (const Status status =
-                        ReadPlaneRows(planes, image, offsets, p, first, rows, x, n, input + p * rows * n);
+                        ReadPlaneRows(planes, image, offsets[p], p, first, rows, x, n, input + p * rows * n);
                     status != Status::Ok) {
                     return status;
                 }
