@@ -15,4 +15,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 find_program(KESTOVATIFF_QEMU_ARM qemu-arm REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTOVATIFF_QEMU_ARM} -L /usr/${KESTOVATIFF_TARGET_TRIPLE})
+# The toolchain's C library first: a multiarch libc6:armhf in
+# /lib/arm-linux-gnueabihf would otherwise be paired with the toolchain's
+# loader, and the two are not built to mix.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTOVATIFF_QEMU_ARM} -L /usr/${KESTOVATIFF_TARGET_TRIPLE}
+    -E LD_LIBRARY_PATH=/usr/${KESTOVATIFF_TARGET_TRIPLE}/lib)
