@@ -397,9 +397,25 @@ bool WriteOutput(OutputFile& file, const uint8_t* data, size_t size)
     return WriteAll(file.handle, data, size, nullptr);
 }
 
+// As pwrite does, the file's position is left where it was: a write at an
+// offset through a handle opened for plain I/O moves it past what it wrote,
+// and the sequential writes that follow would land there.
 bool WriteOutputAt(OutputFile& file, uint64_t offset, const uint8_t* data, size_t size)
 {
-    return WriteAll(file.handle, data, size, &offset);
+    LARGE_INTEGER position;
+    const LARGE_INTEGER here{};
+    if (!SetFilePointerEx(file.handle, here, &position, FILE_CURRENT)) {
+        SetErrnoFromLastError();
+        return false;
+    }
+    if (!WriteAll(file.handle, data, size, &offset)) {
+        return false;
+    }
+    if (!SetFilePointerEx(file.handle, position, nullptr, FILE_BEGIN)) {
+        SetErrnoFromLastError();
+        return false;
+    }
+    return true;
 }
 
 bool SeekOutput(OutputFile& file, uint64_t offset)

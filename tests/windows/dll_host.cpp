@@ -293,6 +293,36 @@ int main()
     Check(rleTiff.size() == 18 + 206 && std::equal(rgb, rgb + 18, rleTiff.begin() + 8),
           "a run-length BMP converts, rows top first");
     Check(bmp2tiff(u"rle.bmp", u"NUL") == KESTOVATIFF_OK, "... and to NUL, staged in the temporary folder");
+    // Taller than one output buffer: its rows are written at offsets in
+    // several pieces, and the directory after them must still land at the
+    // end. 100 x 1000, each row one run of entry y % 2.
+    {
+        std::vector<unsigned char> tall(rle, rle + 62);
+        for (int y = 0; y < 1000; ++y) {
+            tall.insert(tall.end(), {100, static_cast<unsigned char>(y % 2), 0, 0});
+        }
+        tall.insert(tall.end(), {0, 1});
+        const auto put32 = [&](size_t at, uint32_t v) {
+            for (int i = 0; i < 4; ++i) tall[at + i] = static_cast<unsigned char>(v >> (8 * i));
+        };
+        put32(2, static_cast<uint32_t>(tall.size()));
+        put32(18, 100);
+        put32(22, 1000);
+        put32(34, static_cast<uint32_t>(tall.size() - 62));
+        if (std::FILE* f = _wfopen(L"rle.bmp", L"wb")) {
+            std::fwrite(tall.data(), 1, tall.size(), f);
+            std::fclose(f);
+        }
+        Remove(L"rle.tif");
+        const std::vector<char> tiff =
+            bmp2tiff(u"rle.bmp", u"rle.tif") == KESTOVATIFF_OK ? Contents(L"rle.tif") : std::vector<char>{};
+        const size_t pixels = 3 * 100 * 1000;
+        // Top row first: row 999 is entry 1, (6, 5, 4); the last row entry 0.
+        // The directory offset is big-endian: its low byte last.
+        Check(tiff.size() == pixels + 206 && tiff[7] == static_cast<char>((8 + pixels) & 0xFF) &&
+                  tiff[8] == 6 && tiff[8 + pixels - 3] == 3,
+              "a run-length BMP of many buffers converts, its directory at the end");
+    }
     Remove(L"rle.bmp");
     Remove(L"rle.tif");
 
