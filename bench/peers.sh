@@ -11,17 +11,7 @@ data=${2:-build/bench/bench/data}
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
-median_ms() {  # median wall time of a shell command, in milliseconds
-  python3 - "$1" <<'PY'
-import statistics, subprocess, sys, time
-times = []
-for _ in range(5):
-    start = time.perf_counter()
-    subprocess.run(sys.argv[1], shell=True, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    times.append((time.perf_counter() - start) * 1000)
-print(f"{statistics.median(times):.0f}")
-PY
-}
+. "$(dirname "$0")/median_ms.sh"
 
 # Each run writes a new file, as a first conversion does: replacing one
 # would add the flush the library makes before it replaces a file.

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Whole-program time of converting 4096 x 4096 TIFFs of each common form to
+# BMP, against what libtiff takes for the same file: reading it to an
+# uncompressed TIFF (`tiffcp -c none`) and decoding it alone (libtiff_decode,
+# nothing written), and against a plain 64 KiB-block copy of the file. Then
+# a 1 x 10,000,000 picture in one-row strips against the same in one strip.
+# Page cache warm, each run writing a new file; medians of 5 runs, in ms.
+# Needs libtiff-tools (tiffcp).
+# Usage: bench/tiff_forms.sh [host] [libtiff_decode]
+set -euo pipefail
+host=${1:-build/bench/tools/kestovatiff}
+decode=${2:-build/bench/bench/libtiff_decode}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+. "$(dirname "$0")/median_ms.sh"
+
+# A picture that compresses as photographs do, about 7 to 1 with LZW and a
+# predictor: smooth gradients, a little noise. Written as a 24-bit BMP and
+# turned into an uncompressed TIFF by the host itself.
+python3 - "$work/picture.bmp" <<'PY'
+import random, struct, sys
+side = 4096
+random.seed(1)
+gradient = bytes((x // 16 * 3 + c * 40) & 0xFF for x in range(side) for c in range(3))
+noise = [bytes(random.choice((0, 0, 0, 1, 2)) for _ in range(3 * side)) for _ in range(7)]
+with open(sys.argv[1], "wb") as f:
+    pixels = 3 * side * side
+    f.write(b"BM" + struct.pack("<IHHI", 54 + pixels, 0, 0, 54))
+    f.write(struct.pack("<IiiHHIIiiII", 40, side, side, 1, 24, 0, pixels, 0, 0, 0, 0))
+    for y in range(side):
+        shift = bytes((i + y // 16) & 0xFF for i in range(256))
+        row = gradient.translate(shift)
+        f.write(bytes(a ^ b for a, b in zip(row, noise[y % 7])) if y % 3 == 0 else row)
+PY
+"$host" "$work/picture.bmp" "$work/strips.tif"
+tiffcp -c lzw:2 "$work/strips.tif" "$work/lzw.tif"
+tiffcp -c zip:2 "$work/strips.tif" "$work/deflate.tif"
+tiffcp -c packbits "$work/strips.tif" "$work/packbits.tif"
+tiffcp -c none -p separate "$work/strips.tif" "$work/planar.tif"
+tiffcp -c none -t -w 256 -l 256 "$work/strips.tif" "$work/tiled.tif"
+
+ratio() { python3 -c "print(f'{$1 / $2:.2f}')"; }
+printf '%-22s %8s %8s %8s %8s %9s %9s\n' "4096 x 4096 (ms)" kestova tiffcp decode copy "/tiffcp" "/copy"
+for form in strips lzw deflate packbits planar tiled; do
+  file=$work/$form.tif
+  ours=$(median_ms "rm -f $work/out.bmp; $host $file $work/out.bmp")
+  cmp -s <(tail -c +55 "$work/out.bmp") <(tail -c +55 "$work/picture.bmp") \
+    || { echo "$form: the BMP differs from the picture" >&2; exit 1; }
+  tiffcp=$(median_ms "rm -f $work/c.tif; tiffcp -c none $file $work/c.tif")
+  decoded=$([[ -x $decode ]] && "$decode" "$file" 5 || echo -)
+  # A copy is the yardstick only of a file as large as its pixels.
+  copy=-
+  copied=-
+  case $form in strips | planar | tiled)
+    copy=$(median_ms "rm -f $work/copy; dd if=$file of=$work/copy bs=64K status=none")
+    copied=$(ratio "$ours" "$copy") ;;
+  esac
+  printf '%-22s %8s %8s %8s %8s %9s %9s\n' "$form ($(($(stat -c %s "$file") / 1048576)) MiB)" "$ours" "$tiffcp" \
+    "$decoded" "$copy" "$(ratio "$ours" "$tiffcp")" "$copied"
+done
+
+# One row a strip: the library reads strips that follow each other as one.
+python3 - "$work" <<'PY'
+import struct, sys
+# 1 x 10,000,000 RGB pixels, uncompressed, in one strip and in one-row strips.
+work, height = sys.argv[1], 10_000_000
+def write(path, rows_per_strip):
+    strips = (height + rows_per_strip - 1) // rows_per_strip
+    pixels = 3 * height
+    entries = 9
+    ifd = 8 + pixels
+    arrays = ifd + 2 + 12 * entries + 4
+    offsets_at, counts_at = arrays, arrays + 4 * strips
+    with open(path, "wb") as f:
+        f.write(b"II*\0" + struct.pack("<I", ifd))
+        f.write(bytes((i * 7) & 0xFF for i in range(3 * 4096)) * (pixels // (3 * 4096)))
+        f.write(bytes(pixels % (3 * 4096)))
+        tags = [(256, 4, 1, 1), (257, 4, 1, height), (258, 3, 1, 8), (259, 3, 1, 1), (262, 3, 1, 2),
+                (273, 4, strips, offsets_at if strips > 1 else 8), (277, 3, 1, 3), (278, 4, 1, rows_per_strip),
+                (279, 4, strips, counts_at if strips > 1 else pixels)]
+        f.write(struct.pack("<H", entries))
+        for tag, kind, count, value in tags:
+            f.write(struct.pack("<HHII", tag, kind, count, value))
+        f.write(struct.pack("<I", 0))
+        if strips > 1:
+            f.write(struct.pack(f"<{strips}I", *range(8, 8 + pixels, 3)))
+            f.write(struct.pack("<I", 3) * strips)
+write(f"{work}/one-strip.tif", height)
+write(f"{work}/row-strips.tif", 1)
+PY
+one=$(median_ms "rm -f $work/out.bmp; $host $work/one-strip.tif $work/out.bmp")
+rows=$(median_ms "rm -f $work/out.bmp; $host $work/row-strips.tif $work/out.bmp")
+read_all=$(median_ms "cat $work/row-strips.tif > /dev/null")
+printf '1 x 10,000,000: one strip %s ms, one-row strips %s ms (%s times); reading that file alone %s ms\n' \
+  "$one" "$rows" "$(ratio "$rows" "$one")" "$read_all"
