@@ -131,24 +131,6 @@ TEST_F(ForeignFilesTest, PixelsPast2GiBAreFound)
     EXPECT_EQ(ReadFile(Path("out.bmp")), BmpFile(picture));
 }
 
-// The picture as a viewer shows it when stored in Orientation 1 to 4: 2
-// mirrors the rows, 4 turns them upside down, 3 does both.
-Picture Shown(const Picture& stored, uint32_t orientation)
-{
-    Picture shown = stored;
-    for (uint32_t y = 0; y < stored.height; ++y) {
-        for (uint32_t x = 0; x < stored.width; ++x) {
-            const uint32_t fromX = orientation == 2 || orientation == 3 ? stored.width - 1 - x : x;
-            const uint32_t fromY = orientation >= 3 ? stored.height - 1 - y : y;
-            for (size_t c = 0; c < 3; ++c) {
-                shown.rgb[(size_t{y} * stored.width + x) * 3 + c] =
-                    stored.rgb[(size_t{fromY} * stored.width + fromX) * 3 + c];
-            }
-        }
-    }
-    return shown;
-}
-
 // Every coding, plane layout and chunk shape, turned each of four ways; the
 // sides fill neither a tile nor the last strip.
 TEST_F(ForeignFilesTest, CodedTiledPlanarAndTurnedTiffs)

@@ -30,6 +30,22 @@ Picture MakePicture(uint32_t width, uint32_t height, uint32_t seed)
     return picture;
 }
 
+Picture Shown(const Picture& stored, uint32_t orientation)
+{
+    Picture shown = stored;
+    for (uint32_t y = 0; y < stored.height; ++y) {
+        for (uint32_t x = 0; x < stored.width; ++x) {
+            const uint32_t fromX = orientation == 2 || orientation == 3 ? stored.width - 1 - x : x;
+            const uint32_t fromY = orientation >= 3 ? stored.height - 1 - y : y;
+            for (size_t c = 0; c < 3; ++c) {
+                shown.rgb[(size_t{y} * stored.width + x) * 3 + c] =
+                    stored.rgb[(size_t{fromY} * stored.width + fromX) * 3 + c];
+            }
+        }
+    }
+    return shown;
+}
+
 Bytes BmpFile(const Picture& picture, const BmpForm& form)
 {
     const uint32_t rowBytes = 3 * picture.width;

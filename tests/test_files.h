@@ -23,6 +23,10 @@ struct Picture {
 // swapped channel, a reversed row order or a shifted row shows.
 Picture MakePicture(uint32_t width, uint32_t height, uint32_t seed = 0);
 
+// The picture as a viewer shows it when stored in Orientation 1 to 4: 2
+// mirrors the rows, 4 turns them upside down, 3 does both.
+Picture Shown(const Picture& stored, uint32_t orientation);
+
 // How a BMP source is stored.
 struct BmpForm {
     bool topDown = false;        // negative biHeight
