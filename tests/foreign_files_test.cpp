@@ -161,6 +161,21 @@ TEST_F(ForeignFilesTest, CodedTiledPlanarAndTurnedTiffs)
     }
 }
 
+// Rows wider than the piece decoded at a time (2728 RGB pixels), mirrored
+// or coded: each piece must be taken from its own start.
+TEST_F(ForeignFilesTest, RowsWiderThanADecodedPiece)
+{
+    const Picture picture = MakePicture(2729, 2, 4);
+    for (const uint32_t compression : {1u, 8u}) {
+        SCOPED_TRACE(compression);
+        TiffForm form;
+        form.compression = compression;
+        form.changes = {{274, 3, {compression == 1 ? 2u : 1u}}};
+        ASSERT_EQ(TiffToBmp(TiffFile(picture, form)), KESTOVATIFF_OK);
+        EXPECT_EQ(ReadFile(Path("out.bmp")), BmpFile(Shown(picture, compression == 1 ? 2 : 1)));
+    }
+}
+
 TEST_F(ForeignFilesTest, TiffFormsNotReadAreRefused)
 {
     struct Case {

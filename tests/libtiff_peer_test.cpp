@@ -447,6 +447,27 @@ TEST_P(LibtiffFormsTest, ConvertToWhatLibtiffReads)
     }
 }
 
+// Rows wider than the piece decoded at a time for every kind (65536
+// pixels of 1 bit), in LZW strips, mirrored.
+TEST_F(LibtiffPeerTest, RowsWiderThanADecodedPiece)
+{
+    for (const Kind& kind : Kinds()) {
+        if (kind.seeThrough) {
+            continue;
+        }
+        SCOPED_TRACE(kind.name);
+        Samples picture{70000, 2, kind.samples, kind.bits, Bytes(size_t{70000} * 2 * kind.samples)};
+        for (size_t i = 0; i < picture.values.size(); ++i) {
+            picture.values[i] = kind.samples == 4 && i % 4 == 3
+                                    ? 0xFF
+                                    : static_cast<uint8_t>((i * 2654435761u >> 13) & ((1u << kind.bits) - 1));
+        }
+        Write(Path("peer.tif"), kind, kCodings[2], ORIENTATION_TOPRIGHT, picture, kLayouts[1], false);
+        ASSERT_EQ(Tiff2Bmp(Path16("peer.tif").c_str(), Path16("out.bmp").c_str()), KESTOVATIFF_OK);
+        EXPECT_TRUE(ReadFile(Path("out.bmp")) == ReadAsBmp(Path("peer.tif")));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, LibtiffFormsTest, testing::ValuesIn(kLayouts),
                          [](const testing::TestParamInfo<Layout>& info) { return std::string(info.param.name); });
 
