@@ -163,33 +163,57 @@ TEST_F(ConcurrencyTest, CallsFitInA128KiBThreadStack)
     }
     EXPECT_EQ(ReadFile(Path("other.tif")), ExpectedTiff(pictures[2]));
 
-    // The other BMP forms: run lengths (rows wider than the output block, and
-    // to a pipe, which stages them), and palette and 32-bit rows expanded in
-    // place; to a new file and to the in-place one.
+    // The other forms. BMP: run lengths (rows wider than the output block,
+    // and to a pipe, which stages them), palette and 32-bit rows expanded in
+    // place. TIFF: coded strips wider than a decoded piece, tiles turned,
+    // planes decoded into a scratch file, and to the pipe both positioned
+    // (staged) and in order. Each to a new file and to the in-place one.
     PaletteBmp rle = MakePaletteBmp(30000, 3, 8);
     rle.compression = kBiRle8;
     const PaletteBmp bits1 = MakePaletteBmp(4465, 2, 1);
     const DirectBmp direct = MakeDirectBmp(25000, 2, 32, kBiRgb);
-    const Picture forms[] = {Decoded(rle), Decoded(bits1), Decoded(direct)};
     WriteFile(Path("f0.bmp"), BmpFile(rle));
     WriteFile(Path("f1.bmp"), BmpFile(bits1));
     WriteFile(Path("f2.bmp"), BmpFile(direct));
+    const Picture tiffPictures[] = {MakePicture(30000, 3, 1), MakePicture(300, 200, 2), MakePicture(700, 90, 3)};
+    TiffForm tiffForms[3];
+    tiffForms[0].compression = 8;
+    tiffForms[0].predictor = true;
+    tiffForms[0].rowsPerStrip = 2;
+    tiffForms[1].compression = 5;
+    tiffForms[1].tileSide = 48;
+    tiffForms[1].changes = {{274, 3, {3}}};
+    tiffForms[2].compression = 32773;
+    tiffForms[2].planar = true;
+    tiffForms[2].tileSide = 64;
+    for (size_t i = 0; i < 3; ++i) {
+        WriteFile(Path("t" + std::to_string(i) + ".tif"), TiffFile(tiffPictures[i], tiffForms[i]));
+    }
+    const Bytes expected[] = {ExpectedTiff(Decoded(rle)),        ExpectedTiff(Decoded(bits1)),
+                              ExpectedTiff(Decoded(direct)),     BmpFile(tiffPictures[0]),
+                              BmpFile(Shown(tiffPictures[1], 3)), BmpFile(tiffPictures[2])};
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
-    struct FormWork {
-        std::string dir;
-        std::u16string pipe;
-        int32_t results[7];
-    } formWork{dir_, U16("/dev/fd/" + std::to_string(ends[1])), {}};
-    auto runForms = [](void* argument) -> void* {
-        auto& w = *static_cast<FormWork*>(argument);
-        auto path = [&w](const std::string& name) { return U16(w.dir + "/" + name); };
-        for (int i = 0; i < 3; ++i) {
-            const std::string n = std::to_string(i);
-            w.results[2 * i] = Bmp2Tiff(path("f" + n + ".bmp").c_str(), path("f" + n + ".tif").c_str());
-            w.results[2 * i + 1] = Bmp2Tiff(path("f" + n + ".bmp").c_str(), path("linked.tif").c_str());
+    struct Job {
+        int32_t (*convert)(const char16_t*, const char16_t*);
+        std::u16string source, dest;
+        int32_t result;
+    };
+    std::vector<Job> jobs;
+    for (size_t i = 0; i < 6; ++i) {
+        const std::string source = i < 3 ? "f" + std::to_string(i) + ".bmp" : "t" + std::to_string(i - 3) + ".tif";
+        const auto convert = i < 3 ? Bmp2Tiff : Tiff2Bmp;
+        jobs.push_back({convert, Path16(source), Path16("new" + std::to_string(i)), 0});
+        jobs.push_back({convert, Path16(source), Path16("linked.tif"), 0});
+    }
+    const std::u16string pipe = U16("/dev/fd/" + std::to_string(ends[1]));
+    jobs.push_back({Bmp2Tiff, Path16("f0.bmp"), pipe, 0});
+    jobs.push_back({Tiff2Bmp, Path16("t1.tif"), pipe, 0});
+    jobs.push_back({Tiff2Bmp, Path16("t2.tif"), pipe, 0});
+    auto runJobs = [](void* argument) -> void* {
+        for (Job& job : *static_cast<std::vector<Job>*>(argument)) {
+            job.result = job.convert(job.source.c_str(), job.dest.c_str());
         }
-        w.results[6] = Bmp2Tiff(path("f0.bmp").c_str(), w.pipe.c_str());
         return nullptr;
     };
     Bytes piped;
@@ -202,19 +226,23 @@ TEST_F(ConcurrencyTest, CallsFitInA128KiBThreadStack)
     });
     ASSERT_EQ(pthread_attr_init(&attributes), 0);
     ASSERT_EQ(pthread_attr_setstacksize(&attributes, 128 * 1024), 0);
-    ASSERT_EQ(pthread_create(&thread, &attributes, runForms, &formWork), 0);
+    ASSERT_EQ(pthread_create(&thread, &attributes, runJobs, &jobs), 0);
     ASSERT_EQ(pthread_join(thread, nullptr), 0);
     pthread_attr_destroy(&attributes);
     close(ends[1]);
     reader.join();
     close(ends[0]);
-    for (const int32_t result : formWork.results) {
-        EXPECT_EQ(result, KESTOVATIFF_OK);
+    for (const Job& job : jobs) {
+        EXPECT_EQ(job.result, KESTOVATIFF_OK);
     }
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(ReadFile(Path("f" + std::to_string(i) + ".tif")), ExpectedTiff(forms[i])) << i;
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(ReadFile(Path("new" + std::to_string(i))), expected[i]) << i;
     }
-    EXPECT_EQ(piped, ExpectedTiff(forms[0]));
+    EXPECT_EQ(ReadFile(Path("other.tif")), expected[5]);
+    Bytes pipedExpected = expected[0];
+    pipedExpected.insert(pipedExpected.end(), expected[4].begin(), expected[4].end());
+    pipedExpected.insert(pipedExpected.end(), expected[5].begin(), expected[5].end());
+    EXPECT_EQ(piped, pipedExpected);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "kestovatiff.h"
+#include "test_files.h"
 
 extern "C" void* __libc_malloc(size_t size);
 extern "C" void* __libc_calloc(size_t count, size_t size);
@@ -75,6 +76,29 @@ int main()
     std::fwrite(end, 1, sizeof end, f);
     std::fclose(f);
 
+    // TIFFs coded, tiled, turned and in planes, which lend their decoders
+    // the output buffer and put planes in a scratch file.
+    using testing_files::TiffForm;
+    TiffForm forms[4];
+    forms[0].compression = 5;
+    forms[0].predictor = true;
+    forms[0].tileSide = 32;
+    forms[0].changes = {{274, 3, {3}}};
+    forms[1].compression = 8;
+    forms[1].rowsPerStrip = 7;
+    forms[1].changes = {{274, 3, {2}}};
+    forms[2].compression = 32773;
+    forms[2].planar = true;
+    forms[3].compression = 8;
+    forms[3].planar = true;
+    forms[3].tileSide = 16;
+    std::u16string coded16[4];
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = std::string(dir) + "/coded" + std::to_string(i) + ".tif";
+        testing_files::WriteFile(name, testing_files::TiffFile(testing_files::MakePicture(300, 200, 7), forms[i]));
+        coded16[i].assign(name.begin(), name.end());
+    }
+
     const std::u16string bmp16(bmp.begin(), bmp.end());
     const std::u16string rle16(rle.begin(), rle.end());
     const std::u16string tiff16(tiff.begin(), tiff.end());
@@ -101,6 +125,12 @@ int main()
         {"Bmp2Tiff, missing source", Bmp2Tiff, missing16.c_str(), tiff16.c_str(), KESTOVATIFF_ERROR_SOURCE},
         {"Bmp2Tiff, run lengths", Bmp2Tiff, rle16.c_str(), tiff16.c_str(), KESTOVATIFF_OK},
         {"Bmp2Tiff, run lengths to a device", Bmp2Tiff, rle16.c_str(), u"/dev/null", KESTOVATIFF_OK},
+        {"Tiff2Bmp, LZW tiles turned", Tiff2Bmp, coded16[0].c_str(), back16.c_str(), KESTOVATIFF_OK},
+        {"Tiff2Bmp, Deflate strips mirrored", Tiff2Bmp, coded16[1].c_str(), back16.c_str(), KESTOVATIFF_OK},
+        {"Tiff2Bmp, PackBits planes", Tiff2Bmp, coded16[2].c_str(), back16.c_str(), KESTOVATIFF_OK},
+        {"Tiff2Bmp, Deflate planes in tiles", Tiff2Bmp, coded16[3].c_str(), back16.c_str(), KESTOVATIFF_OK},
+        {"Tiff2Bmp, LZW tiles to a device", Tiff2Bmp, coded16[0].c_str(), u"/dev/null", KESTOVATIFF_OK},
+        {"Tiff2Bmp, Deflate planes to a device", Tiff2Bmp, coded16[3].c_str(), u"/dev/null", KESTOVATIFF_OK},
     };
     for (const Call& call : calls) {
         const unsigned long before = g_allocations;
@@ -114,6 +144,9 @@ int main()
     std::remove(tiff.c_str());
     std::remove(back.c_str());
     std::remove(rle.c_str());
+    for (const std::u16string& name : coded16) {
+        std::remove(std::string(name.begin(), name.end()).c_str());
+    }
     std::remove(dir);
     return failed == 0 ? 0 : 1;
 }

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <locale>
 
+#include <zlib.h>
+
 namespace testing_files {
 
 Picture MakePicture(uint32_t width, uint32_t height, uint32_t seed)
@@ -26,6 +28,22 @@ Picture MakePicture(uint32_t width, uint32_t height, uint32_t seed)
         }
     }
     return picture;
+}
+
+Picture Shown(const Picture& stored, uint32_t orientation)
+{
+    Picture shown = stored;
+    for (uint32_t y = 0; y < stored.height; ++y) {
+        for (uint32_t x = 0; x < stored.width; ++x) {
+            const uint32_t fromX = orientation == 2 || orientation == 3 ? stored.width - 1 - x : x;
+            const uint32_t fromY = orientation >= 3 ? stored.height - 1 - y : y;
+            for (size_t c = 0; c < 3; ++c) {
+                shown.rgb[(size_t{y} * stored.width + x) * 3 + c] =
+                    stored.rgb[(size_t{fromY} * stored.width + fromX) * 3 + c];
+            }
+        }
+    }
+    return shown;
 }
 
 Bytes BmpFile(const Picture& picture, const BmpForm& form)
@@ -116,27 +134,125 @@ Bytes ExpectedTiff(const Picture& picture)
     return file;
 }
 
+namespace {
+
+// PackBits: a byte repeated 3 to 128 times as one run, the rest literally.
+Bytes PackBits(const Bytes& in)
+{
+    Bytes out;
+    auto repeats = [&](size_t i) {
+        size_t n = 1;
+        while (i + n < in.size() && n < 128 && in[i + n] == in[i]) {
+            ++n;
+        }
+        return n;
+    };
+    for (size_t i = 0; i < in.size();) {
+        if (const size_t n = repeats(i); n >= 3) {
+            out.push_back(static_cast<uint8_t>(257 - n));
+            out.push_back(in[i]);
+            i += n;
+            continue;
+        }
+        size_t n = 0;
+        while (i + n < in.size() && n < 128 && repeats(i + n) < 3) {
+            ++n;
+        }
+        out.push_back(static_cast<uint8_t>(n - 1));
+        out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(i),
+                   in.begin() + static_cast<std::ptrdiff_t>(i + n));
+        i += n;
+    }
+    return out;
+}
+
+// LZW with a literal code for each byte, in 9 bits, most significant bit
+// first: a clear code every 250 bytes keeps the table short of the 511
+// entries at which codes widen.
+Bytes Lzw(const Bytes& in)
+{
+    Bytes out;
+    uint32_t pending = 0;
+    int bits = 0;
+    auto put = [&](uint32_t code) {
+        pending = pending << 9 | code;
+        for (bits += 9; bits >= 8; bits -= 8) {
+            out.push_back(static_cast<uint8_t>(pending >> (bits - 8)));
+        }
+        pending &= (1u << bits) - 1;
+    };
+    for (size_t i = 0; i < in.size(); ++i) {
+        if (i % 250 == 0) {
+            put(256);
+        }
+        put(in[i]);
+    }
+    put(257);
+    if (bits > 0) {
+        out.push_back(static_cast<uint8_t>(pending << (8 - bits)));
+    }
+    return out;
+}
+
+Bytes Code(uint32_t compression, const Bytes& in)
+{
+    switch (compression) {
+    case 5: return Lzw(in);
+    case 32773: return PackBits(in);
+    case 8: {
+        uLongf size = compressBound(static_cast<uLong>(in.size()));
+        Bytes out(size);
+        EXPECT_EQ(compress2(out.data(), &size, in.data(), static_cast<uLong>(in.size()), 6), Z_OK);
+        out.resize(size);
+        return out;
+    }
+    default: return in;
+    }
+}
+
+}  // namespace
+
 Bytes TiffFile(const Picture& picture, const TiffForm& form)
 {
     auto put = [&](Bytes& out, uint32_t value, int size) {
         form.littleEndian ? PutLe(out, value, size) : PutBe(out, value, size);
     };
-    const uint32_t rowBytes = 3 * picture.width;
-    const uint32_t rowsPerStrip = form.rowsPerStrip == 0 ? picture.height : form.rowsPerStrip;
-    const uint32_t strips = picture.height == 0 ? 1 : (picture.height + rowsPerStrip - 1) / rowsPerStrip;
+    const bool tiled = form.tileSide != 0;
+    const uint32_t chunkWidth = tiled ? form.tileSide : picture.width;
+    const uint32_t chunkHeight = tiled ? form.tileSide : form.rowsPerStrip == 0 ? picture.height : form.rowsPerStrip;
+    const uint32_t across = tiled ? (picture.width + chunkWidth - 1) / chunkWidth : 1;
+    const uint32_t down = picture.height == 0 ? 1 : (picture.height + chunkHeight - 1) / chunkHeight;
+    const uint32_t planes = form.planar ? 3 : 1;
+    const uint32_t samples = 3 / planes;  // a chunk's pixel
 
     Bytes file = {static_cast<uint8_t>(form.littleEndian ? 'I' : 'M'),
                   static_cast<uint8_t>(form.littleEndian ? 'I' : 'M')};
     put(file, 42, 2);
     put(file, 0, 4);  // directory offset, set below
-    std::vector<uint32_t> offsets(strips), counts(strips);
-    for (uint32_t strip = strips; strip-- > 0;) {
-        const uint32_t first = strip * rowsPerStrip;
-        const uint32_t rows = std::min(rowsPerStrip, picture.height - first);
-        offsets[strip] = static_cast<uint32_t>(file.size());
-        counts[strip] = rows * rowBytes;
-        const auto begin = picture.rgb.begin() + static_cast<std::ptrdiff_t>(size_t{first} * rowBytes);
-        file.insert(file.end(), begin, begin + static_cast<std::ptrdiff_t>(counts[strip]));
+    const uint32_t chunks = across * down * planes;
+    std::vector<uint32_t> offsets(chunks), counts(chunks);
+    for (uint32_t index = chunks; index-- > 0;) {
+        const uint32_t plane = index / (across * down);
+        const uint32_t x0 = index % across * chunkWidth;
+        const uint32_t y0 = index / across % down * chunkHeight;
+        const uint32_t rows = tiled ? chunkHeight : std::min(chunkHeight, picture.height - y0);
+        Bytes chunk;
+        for (uint32_t y = y0; y < y0 + rows; ++y) {
+            const size_t rowStart = chunk.size();
+            for (uint32_t x = x0; x < x0 + chunkWidth; ++x) {
+                for (uint32_t c = plane; c < plane + samples; ++c) {
+                    const bool inside = x < picture.width && y < picture.height;
+                    chunk.push_back(inside ? picture.rgb[(size_t{y} * picture.width + x) * 3 + c] : 0);
+                }
+            }
+            for (size_t i = chunk.size(); form.predictor && i-- > rowStart + samples;) {
+                chunk[i] = static_cast<uint8_t>(chunk[i] - chunk[i - samples]);
+            }
+        }
+        const Bytes coded = Code(form.compression, chunk);
+        offsets[index] = static_cast<uint32_t>(file.size());
+        counts[index] = static_cast<uint32_t>(coded.size());
+        file.insert(file.end(), coded.begin(), coded.end());
     }
     if (file.size() % 2 != 0) {
         file.push_back(0);
@@ -144,15 +260,24 @@ Bytes TiffFile(const Picture& picture, const TiffForm& form)
 
     const uint16_t stripType = form.shortStripFields ? 3 : 4;
     std::vector<TiffEntry> entries = {
-        {256, 4, {picture.width}},      {257, 4, {picture.height}}, {258, 3, {8, 8, 8}},
-        {259, 3, {1}},                  {262, 3, {2}},              {273, stripType, offsets},
-        {277, 3, {3}},                  {284, 3, {1}},
+        {256, 4, {picture.width}}, {257, 4, {picture.height}},      {258, 3, {8, 8, 8}},
+        {259, 3, {form.compression}}, {262, 3, {2}},                {277, 3, {3}},
+        {284, 3, {form.planar ? 2u : 1u}},
     };
-    if (form.rowsPerStrip != 0) {
+    if (tiled) {
+        entries.insert(entries.end(), {{322, 4, {chunkWidth}}, {323, 4, {chunkHeight}}, {324, 4, offsets},
+                                       {325, 4, counts}});
+    } else {
+        entries.push_back({273, stripType, offsets});
+    }
+    if (form.rowsPerStrip != 0 && !tiled) {
         entries.push_back({278, 4, {form.rowsPerStrip}});
     }
-    if (form.stripByteCounts) {
+    if (form.stripByteCounts && !tiled) {
         entries.push_back({279, stripType, counts});
+    }
+    if (form.predictor) {
+        entries.push_back({317, 3, {2}});
     }
     for (const TiffEntry& change : form.changes) {
         entries.erase(std::remove_if(entries.begin(), entries.end(),

@@ -23,6 +23,10 @@ struct Picture {
 // swapped channel, a reversed row order or a shifted row shows.
 Picture MakePicture(uint32_t width, uint32_t height, uint32_t seed = 0);
 
+// The picture as a viewer shows it when stored in Orientation 1 to 4: 2
+// mirrors the rows, 4 turns them upside down, 3 does both.
+Picture Shown(const Picture& stored, uint32_t orientation);
+
 // How a BMP source is stored.
 struct BmpForm {
     bool topDown = false;        // negative biHeight
@@ -55,10 +59,18 @@ struct TiffForm {
     bool shortStripFields = false;   // StripOffsets, StripByteCounts as SHORT
     bool stripByteCounts = true;     // write StripByteCounts
     std::vector<TiffEntry> changes;  // replace or add (or, empty, remove) entries
+    // How the chunks are coded, each on its own: Compression 1, 5 (LZW,
+    // literal codes only), 8 (Deflate) or 32773 (PackBits); differenced
+    // (Predictor 2); one plane a sample; square tiles of this side, the
+    // parts past the picture zero (0: strips).
+    uint32_t compression = 1;
+    bool predictor = false;
+    bool planar = false;
+    uint32_t tileSide = 0;
 };
 
-// An uncompressed RGB TIFF: header, the strips stored last strip first,
-// then the directory (entries in tag order) and its value arrays.
+// An RGB TIFF: header, the chunks (plane after plane) stored last chunk
+// first, then the directory (entries in tag order) and its value arrays.
 Bytes TiffFile(const Picture& picture, const TiffForm& form = {});
 
 Bytes ReadFile(const std::string& path);
