@@ -143,12 +143,17 @@ TEST_F(ForeignFilesTest, CodedTiledPlanarAndTurnedTiffs)
                     for (uint32_t orientation = 1; orientation <= 4; ++orientation) {
                         TiffForm form;
                         form.compression = compression;
-                        form.predictor = predictor;
+                        // Without LZW or Deflate the field is there but means
+                        // nothing, as libtiff reads it: the samples are as stored.
+                        form.predictor = predictor && (compression == 5 || compression == 8);
+                        if (predictor && !form.predictor) {
+                            form.changes.push_back({317, 3, {2}});
+                        }
                         form.planar = planar;
                         form.tileSide = tileSide;
                         form.rowsPerStrip = orientation % 2 == 0 ? 5 : 0;
                         form.littleEndian = orientation <= 2;
-                        form.changes = {{274, 3, {orientation}}};
+                        form.changes.push_back({274, 3, {orientation}});
                         SCOPED_TRACE(testing::Message() << "compression " << compression << " predictor " << predictor
                                                         << " planar " << planar << " tiles " << tileSide
                                                         << " orientation " << orientation);
@@ -201,8 +206,9 @@ TEST_F(ForeignFilesTest, TiffFormsNotReadAreRefused)
         {"grey with alpha", {{262, 3, {1}}, {277, 3, {2}}, {258, 3, {8, 8}}, {338, 3, {2}}}},
         {"floating point", {{339, 3, {3, 3, 3}}}},
         {"signed samples", {{339, 3, {2, 2, 2}}}},
-        {"floating-point predictor", {{317, 3, {3}}}},
-        {"predictor of 4-bit grey", {{262, 3, {1}}, {277, 3, {1}}, {258, 3, {4}}, {317, 3, {2}}}},
+        // A predictor belongs to LZW and Deflate (without them it is ignored).
+        {"floating-point predictor", {{259, 3, {5}}, {317, 3, {3}}}},
+        {"predictor of 4-bit grey", {{259, 3, {8}}, {262, 3, {1}}, {277, 3, {1}}, {258, 3, {4}}, {317, 3, {2}}}},
         {"fill order 3", {{266, 3, {3}}}},
         {"planar configuration 3", {{284, 3, {3}}}},
         {"no width", {{256, 3, {}}}},
