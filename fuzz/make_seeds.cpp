@@ -1,13 +1,16 @@
 // Writes the fuzzers' seed corpora: small pictures of odd sizes in the forms
-// each direction reads, and the damaged files the tests refuse.
-// Usage: make_seeds BMP_DIR TIFF_DIR
+// each direction reads, the damaged files the tests refuse, TIFFs of every
+// form the library reads, and streams for the codec targets.
+// Usage: make_seeds BMP_DIR TIFF_DIR [LZW_DIR PACKBITS_DIR DEFLATE_DIR]
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <tuple>
 
 #include "bmp_forms.h"
 #include "test_files.h"
+#include "tiff_encoders.h"
 
 using namespace testing_files;
 
@@ -20,12 +23,310 @@ void Seed(const std::string& dir, const Bytes& bytes)
     WriteFile(dir + "/seed-" + std::to_string(++g_count), bytes);
 }
 
+// A TIFF of any form the library reads, its samples a pattern of column,
+// row and sample (alpha 255), its chunks stored in order, then the values
+// that do not fit their entries, then the directory.
+struct Form {
+    uint32_t width = 5, height = 4;
+    uint32_t photometric = 2, bits = 8, samples = 3, extra = 2;  // ExtraSamples, with 4 samples
+    uint32_t compression = 1, predictor = 1, fillOrder = 1, planar = 1, orientation = 1;
+    uint32_t rowsPerStrip = 0;  // 0: one strip
+    uint32_t tileWidth = 0, tileLength = 0;  // 0: strips
+    bool little = true, big = false;
+};
+
+Bytes Compress(const Form& form, const Bytes& raw)
+{
+    switch (form.compression) {
+    case 5: return tiff_encoders::Lzw(raw.data(), raw.size());
+    case 8:
+    case 32946: return tiff_encoders::Deflate(raw.data(), raw.size());
+    case 32773: return tiff_encoders::PackBits(raw.data(), raw.size());
+    default: return raw;
+    }
+}
+
+// A chunk's rows as decoded: each padded to a byte, differenced for
+// Predictor 2.
+Bytes ChunkRows(const Form& f, uint32_t plane, uint32_t x0, uint32_t y0, uint32_t width, uint32_t rows)
+{
+    const uint32_t perPixel = f.planar == 2 ? 1 : f.samples;
+    Bytes raw;
+    for (uint32_t y = y0; y < y0 + rows; ++y) {
+        const size_t start = raw.size();
+        uint32_t bits = 0;
+        uint32_t count = 0;
+        for (uint32_t x = x0; x < x0 + width; ++x) {
+            for (uint32_t k = 0; k < perPixel; ++k) {
+                const uint32_t s = f.planar == 2 ? plane : k;
+                const uint32_t mask = (1u << f.bits) - 1;
+                uint32_t v = (x * 7 + y * 13 + s * 50) & mask;
+                if (s == 3 || x >= f.width || y >= f.height) {
+                    v = s == 3 ? mask : 0;
+                }
+                bits = bits << f.bits | v;
+                count += f.bits;
+                if (count == 8) {
+                    raw.push_back(static_cast<uint8_t>(bits));
+                    bits = count = 0;
+                }
+            }
+        }
+        if (count > 0) {
+            raw.push_back(static_cast<uint8_t>(bits << (8 - count)));
+        }
+        for (size_t i = raw.size(); f.predictor == 2 && i-- > start + perPixel;) {
+            raw[i] = static_cast<uint8_t>(raw[i] - raw[i - perPixel]);
+        }
+    }
+    return raw;
+}
+
+uint8_t Reversed(uint8_t byte)
+{
+    uint8_t r = 0;
+    for (int k = 0; k < 8; ++k) {
+        r = static_cast<uint8_t>(r << 1 | ((byte >> k) & 1));
+    }
+    return r;
+}
+
+Bytes MakeTiff(const Form& f)
+{
+    const bool tiled = f.tileWidth > 0;
+    const uint32_t chunkWidth = tiled ? f.tileWidth : f.width;
+    const uint32_t chunkHeight = tiled ? f.tileLength : f.rowsPerStrip > 0 ? f.rowsPerStrip : f.height;
+    const uint32_t across = (f.width + chunkWidth - 1) / chunkWidth;
+    const uint32_t down = (f.height + chunkHeight - 1) / chunkHeight;
+    const uint32_t planes = f.planar == 2 ? f.samples : 1;
+    Bytes file;
+    auto put = [&](uint64_t value, int size) {
+        for (int i = 0; i < size; ++i) {
+            file.push_back(static_cast<uint8_t>(value >> 8 * (f.little ? i : size - 1 - i)));
+        }
+    };
+    file = {static_cast<uint8_t>(f.little ? 'I' : 'M'), static_cast<uint8_t>(f.little ? 'I' : 'M')};
+    put(f.big ? 43 : 42, 2);
+    if (f.big) {
+        put(8, 2);
+        put(0, 2);
+    }
+    const size_t directoryAt = file.size();
+    put(0, f.big ? 8 : 4);
+    std::vector<uint64_t> offsets, counts;
+    for (uint32_t plane = 0; plane < planes; ++plane) {
+        for (uint32_t chunk = 0; chunk < across * down; ++chunk) {
+            const uint32_t y0 = chunk / across * chunkHeight;
+            const uint32_t rows = tiled ? chunkHeight : std::min(chunkHeight, f.height - y0);
+            Bytes stored = Compress(f, ChunkRows(f, plane, chunk % across * chunkWidth, y0, chunkWidth, rows));
+            if (f.fillOrder == 2) {
+                std::transform(stored.begin(), stored.end(), stored.begin(), Reversed);
+            }
+            offsets.push_back(file.size());
+            counts.push_back(stored.size());
+            file.insert(file.end(), stored.begin(), stored.end());
+        }
+    }
+    constexpr uint16_t kShort = 3, kLong = 4, kLong8 = 16;
+    const uint16_t offsetType = f.big ? kLong8 : kLong;
+    std::vector<std::tuple<uint16_t, uint16_t, std::vector<uint64_t>>> entries = {
+        {256, kLong, {f.width}}, {257, kLong, {f.height}},
+        {258, kShort, std::vector<uint64_t>(f.samples, f.bits)}, {259, kShort, {f.compression}},
+        {262, kShort, {f.photometric}}, {266, kShort, {f.fillOrder}}, {274, kShort, {f.orientation}},
+        {277, kShort, {f.samples}}, {284, kShort, {f.planar}}, {317, kShort, {f.predictor}}};
+    entries.emplace_back(tiled ? 324 : 273, offsetType, offsets);
+    entries.emplace_back(tiled ? 325 : 279, offsetType, counts);
+    if (tiled) {
+        entries.push_back({322, kShort, {f.tileWidth}});
+        entries.push_back({323, kShort, {f.tileLength}});
+    } else if (f.rowsPerStrip > 0) {
+        entries.push_back({278, kLong, {f.rowsPerStrip}});
+    }
+    if (f.samples == 4) {
+        entries.push_back({338, kShort, {f.extra}});
+    }
+    if (f.photometric == 3) {
+        std::vector<uint64_t> map;
+        for (uint32_t c = 0; c < 3; ++c) {
+            for (uint32_t i = 0; i < (1u << f.bits); ++i) {
+                map.push_back(((i * 37 + c * 85) & 0xFF) * 257);
+            }
+        }
+        entries.push_back({320, kShort, map});
+    }
+    std::sort(entries.begin(), entries.end());
+    // Values that do not fit their entries, then the directory.
+    const int fieldSize = f.big ? 8 : 4;
+    std::vector<uint64_t> places;
+    for (const auto& [tag, type, values] : entries) {
+        const int size = type == kShort ? 2 : type == kLong ? 4 : 8;
+        places.push_back(file.size());
+        if (values.size() * size > size_t(fieldSize)) {
+            for (const uint64_t value : values) {
+                put(value, size);
+            }
+        }
+    }
+    file.resize((file.size() + 1) / 2 * 2);
+    const uint64_t directory = file.size();
+    put(entries.size(), f.big ? 8 : 2);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const auto& [tag, type, values] = entries[i];
+        const int size = type == kShort ? 2 : type == kLong ? 4 : 8;
+        put(tag, 2);
+        put(type, 2);
+        put(values.size(), fieldSize);
+        if (values.size() * size > size_t(fieldSize)) {
+            put(places[i], fieldSize);
+            continue;
+        }
+        for (const uint64_t value : values) {
+            put(value, size);
+        }
+        put(0, fieldSize - int(values.size()) * size);
+    }
+    put(0, fieldSize);  // no next directory
+    for (int i = 0; i < fieldSize; ++i) {
+        file[directoryAt + i] = static_cast<uint8_t>(directory >> 8 * (f.little ? i : fieldSize - 1 - i));
+    }
+    return file;
+}
+
+// Every form the library reads, each a few ways.
+void TiffForms(const std::string& dir)
+{
+    std::vector<Form> forms;
+    for (const uint32_t compression : {1, 5, 8, 32773, 32946}) {
+        Form f;
+        f.compression = compression;
+        f.rowsPerStrip = 2;
+        forms.push_back(f);
+        f.predictor = compression == 5 || compression == 8 ? 2 : 1;
+        f.little = false;
+        f.width = 9;
+        forms.push_back(f);
+    }
+    for (const uint32_t photometric : {0, 1, 3}) {
+        for (const uint32_t bits : {1, 2, 4, 8}) {
+            Form f;
+            f.photometric = photometric;
+            f.bits = bits;
+            f.samples = 1;
+            f.width = 11;
+            f.compression = bits == 4 ? 5 : bits == 2 ? 32773 : 1;
+            forms.push_back(f);
+        }
+    }
+    Form f;
+    f.samples = 1;
+    f.bits = 1;
+    f.photometric = 0;  // bilevel, white at zero, in runs
+    f.compression = 32773;
+    f.width = 17;
+    forms.push_back(f);
+    f.fillOrder = 2;
+    forms.push_back(f);
+    f.compression = 5;
+    forms.push_back(f);
+    for (const uint32_t extra : {1, 2}) {
+        Form rgba;
+        rgba.samples = 4;
+        rgba.extra = extra;
+        rgba.compression = extra == 1 ? 8 : 1;
+        forms.push_back(rgba);
+    }
+    Form strips;
+    strips.height = 9;
+    strips.rowsPerStrip = 1;
+    strips.compression = 5;
+    forms.push_back(strips);
+    for (const uint32_t compression : {1, 5}) {
+        Form planar;
+        planar.planar = 2;
+        planar.compression = compression;
+        planar.rowsPerStrip = 3;
+        planar.height = 5;
+        forms.push_back(planar);
+        planar.samples = 4;
+        forms.push_back(planar);
+        Form tiled;
+        tiled.width = 20;
+        tiled.height = 17;
+        tiled.tileWidth = tiled.tileLength = 16;
+        tiled.compression = compression;
+        forms.push_back(tiled);
+        tiled.planar = 2;
+        forms.push_back(tiled);
+    }
+    for (const uint32_t orientation : {1, 2, 3, 4}) {
+        Form turned;
+        turned.orientation = orientation;
+        turned.rowsPerStrip = 3;
+        turned.width = 7;
+        forms.push_back(turned);
+        turned.tileWidth = turned.tileLength = 16;
+        turned.compression = 8;
+        forms.push_back(turned);
+    }
+    for (const bool little : {true, false}) {
+        Form big;
+        big.big = true;
+        big.little = little;
+        big.compression = little ? 1 : 8;
+        big.rowsPerStrip = 3;
+        forms.push_back(big);
+    }
+    Form wide;  // rows of several pieces
+    wide.width = 3000;
+    wide.height = 2;
+    wide.compression = 8;
+    forms.push_back(wide);
+    wide.samples = 1;
+    wide.bits = 1;
+    wide.photometric = 1;
+    wide.width = 70000;
+    forms.push_back(wide);
+    for (const Form& form : forms) {
+        Seed(dir, MakeTiff(form));
+    }
+}
+
+// Streams for the codec targets, after the four bytes that ask for their
+// size: the rows of a few pictures, and damaged ones.
+void CodecSeeds(const std::string& lzwDir, const std::string& packBitsDir, const std::string& deflateDir)
+{
+    auto seed = [](const std::string& dir, size_t size, const Bytes& stream) {
+        Bytes bytes = {0, static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8), 128};
+        bytes.insert(bytes.end(), stream.begin(), stream.end());
+        Seed(dir, bytes);
+    };
+    Form rgb;
+    rgb.width = 40;
+    Form bilevel;
+    bilevel.samples = 1;
+    bilevel.bits = 1;
+    bilevel.width = 300;
+    for (const Form& form : {rgb, bilevel}) {
+        const Bytes raw = ChunkRows(form, 0, 0, 0, form.width, form.height);
+        const Bytes lzw = tiff_encoders::Lzw(raw.data(), raw.size());
+        seed(lzwDir, raw.size(), lzw);
+        seed(lzwDir, raw.size(), tiff_encoders::Lzw(raw.data(), raw.size(), true));
+        seed(lzwDir, raw.size(), Bytes(lzw.begin(), lzw.end() - 3));
+        const Bytes packBits = tiff_encoders::PackBits(raw.data(), raw.size());
+        seed(packBitsDir, raw.size(), packBits);
+        seed(packBitsDir, raw.size() + 1, packBits);
+        const Bytes deflate = tiff_encoders::Deflate(raw.data(), raw.size());
+        seed(deflateDir, raw.size(), deflate);
+        seed(deflateDir, raw.size(), Bytes(deflate.begin(), deflate.end() - 5));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: make_seeds BMP_DIR TIFF_DIR\n");
+    if (argc != 3 && argc != 6) {
+        std::fprintf(stderr, "usage: make_seeds BMP_DIR TIFF_DIR [LZW_DIR PACKBITS_DIR DEFLATE_DIR]\n");
         return 2;
     }
     const std::string bmpDir = argv[1];
@@ -95,6 +396,10 @@ int main(int argc, char** argv)
     TiffForm lzw;
     lzw.changes = {{259, 3, {5}}};
     Seed(tiffDir, TiffFile(MakePicture(4, 4), lzw));
+    TiffForms(tiffDir);
+    if (argc == 6) {
+        CodecSeeds(argv[3], argv[4], argv[5]);
+    }
     std::printf("wrote %d seeds\n", g_count);
     return 0;
 }

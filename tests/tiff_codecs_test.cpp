@@ -1,0 +1,141 @@
+// The TIFF decoders on hostile streams the peer tests cannot make: each case
+// asks for its bytes in the calls given, into a buffer with a guard past
+// the end, and checks the status, the bytes and whether the stream is done.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "codecs/deflate.h"
+#include "codecs/lzw.h"
+#include "codecs/packbits.h"
+#include "tiff_encoders.h"
+
+using namespace kestova;
+using tiff_encoders::Bytes;
+
+namespace {
+
+enum class Codec { Lzw, PackBits, Deflate };
+
+struct Case {
+    const char* name;
+    Codec codec;
+    Bytes stream;
+    std::vector<size_t> calls;  // bytes asked for by each call
+    Status want;                // of the last call
+    std::string out;            // the bytes, when all calls succeed
+    bool done = true;           // then: nothing more in the stream
+};
+
+Bytes Literals(size_t count)
+{
+    std::vector<uint32_t> codes = {256};
+    codes.insert(codes.end(), count, 'a');
+    codes.push_back(257);
+    return tiff_encoders::LzwCodes(codes);
+}
+
+void Check(const Case& c)
+{
+    SCOPED_TRACE(c.name);
+    alignas(16) static uint8_t arena[kLzwArenaBytes > kDeflateArenaBytes ? kLzwArenaBytes : kDeflateArenaBytes];
+    ByteSource source = MemorySource(c.stream.data(), c.stream.size());
+    LzwDecoder lzw;
+    PackBitsDecoder packBits;
+    DeflateDecoder deflate;
+    c.codec == Codec::Lzw ? LzwStart(lzw, arena) : void();
+    ASSERT_EQ(c.codec == Codec::Deflate ? DeflateStart(deflate, arena) : Status::Ok, Status::Ok);
+    std::string out;
+    Status status = Status::Ok;
+    for (size_t i = 0; i < c.calls.size() && status == Status::Ok; ++i) {
+        std::vector<uint8_t> buffer(c.calls[i] + 4, 0xEE);  // a guard past the bytes asked for
+        status = c.codec == Codec::Lzw        ? LzwRead(lzw, source, buffer.data(), c.calls[i])
+                 : c.codec == Codec::PackBits ? PackBitsRead(packBits, source, buffer.data(), c.calls[i])
+                                              : DeflateRead(deflate, source, buffer.data(), c.calls[i]);
+        EXPECT_EQ(std::vector<uint8_t>(buffer.end() - 4, buffer.end()), std::vector<uint8_t>(4, 0xEE));
+        out.append(buffer.begin(), buffer.end() - 4);
+    }
+    EXPECT_EQ(status, c.want);
+    if (status == Status::Ok) {
+        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(c.codec == Codec::Lzw        ? LzwDone(lzw, source)
+                  : c.codec == Codec::PackBits ? PackBitsDone(packBits, source)
+                                               : DeflateDone(deflate, source),
+                  c.done);
+    }
+    DeflateEnd(deflate);
+}
+
+TEST(TiffCodecsTest, LzwHostileStreams)
+{
+    const std::string text = "to be or not to be, that is the question: to be or not to be";
+    const Bytes lzw = tiff_encoders::Lzw(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    std::string long_(3000, 'x');
+    for (size_t i = 0; i < long_.size(); i += 7) {
+        long_[i] = static_cast<char>('a' + i % 26);  // some 2000 codes: widths 10, 11 and 12
+    }
+    const Bytes oldStyle =
+        tiff_encoders::Lzw(reinterpret_cast<const uint8_t*>(long_.data()), long_.size(), true);
+    const Case cases[] = {
+        {"a code defined by itself (KwKwK)", Codec::Lzw, tiff_encoders::LzwCodes({256, 'a', 258, 257}), {3},
+         Status::Ok, "aaa"},
+        {"a string cut by the request, given out in pieces", Codec::Lzw,
+         tiff_encoders::LzwCodes({256, 'a', 258, 259, 257}), {2, 1, 3}, Status::Ok, "aaaaaa"},
+        {"a string cut and the rest never asked for", Codec::Lzw, tiff_encoders::LzwCodes({256, 'a', 258, 257}),
+         {2}, Status::Ok, "aa", false},
+        {"a code past the next free one", Codec::Lzw, tiff_encoders::LzwCodes({256, 'a', 300, 257}), {3},
+         Status::NotSupported, ""},
+        {"a string code right after a clear", Codec::Lzw, tiff_encoders::LzwCodes({256, 258, 257}), {1},
+         Status::NotSupported, ""},
+        {"the end code before the bytes asked for", Codec::Lzw, lzw, {text.size() + 1}, Status::NotSupported, ""},
+        {"data ending mid-code", Codec::Lzw, Bytes(lzw.begin(), lzw.end() - 4), {text.size()},
+         Status::NotSupported, ""},
+        {"old style, least significant bit first", Codec::Lzw, oldStyle, {long_.size()}, Status::Ok, long_},
+        {"4800 codes without a clear: past 4096, within the slack", Codec::Lzw, Literals(4800), {4800},
+         Status::Ok, std::string(4800, 'a')},
+        {"a table that overflows without a clear", Codec::Lzw, Literals(4900), {4900}, Status::NotSupported, ""},
+    };
+    for (const Case& c : cases) {
+        Check(c);
+    }
+}
+
+TEST(TiffCodecsTest, PackBitsHostileStreams)
+{
+    const Case cases[] = {
+        {"a run across two requests", Codec::PackBits, {0xFE, 'x', 0x00, 'y'}, {2, 2}, Status::Ok, "xxxy"},
+        {"a run past the request", Codec::PackBits, {0xFE, 'x'}, {2}, Status::Ok, "xx", false},
+        {"no-op bytes between and after", Codec::PackBits, {0x80, 0x01, 'a', 'b', 0x80, 0x80}, {2}, Status::Ok,
+         "ab"},
+        {"a literal cut short", Codec::PackBits, {0x03, 'a', 'b'}, {4}, Status::NotSupported, ""},
+        {"a run without its byte", Codec::PackBits, {0xFD}, {1}, Status::NotSupported, ""},
+        {"a header after the request", Codec::PackBits, {0x00, 'a', 0x00}, {1}, Status::Ok, "a", false},
+    };
+    for (const Case& c : cases) {
+        Check(c);
+    }
+}
+
+TEST(TiffCodecsTest, DeflateDamagedStreams)
+{
+    const std::string text(5000, 'q');
+    const Bytes zlib = tiff_encoders::Deflate(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    Bytes junk = zlib;
+    junk.insert(junk.end(), {'j', 'u', 'n', 'k'});
+    Bytes badHeader = zlib;
+    badHeader[1] ^= 1;  // the header's check bits
+    const Case cases[] = {
+        {"a whole stream", Codec::Deflate, zlib, {1000, 4000}, Status::Ok, text},
+        {"trailing bytes past the stream's end", Codec::Deflate, junk, {5000}, Status::Ok, text},
+        {"more asked for than the stream holds", Codec::Deflate, junk, {5001}, Status::NotSupported, ""},
+        {"a stream cut short", Codec::Deflate, Bytes(zlib.begin(), zlib.end() - 6), {5000}, Status::NotSupported, ""},
+        {"a bad zlib header", Codec::Deflate, badHeader, {1}, Status::NotSupported, ""},
+    };
+    for (const Case& c : cases) {
+        Check(c);
+    }
+}
+
+}  // namespace

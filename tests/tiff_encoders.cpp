@@ -1,0 +1,133 @@
+#include "tiff_encoders.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+namespace tiff_encoders {
+
+Bytes PackBits(const uint8_t* data, size_t size)
+{
+    Bytes out;
+    for (size_t i = 0; i < size;) {
+        size_t run = 1;
+        while (i + run < size && run < 128 && data[i + run] == data[i]) {
+            ++run;
+        }
+        if (run >= 3) {
+            out.push_back(static_cast<uint8_t>(1 - static_cast<int>(run)));
+            out.push_back(data[i]);
+            i += run;
+            continue;
+        }
+        // A literal, up to the next run of three.
+        size_t n = 0;
+        while (i + n < size && n < 128 &&
+               !(i + n + 2 < size && data[i + n] == data[i + n + 1] && data[i + n] == data[i + n + 2])) {
+            ++n;
+        }
+        out.push_back(static_cast<uint8_t>(n - 1));
+        out.insert(out.end(), data + i, data + i + n);
+        i += n;
+    }
+    return out;
+}
+
+void CodeWriter::Put(uint32_t code, uint32_t width)
+{
+    if (lsbFirst_) {
+        bits_ |= uint64_t{code} << count_;
+    } else {
+        bits_ = (bits_ << width) | code;
+    }
+    count_ += width;
+    while (count_ >= 8) {
+        count_ -= 8;
+        if (lsbFirst_) {
+            out_.push_back(static_cast<uint8_t>(bits_));
+            bits_ >>= 8;
+        } else {
+            out_.push_back(static_cast<uint8_t>(bits_ >> count_));
+        }
+    }
+}
+
+Bytes CodeWriter::Finish()
+{
+    if (count_ > 0) {
+        Put(0, 8 - count_);
+    }
+    return out_;
+}
+
+Bytes LzwCodes(const std::vector<uint32_t>& codes, bool oldStyle)
+{
+    CodeWriter writer(oldStyle);
+    uint32_t width = 9;
+    uint32_t free = 258;  // the decoder's next code: it defines one for each code but a clear's first
+    bool first = true;
+    for (const uint32_t code : codes) {
+        writer.Put(code, width);
+        if (code == 256) {
+            width = 9;
+            free = 258;
+            first = true;
+        } else if (code != 257 && !std::exchange(first, false) &&
+                   ++free >= (1u << width) - (oldStyle ? 0 : 1) && width < 12) {
+            ++width;
+        }
+    }
+    return writer.Finish();
+}
+
+Bytes Lzw(const uint8_t* data, size_t size, bool oldStyle)
+{
+    constexpr uint32_t kClear = 256;
+    // The table as a trie: child[code * 256 + byte], 0 for none; the
+    // entries set are remembered, to clear only them.
+    static thread_local std::vector<uint16_t> child(size_t{4096} * 256);
+    std::vector<size_t> set;
+    std::vector<uint32_t> codes = {kClear};
+    uint32_t free = 258;
+    for (size_t i = 0; i < size; ++i) {
+        uint32_t string = data[i];
+        while (i + 1 < size && child[size_t{string} * 256 + data[i + 1]] != 0) {
+            string = child[size_t{string} * 256 + data[++i]];
+        }
+        codes.push_back(string);
+        if (i + 1 == size) {
+            break;
+        }
+        if (free < 4093) {
+            set.push_back(size_t{string} * 256 + data[i + 1]);
+            child[set.back()] = static_cast<uint16_t>(free++);
+            continue;
+        }
+        codes.push_back(kClear);
+        free = 258;
+        for (const size_t at : set) {
+            child[at] = 0;
+        }
+        set.clear();
+    }
+    for (const size_t at : set) {
+        child[at] = 0;  // the trie empty for the next call
+    }
+    codes.push_back(257);
+    return LzwCodes(codes, oldStyle);
+}
+
+Bytes Deflate(const uint8_t* data, size_t size, int level)
+{
+    uLongf length = compressBound(static_cast<uLong>(size));
+    Bytes out(length);
+    if (compress2(out.data(), &length, data, static_cast<uLong>(size), level) != Z_OK) {
+        throw std::runtime_error("compress2 failed");
+    }
+    out.resize(length);
+    return out;
+}
+
+}  // namespace tiff_encoders

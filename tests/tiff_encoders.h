@@ -1,0 +1,44 @@
+// Small encoders for the TIFF compressions the library decodes, written for
+// the tests, the seed maker and the fuzz targets: they make valid streams
+// of any bytes, and CodeWriter makes damaged LZW ones code by code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace tiff_encoders {
+
+using Bytes = std::vector<uint8_t>;
+
+// Repeats of three or more as runs, the rest as literals, 128 at most each.
+Bytes PackBits(const uint8_t* data, size_t size);
+
+// Packs codes of any width, most significant bit first (new-style LZW) or
+// least significant first (old style); the last byte is padded with zeros.
+class CodeWriter {
+public:
+    explicit CodeWriter(bool lsbFirst = false) : lsbFirst_(lsbFirst) {}
+    void Put(uint32_t code, uint32_t width);
+    Bytes Finish();
+
+private:
+    bool lsbFirst_;
+    uint64_t bits_ = 0;
+    uint32_t count_ = 0;
+    Bytes out_;
+};
+
+// LZW codes as given, each as wide as the decoder then reads them.
+Bytes LzwCodes(const std::vector<uint32_t>& codes, bool oldStyle = false);
+
+// LZW: a clear code first, a clear again before the table passes 4093
+// codes, the end code last. Codes widen as the decoder expects: new style
+// when its next free code reaches 511, 1023, 2047; old style at 512, 1024,
+// 2048.
+Bytes Lzw(const uint8_t* data, size_t size, bool oldStyle = false);
+
+// A zlib stream at `level` (0 to 9).
+Bytes Deflate(const uint8_t* data, size_t size, int level = 6);
+
+}  // namespace tiff_encoders
