@@ -132,6 +132,10 @@ TEST(TiffCodecsTest, DeflateDamagedStreams)
         {"more asked for than the stream holds", Codec::Deflate, junk, {5001}, Status::NotSupported, ""},
         {"a stream cut short", Codec::Deflate, Bytes(zlib.begin(), zlib.end() - 6), {5000}, Status::NotSupported, ""},
         {"a bad zlib header", Codec::Deflate, badHeader, {1}, Status::NotSupported, ""},
+        // Cut before its checksum: zlib takes all 9 bytes into a long match,
+        // and owes the match's bytes after its input has run out.
+        {"a match owed after the input ends", Codec::Deflate, {0x78, 0x9c, 0x0b, 0x0d, 0x25, 0x02, 0x0c, 0x38, 0x27},
+         {76, 76}, Status::Ok, std::string(152, 'U'), false},
     };
     for (const Case& c : cases) {
         Check(c);

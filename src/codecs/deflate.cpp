@@ -58,17 +58,23 @@ Status DeflateRead(DeflateDecoder& d, ByteSource& source, uint8_t* out, size_t s
         if (d.ended) {
             return Status::NotSupported;  // the stream ended before the bytes asked for
         }
-        if (d.stream.avail_in == 0 && !Feed(d, source)) {
-            return source.status != Status::Ok ? source.status : Status::NotSupported;
+        // With its input all taken, zlib may still owe the rest of a match:
+        // the data ends only when inflating gives nothing more.
+        const bool fed = d.stream.avail_in != 0 || Feed(d, source);
+        if (!fed && source.status != Status::Ok) {
+            return source.status;
         }
         const uInt chunk = size < 0x40000000 ? static_cast<uInt>(size) : 0x40000000;
         d.stream.avail_out = chunk;
         const int result = inflate(&d.stream, Z_NO_FLUSH);
-        size -= chunk - d.stream.avail_out;
+        const uInt produced = chunk - d.stream.avail_out;
+        size -= produced;
         if (result == Z_STREAM_END) {
             d.ended = true;
         } else if (result != Z_OK && result != Z_BUF_ERROR) {
             return Status::NotSupported;  // damaged data, or memory the arena does not have
+        } else if (!fed && produced == 0) {
+            return Status::NotSupported;  // the data ends before the bytes asked for
         }
     }
     return Status::Ok;
@@ -79,19 +85,22 @@ bool DeflateDone(DeflateDecoder& d, ByteSource& source)
     // One byte more may come out only of a stream that is not done.
     uint8_t extra;
     while (!d.ended) {
-        if (d.stream.avail_in == 0 && !Feed(d, source)) {
-            return source.status == Status::Ok;  // data ends: nothing more
+        const bool fed = d.stream.avail_in != 0 || Feed(d, source);
+        if (!fed && source.status != Status::Ok) {
+            return false;
         }
         d.stream.next_out = &extra;
         d.stream.avail_out = 1;
         const int result = inflate(&d.stream, Z_NO_FLUSH);
         if (d.stream.avail_out == 0) {
-            return false;
+            return false;  // more bytes than the rows need
         }
         if (result == Z_STREAM_END) {
             d.ended = true;
         } else if (result != Z_OK && result != Z_BUF_ERROR) {
             return false;
+        } else if (!fed) {
+            return true;  // the data ends, and nothing more comes out
         }
     }
     return true;
