@@ -18,91 +18,84 @@ namespace kestova {
 namespace {
 
 struct TiffSource {
-  TiffImage image;
-  TiffPixelFormat format;
-  bool copied = false; // the common form, copied as it is stored
+    TiffImage image;
+    TiffPixelFormat format;
+    bool copied = false;  // the common form, copied as it is stored
 };
 
-Status ReadTiff(SourceFile &source, TiffSource &tiff, OutputAccess &access) {
-  if (const Status status = ReadTiffImage(source, tiff.image);
-      status != Status::Ok) {
-    return status;
-  }
-  tiff.copied = TiffRowsCopied(tiff.image);
-  if (tiff.copied || tiff.image.planar) {
-    return Status::Ok; // written in order, bottom row first
-  }
-  access = OutputAccess::Positioned; // rows are put at their places
-  return PrepareTiffPixels(source, tiff.image, tiff.format);
+Status ReadTiff(SourceFile& source, TiffSource& tiff, OutputAccess& access)
+{
+    if (const Status status = ReadTiffImage(source, tiff.image); status != Status::Ok) {
+        return status;
+    }
+    tiff.copied = TiffRowsCopied(tiff.image);
+    if (tiff.copied || tiff.image.planar) {
+        return Status::Ok;  // written in order, bottom row first
+    }
+    access = OutputAccess::Positioned;  // rows are put at their places
+    return PrepareTiffPixels(source, tiff.image, tiff.format);
 }
 
 // The strips from the last, each one's rows reversed: the bottom row first.
 // Strips that follow each other in the file are read as one run of rows.
-Status CopyStrips(SourceFile &source, const TiffImage &image,
-                  OutputStream &out) {
-  TiffValueReader offsets(source, image.offsets, image.format);
-  TiffValueReader counts(source, image.byteCounts, image.format);
-  const uint64_t rowBytes = RowBytes(image.width);
-  RowRun run;
-  uint64_t total = 0;
-  for (uint32_t strip = image.down; strip-- > 0;) {
-    uint64_t offset = 0;
-    uint64_t bytes = 0;
-    if (const Status status = CheckedChunkPlace(
-            source, image, offsets, counts, strip, strip, total, offset, bytes);
-        status != Status::Ok) {
-      return status;
+Status CopyStrips(SourceFile& source, const TiffImage& image, OutputStream& out)
+{
+    TiffValueReader offsets(source, image.offsets, image.format);
+    TiffValueReader counts(source, image.byteCounts, image.format);
+    const uint64_t rowBytes = RowBytes(image.width);
+    RowRun run;
+    uint64_t total = 0;
+    for (uint32_t strip = image.down; strip-- > 0;) {
+        uint64_t offset = 0;
+        uint64_t bytes = 0;
+        if (const Status status = CheckedChunkPlace(source, image, offsets, counts, strip, strip, total, offset, bytes);
+            status != Status::Ok) {
+            return status;
+        }
+        const uint64_t rows = ChunkRows(image, strip);
+        if (run.rows > 0 && offset + rows * rowBytes == run.offset) {
+            run.offset = offset;  // this strip's rows end where the run's begin
+            run.rows += rows;
+            continue;
+        }
+        if (const Status status = CopyPixelRows(source, out, run, RowOrder::Reversed); status != Status::Ok) {
+            return status;
+        }
+        run = RowRun{offset, rowBytes, rowBytes, rows};
     }
-    const uint64_t rows = ChunkRows(image, strip);
-    if (run.rows > 0 && offset + rows * rowBytes == run.offset) {
-      run.offset = offset; // this strip's rows end where the run's begin
-      run.rows += rows;
-      continue;
-    }
-    if (const Status status =
-            CopyPixelRows(source, out, run, RowOrder::Reversed);
-        status != Status::Ok) {
-      return status;
-    }
-    run = RowRun{offset, rowBytes, rowBytes, rows};
-  }
-  return CopyPixelRows(source, out, run, RowOrder::Reversed);
+    return CopyPixelRows(source, out, run, RowOrder::Reversed);
 }
 
-Status WriteBmp(SourceFile &source, const TiffSource &tiff, OutputStream &out) {
-  const TiffImage &image = tiff.image;
-  uint8_t headers[kBmpHeadersSize];
-  FormatBmpHeaders(image.width, image.height, headers);
-  out.PutBytes(headers, sizeof headers);
-  if (tiff.copied) {
-    return image.width == 0 || image.height == 0
-               ? Status::Ok
-               : CopyStrips(source, image, out);
-  }
-  if (image.planar) {
-    return WriteTiffPlanes(source, image, out);
-  }
-  // The headers go out first, leaving the output buffer free for the
-  // decoders and the rows, which go to their places.
-  out.MoveTo(kBmpHeadersSize + PixelBytes(image.width, image.height));
-  return WriteTiffRows(source, image, tiff.format, out);
+Status WriteBmp(SourceFile& source, const TiffSource& tiff, OutputStream& out)
+{
+    const TiffImage& image = tiff.image;
+    uint8_t headers[kBmpHeadersSize];
+    FormatBmpHeaders(image.width, image.height, headers);
+    out.PutBytes(headers, sizeof headers);
+    if (tiff.copied) {
+        return image.width == 0 || image.height == 0 ? Status::Ok : CopyStrips(source, image, out);
+    }
+    if (image.planar) {
+        return WriteTiffPlanes(source, image, out);
+    }
+    // The headers go out first, leaving the output buffer free for the
+    // decoders and the rows, which go to their places.
+    out.MoveTo(kBmpHeadersSize + PixelBytes(image.width, image.height));
+    return WriteTiffRows(source, image, tiff.format, out);
 }
 
-Status ConvertTiffToBmp(const char16_t *tiffPath, const char16_t *bmpPath) {
-  TiffSource tiff;
-  return Convert(
-      tiffPath, bmpPath,
-      [&](SourceFile &source, OutputAccess &access) {
-        return ReadTiff(source, tiff, access);
-      },
-      [&](SourceFile &source, OutputStream &out) {
-        return WriteBmp(source, tiff, out);
-      });
+Status ConvertTiffToBmp(const char16_t* tiffPath, const char16_t* bmpPath)
+{
+    TiffSource tiff;
+    return Convert(
+        tiffPath, bmpPath, [&](SourceFile& source, OutputAccess& access) { return ReadTiff(source, tiff, access); },
+        [&](SourceFile& source, OutputStream& out) { return WriteBmp(source, tiff, out); });
 }
 
-} // namespace
-} // namespace kestova
+}  // namespace
+}  // namespace kestova
 
-extern "C" int32_t Tiff2Bmp(const char16_t *tiffPath, const char16_t *bmpPath) {
-  return static_cast<int32_t>(kestova::ConvertTiffToBmp(tiffPath, bmpPath));
+extern "C" int32_t Tiff2Bmp(const char16_t* tiffPath, const char16_t* bmpPath)
+{
+    return static_cast<int32_t>(kestova::ConvertTiffToBmp(tiffPath, bmpPath));
 }

@@ -23,12 +23,12 @@ namespace kestova {
 // Each string keeps its last two bytes and the code of what is left
 // without them, so a string is written two bytes a step.
 struct LzwEntry {
-  uint16_t prefix;  // the string's code without its last byte
-  uint16_t prefix2; // without its last two (strings of 3 bytes and more)
-  uint16_t length;  // 0: not defined
-  uint8_t last;     // its last byte
-  uint8_t last2;    // the one before (strings of 2 bytes and more)
-  uint8_t first;    // its first byte
+    uint16_t prefix;   // the string's code without its last byte
+    uint16_t prefix2;  // without its last two (strings of 3 bytes and more)
+    uint16_t length;   // 0: not defined
+    uint8_t last;      // its last byte
+    uint8_t last2;     // the one before (strings of 2 bytes and more)
+    uint8_t first;     // its first byte
 };
 
 // Old-style streams could run 1024 codes past a full table.
@@ -36,30 +36,29 @@ constexpr size_t kLzwTableEntries = 4096 + 1024;
 constexpr size_t kLzwArenaBytes = kLzwTableEntries * sizeof(LzwEntry);
 
 struct LzwDecoder {
-  LzwEntry *table = nullptr;
-  bool started = false;
-  bool oldStyle = false;
-  bool ended = false;    // the end-of-data code was read
-  uint32_t width = 9;    // bits a code
-  uint32_t free = 258;   // the next code to define
-  uint32_t previous = 0; // the last code read; 0x10000 when there is none
-  uint64_t bits = 0;     // bits read ahead
-  uint32_t bitCount = 0;
-  uint32_t pending = 0;     // a string only partly written: its code
-  uint32_t pendingDone = 0; // and how many of its bytes are out
+    LzwEntry* table = nullptr;
+    bool started = false;
+    bool oldStyle = false;
+    bool ended = false;     // the end-of-data code was read
+    uint32_t width = 9;     // bits a code
+    uint32_t free = 258;    // the next code to define
+    uint32_t previous = 0;  // the last code read; 0x10000 when there is none
+    uint64_t bits = 0;      // bits read ahead
+    uint32_t bitCount = 0;
+    uint32_t pending = 0;      // a string only partly written: its code
+    uint32_t pendingDone = 0;  // and how many of its bytes are out
 };
 
 // Prepares a decoder for one strip or tile, its table in `arena` (at least
 // kLzwArenaBytes, aligned for LzwEntry).
-void LzwStart(LzwDecoder &decoder, void *arena);
+void LzwStart(LzwDecoder& decoder, void* arena);
 
 // Decodes exactly `size` bytes into `out`. NotSupported for a damaged
 // stream or one that ends first; the source's status on a read error.
-Status LzwRead(LzwDecoder &decoder, ByteSource &source, uint8_t *out,
-               size_t size);
+Status LzwRead(LzwDecoder& decoder, ByteSource& source, uint8_t* out, size_t size);
 
 // Whether the stream has nothing more to give: the end code next (or the
 // data's end), and no string part-way.
-bool LzwDone(LzwDecoder &decoder, ByteSource &source);
+bool LzwDone(LzwDecoder& decoder, ByteSource& source);
 
-} // namespace kestova
+}  // namespace kestova

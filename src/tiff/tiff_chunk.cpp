@@ -9,143 +9,127 @@ namespace {
 // a buffer's worth first when they are not in it. A read takes a whole
 // buffer, past the chunk's end where the file goes on, so that small
 // chunks stored one after another (one-row strips) cost one read for many.
-bool RefillFromFile(ByteSource &source) {
-  auto &d = *static_cast<ChunkDecoder *>(source.context);
-  if (source.status != Status::Ok || d.next >= d.end) {
-    return false;
-  }
-  if (d.next < d.bufferOffset || d.next - d.bufferOffset >= d.bufferLength) {
-    const uint64_t left = d.file->size > d.next ? d.file->size - d.next : 0;
-    const size_t length =
-        left < sizeof d.buffer ? static_cast<size_t>(left) : sizeof d.buffer;
-    d.bufferLength = 0;
-    source.status = ReadSource(*d.file, d.next, d.buffer, length);
-    if (source.status != Status::Ok || length == 0) {
-      return false;
+bool RefillFromFile(ByteSource& source)
+{
+    auto& d = *static_cast<ChunkDecoder*>(source.context);
+    if (source.status != Status::Ok || d.next >= d.end) {
+        return false;
     }
-    if (d.reverseBits) {
-      ReverseBits(d.buffer, length);
+    if (d.next < d.bufferOffset || d.next - d.bufferOffset >= d.bufferLength) {
+        const uint64_t left = d.file->size > d.next ? d.file->size - d.next : 0;
+        const size_t length = left < sizeof d.buffer ? static_cast<size_t>(left) : sizeof d.buffer;
+        d.bufferLength = 0;
+        source.status = ReadSource(*d.file, d.next, d.buffer, length);
+        if (source.status != Status::Ok || length == 0) {
+            return false;
+        }
+        if (d.reverseBits) {
+            ReverseBits(d.buffer, length);
+        }
+        d.bufferOffset = d.next;
+        d.bufferLength = length;
     }
-    d.bufferOffset = d.next;
-    d.bufferLength = length;
-  }
-  const auto at = static_cast<size_t>(d.next - d.bufferOffset);
-  const size_t length = static_cast<size_t>(
-      std::min<uint64_t>(d.bufferLength - at, d.end - d.next));
-  d.next += length;
-  source.next = d.buffer + at;
-  source.end = source.next + length;
-  return true;
+    const auto at = static_cast<size_t>(d.next - d.bufferOffset);
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(d.bufferLength - at, d.end - d.next));
+    d.next += length;
+    source.next = d.buffer + at;
+    source.end = source.next + length;
+    return true;
 }
 
 // Uncompressed: the stored bytes as they are.
-Status Copy(ByteSource &source, uint8_t *out, size_t size) {
-  while (size > 0) {
-    if (source.next == source.end && !Refill(source)) {
-      return source.status != Status::Ok ? source.status : Status::NotSupported;
+Status Copy(ByteSource& source, uint8_t* out, size_t size)
+{
+    while (size > 0) {
+        if (source.next == source.end && !Refill(source)) {
+            return source.status != Status::Ok ? source.status : Status::NotSupported;
+        }
+        const auto available = static_cast<size_t>(source.end - source.next);
+        const size_t n = available < size ? available : size;
+        std::memcpy(out, source.next, n);
+        source.next += n;
+        out += n;
+        size -= n;
     }
-    const auto available = static_cast<size_t>(source.end - source.next);
-    const size_t n = available < size ? available : size;
-    std::memcpy(out, source.next, n);
-    source.next += n;
-    out += n;
-    size -= n;
-  }
-  return Status::Ok;
-}
-
-} // namespace
-
-void ReverseBits(uint8_t *bytes, size_t size) {
-  for (size_t i = 0; i < size; ++i) {
-    uint8_t byte = bytes[i];
-    byte = static_cast<uint8_t>((byte & 0xF0) >> 4 | (byte & 0x0F) << 4);
-    byte = static_cast<uint8_t>((byte & 0xCC) >> 2 | (byte & 0x33) << 2);
-    bytes[i] = static_cast<uint8_t>((byte & 0xAA) >> 1 | (byte & 0x55) << 1);
-  }
-}
-
-size_t ChunkArenaBytes(TiffCompression compression) {
-  switch (compression) {
-  case TiffCompression::Lzw:
-    return kLzwArenaBytes;
-  case TiffCompression::Deflate:
-    return kDeflateArenaBytes;
-  default:
-    return 0;
-  }
-}
-
-Status StartChunk(ChunkDecoder &d, SourceFile &file,
-                  TiffCompression compression, bool reverseBits,
-                  uint64_t offset, uint64_t bytes, void *arena) {
-  EndChunk(d);
-  if (d.file != &file || d.reverseBits != reverseBits) {
-    d.bufferLength =
-        0; // what the buffer holds is another file's, or turned otherwise
-  }
-  d.compression = compression;
-  d.file = &file;
-  d.next = offset;
-  d.end = offset + bytes;
-  d.reverseBits = reverseBits;
-  d.source = ByteSource{};
-  d.source.refill = RefillFromFile;
-  d.source.context = &d;
-  switch (compression) {
-  case TiffCompression::None:
     return Status::Ok;
-  case TiffCompression::PackBits:
-    d.packBits = PackBitsDecoder{};
-    return Status::Ok;
-  case TiffCompression::Lzw:
-    LzwStart(d.lzw, arena);
-    return Status::Ok;
-  case TiffCompression::Deflate:
-    return DeflateStart(d.deflate, arena);
-  }
-  return Status::NotSupported;
 }
 
-Status ReadChunk(ChunkDecoder &d, uint8_t *out, size_t size) {
-  switch (d.compression) {
-  case TiffCompression::None:
-    return Copy(d.source, out, size);
-  case TiffCompression::PackBits:
-    return PackBitsRead(d.packBits, d.source, out, size);
-  case TiffCompression::Lzw:
-    return LzwRead(d.lzw, d.source, out, size);
-  case TiffCompression::Deflate:
-    return DeflateRead(d.deflate, d.source, out, size);
-  }
-  return Status::NotSupported;
+}  // namespace
+
+void ReverseBits(uint8_t* bytes, size_t size)
+{
+    for (size_t i = 0; i < size; ++i) {
+        uint8_t byte = bytes[i];
+        byte = static_cast<uint8_t>((byte & 0xF0) >> 4 | (byte & 0x0F) << 4);
+        byte = static_cast<uint8_t>((byte & 0xCC) >> 2 | (byte & 0x33) << 2);
+        bytes[i] = static_cast<uint8_t>((byte & 0xAA) >> 1 | (byte & 0x55) << 1);
+    }
 }
 
-Status FinishChunk(ChunkDecoder &d) {
-  bool done = true;
-  switch (d.compression) {
-  case TiffCompression::None:
-    break;
-  case TiffCompression::PackBits:
-    done = PackBitsDone(d.packBits, d.source);
-    break;
-  case TiffCompression::Lzw:
-    done = LzwDone(d.lzw, d.source);
-    break;
-  case TiffCompression::Deflate:
-    done = DeflateDone(d.deflate, d.source);
-    break;
-  }
-  if (d.source.status != Status::Ok) {
-    return d.source.status;
-  }
-  return done ? Status::Ok : Status::NotSupported;
+size_t ChunkArenaBytes(TiffCompression compression)
+{
+    switch (compression) {
+    case TiffCompression::Lzw: return kLzwArenaBytes;
+    case TiffCompression::Deflate: return kDeflateArenaBytes;
+    default: return 0;
+    }
 }
 
-void EndChunk(ChunkDecoder &d) {
-  if (d.compression == TiffCompression::Deflate) {
-    DeflateEnd(d.deflate);
-  }
+Status StartChunk(ChunkDecoder& d, SourceFile& file, TiffCompression compression, bool reverseBits, uint64_t offset,
+                  uint64_t bytes, void* arena)
+{
+    EndChunk(d);
+    if (d.file != &file || d.reverseBits != reverseBits) {
+        d.bufferLength = 0;  // what the buffer holds is another file's, or turned otherwise
+    }
+    d.compression = compression;
+    d.file = &file;
+    d.next = offset;
+    d.end = offset + bytes;
+    d.reverseBits = reverseBits;
+    d.source = ByteSource{};
+    d.source.refill = RefillFromFile;
+    d.source.context = &d;
+    switch (compression) {
+    case TiffCompression::None: return Status::Ok;
+    case TiffCompression::PackBits: d.packBits = PackBitsDecoder{}; return Status::Ok;
+    case TiffCompression::Lzw: LzwStart(d.lzw, arena); return Status::Ok;
+    case TiffCompression::Deflate: return DeflateStart(d.deflate, arena);
+    }
+    return Status::NotSupported;
 }
 
-} // namespace kestova
+Status ReadChunk(ChunkDecoder& d, uint8_t* out, size_t size)
+{
+    switch (d.compression) {
+    case TiffCompression::None: return Copy(d.source, out, size);
+    case TiffCompression::PackBits: return PackBitsRead(d.packBits, d.source, out, size);
+    case TiffCompression::Lzw: return LzwRead(d.lzw, d.source, out, size);
+    case TiffCompression::Deflate: return DeflateRead(d.deflate, d.source, out, size);
+    }
+    return Status::NotSupported;
+}
+
+Status FinishChunk(ChunkDecoder& d)
+{
+    bool done = true;
+    switch (d.compression) {
+    case TiffCompression::None: break;
+    case TiffCompression::PackBits: done = PackBitsDone(d.packBits, d.source); break;
+    case TiffCompression::Lzw: done = LzwDone(d.lzw, d.source); break;
+    case TiffCompression::Deflate: done = DeflateDone(d.deflate, d.source); break;
+    }
+    if (d.source.status != Status::Ok) {
+        return d.source.status;
+    }
+    return done ? Status::Ok : Status::NotSupported;
+}
+
+void EndChunk(ChunkDecoder& d)
+{
+    if (d.compression == TiffCompression::Deflate) {
+        DeflateEnd(d.deflate);
+    }
+}
+
+}  // namespace kestova

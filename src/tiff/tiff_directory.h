@@ -20,78 +20,72 @@ namespace kestova {
 
 // Field types read for values: BYTE, SHORT, LONG, and BigTIFF's LONG8 and
 // IFD8 (offsets).
-enum TiffType : uint16_t {
-  kTiffByte = 1,
-  kTiffShort = 3,
-  kTiffLong = 4,
-  kTiffLong8 = 16,
-  kTiffIfd8 = 18
-};
+enum TiffType : uint16_t { kTiffByte = 1, kTiffShort = 3, kTiffLong = 4, kTiffLong8 = 16, kTiffIfd8 = 18 };
 
 struct TiffField {
-  bool present = false;
-  uint16_t type = 0;
-  uint64_t count = 0;
-  uint8_t inlineValue[8] = {};
-  uint64_t offset = 0; // where the values are, when they are not inline
+    bool present = false;
+    uint16_t type = 0;
+    uint64_t count = 0;
+    uint8_t inlineValue[8] = {};
+    uint64_t offset = 0;  // where the values are, when they are not inline
 };
 
 struct TiffFormat {
-  bool littleEndian = false;
-  bool big = false; // BigTIFF
+    bool littleEndian = false;
+    bool big = false;  // BigTIFF
 };
 
 struct TiffDirectory {
-  TiffFormat format;
-  TiffField imageWidth, imageLength, bitsPerSample, compression, photometric,
-      fillOrder, stripOffsets, orientation, samplesPerPixel, rowsPerStrip,
-      stripByteCounts, planarConfiguration, predictor, colorMap, tileWidth,
-      tileLength, tileOffsets, tileByteCounts, extraSamples, sampleFormat;
+    TiffFormat format;
+    TiffField imageWidth, imageLength, bitsPerSample, compression, photometric, fillOrder, stripOffsets, orientation,
+        samplesPerPixel, rowsPerStrip, stripByteCounts, planarConfiguration, predictor, colorMap, tileWidth, tileLength,
+        tileOffsets, tileByteCounts, extraSamples, sampleFormat;
 };
 
 // Reads the header and the first directory. NotSupported for a file that
 // is not a TIFF, or whose fields the library reads are not BYTE, SHORT,
 // LONG, LONG8 or IFD8 arrays lying wholly inside the file.
-Status ReadTiffDirectory(SourceFile &source, TiffDirectory &directory);
+Status ReadTiffDirectory(SourceFile& source, TiffDirectory& directory);
 
 // Reads a field's values in any order, a block at a time, so a table of
 // many strips costs few reads, and each value after the first of its block
 // costs a look-up.
 class TiffValueReader {
 public:
-  TiffValueReader(SourceFile &source, const TiffField &field,
-                  const TiffFormat &format)
-      : source_(source), field_(field), format_(format) {}
-  TiffValueReader(const TiffValueReader &) = delete;
-  TiffValueReader &operator=(const TiffValueReader &) = delete;
-
-  // `index` is below the field's count.
-  Status Get(uint64_t index, uint64_t &value) {
-    if (index - first_ < count_) {
-      value = values_[index - first_];
-      return Status::Ok;
+    TiffValueReader(SourceFile& source, const TiffField& field, const TiffFormat& format)
+        : source_(source), field_(field), format_(format)
+    {
     }
-    return Load(index, value);
-  }
+    TiffValueReader(const TiffValueReader&) = delete;
+    TiffValueReader& operator=(const TiffValueReader&) = delete;
+
+    // `index` is below the field's count.
+    Status Get(uint64_t index, uint64_t& value)
+    {
+        if (index - first_ < count_) {
+            value = values_[index - first_];
+            return Status::Ok;
+        }
+        return Load(index, value);
+    }
 
 private:
-  static constexpr size_t kBlockValues = 512;
+    static constexpr size_t kBlockValues = 512;
 
-  Status Load(uint64_t index, uint64_t &value);
+    Status Load(uint64_t index, uint64_t& value);
 
-  SourceFile &source_;
-  const TiffField &field_;
-  TiffFormat format_;
-  uint64_t first_ = 0; // values [first_, first_ + count_) are in values_
-  uint64_t count_ = 0;
-  uint64_t values_[kBlockValues];
+    SourceFile& source_;
+    const TiffField& field_;
+    TiffFormat format_;
+    uint64_t first_ = 0;  // values [first_, first_ + count_) are in values_
+    uint64_t count_ = 0;
+    uint64_t values_[kBlockValues];
 };
 
 // The one value of a field with one value (or, `anyOf`, the first of
 // several that must all be equal, as BitsPerSample's are). NotSupported
 // for an absent field or values that differ.
-Status ReadTiffScalar(SourceFile &source, const TiffField &field,
-                      const TiffFormat &format, uint64_t &value,
+Status ReadTiffScalar(SourceFile& source, const TiffField& field, const TiffFormat& format, uint64_t& value,
                       bool anyOf = false);
 
-} // namespace kestova
+}  // namespace kestova

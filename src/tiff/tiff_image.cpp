@@ -9,275 +9,237 @@ namespace kestova {
 namespace {
 
 // A field's one value, or `absent` where the field is not there.
-Status ScalarOr(SourceFile &source, const TiffField &field,
-                const TiffFormat &format, uint64_t absent, uint64_t &value) {
-  if (!field.present) {
-    value = absent;
-    return Status::Ok;
-  }
-  return ReadTiffScalar(source, field, format, value);
+Status ScalarOr(SourceFile& source, const TiffField& field, const TiffFormat& format, uint64_t absent, uint64_t& value)
+{
+    if (!field.present) {
+        value = absent;
+        return Status::Ok;
+    }
+    return ReadTiffScalar(source, field, format, value);
 }
 
 // A field that holds one value a sample, all the same (BitsPerSample,
 // SampleFormat), or absent.
-Status PerSample(SourceFile &source, const TiffField &field,
-                 const TiffFormat &format, uint64_t samples, uint64_t absent,
-                 uint64_t &value) {
-  if (!field.present) {
-    value = absent;
-    return Status::Ok;
-  }
-  if (field.count != 1 && field.count != samples) {
-    return Status::NotSupported;
-  }
-  return ReadTiffScalar(source, field, format, value, true);
+Status PerSample(SourceFile& source, const TiffField& field, const TiffFormat& format, uint64_t samples,
+                 uint64_t absent, uint64_t& value)
+{
+    if (!field.present) {
+        value = absent;
+        return Status::Ok;
+    }
+    if (field.count != 1 && field.count != samples) {
+        return Status::NotSupported;
+    }
+    return ReadTiffScalar(source, field, format, value, true);
 }
 
-bool IsPowerOfTwoBits(uint64_t bits) {
-  return bits == 1 || bits == 2 || bits == 4 || bits == 8;
-}
+bool IsPowerOfTwoBits(uint64_t bits) { return bits == 1 || bits == 2 || bits == 4 || bits == 8; }
 
 uint64_t CeilDiv(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
 
-Status CheckChunks(SourceFile &source, const TiffImage &image) {
-  TiffValueReader offsets(source, image.offsets, image.format);
-  TiffValueReader counts(source, image.byteCounts, image.format);
-  const uint64_t planes = image.planar ? image.samples : 1;
-  uint64_t total = 0;
-  uint64_t index = 0;
-  for (uint64_t plane = 0; plane < planes; ++plane) {
-    for (uint32_t down = 0; down < image.down; ++down) {
-      for (uint32_t column = 0; column < image.across; ++column, ++index) {
-        uint64_t offset = 0;
-        uint64_t bytes = 0;
-        if (const Status status =
-                CheckedChunkPlace(source, image, offsets, counts, index, down,
-                                  total, offset, bytes);
-            status != Status::Ok) {
-          return status;
+Status CheckChunks(SourceFile& source, const TiffImage& image)
+{
+    TiffValueReader offsets(source, image.offsets, image.format);
+    TiffValueReader counts(source, image.byteCounts, image.format);
+    const uint64_t planes = image.planar ? image.samples : 1;
+    uint64_t total = 0;
+    uint64_t index = 0;
+    for (uint64_t plane = 0; plane < planes; ++plane) {
+        for (uint32_t down = 0; down < image.down; ++down) {
+            for (uint32_t column = 0; column < image.across; ++column, ++index) {
+                uint64_t offset = 0;
+                uint64_t bytes = 0;
+                if (const Status status =
+                        CheckedChunkPlace(source, image, offsets, counts, index, down, total, offset, bytes);
+                    status != Status::Ok) {
+                    return status;
+                }
+            }
         }
-      }
     }
-  }
-  return Status::Ok;
+    return Status::Ok;
 }
 
-} // namespace
+}  // namespace
 
-Status ReadTiffImage(SourceFile &source, TiffImage &image) {
-  TiffDirectory d;
-  if (const Status status = ReadTiffDirectory(source, d);
-      status != Status::Ok) {
-    return status;
-  }
-  const TiffFormat &f = d.format;
-  image.format = f;
-  uint64_t width = 0;
-  uint64_t height = 0;
-  uint64_t compression = 1;
-  uint64_t photometric = 0;
-  uint64_t samples = 1;
-  uint64_t bits = 1;
-  uint64_t sampleFormat = 1;
-  uint64_t predictor = 1;
-  uint64_t fillOrder = 1;
-  uint64_t planar = 1;
-  uint64_t orientation = 1;
-  for (const Status status : {
-           ReadTiffScalar(source, d.imageWidth, f, width),
-           ReadTiffScalar(source, d.imageLength, f, height),
-           ReadTiffScalar(source, d.photometric, f, photometric),
-           ScalarOr(source, d.compression, f, 1, compression),
-           ScalarOr(source, d.samplesPerPixel, f, 1, samples),
-           ScalarOr(source, d.predictor, f, 1, predictor),
-           ScalarOr(source, d.fillOrder, f, 1, fillOrder),
-           ScalarOr(source, d.planarConfiguration, f, 1, planar),
-           ScalarOr(source, d.orientation, f, 1, orientation),
-       }) {
-    if (status != Status::Ok) {
-      return status;
-    }
-  }
-  if (samples < 1 || samples > 4) {
-    return Status::NotSupported;
-  }
-  for (const Status status : {
-           PerSample(source, d.bitsPerSample, f, samples, 1, bits),
-           PerSample(source, d.sampleFormat, f, samples, 1, sampleFormat),
-       }) {
-    if (status != Status::Ok) {
-      return status;
-    }
-  }
-
-  // The coding.
-  switch (compression) {
-  case 1:
-    image.compression = TiffCompression::None;
-    break;
-  case 5:
-    image.compression = TiffCompression::Lzw;
-    break;
-  case 8:
-  case 32946:
-    image.compression = TiffCompression::Deflate;
-    break;
-  case 32773:
-    image.compression = TiffCompression::PackBits;
-    break;
-  default:
-    return Status::NotSupported; // JPEG, fax codings and the rest
-  }
-  // A predictor belongs to LZW and Deflate; with no coding or PackBits
-  // the field means nothing, and readers ignore it.
-  const bool predicted = image.compression == TiffCompression::Lzw ||
-                         image.compression == TiffCompression::Deflate;
-  if (predicted &&
-      ((predictor != 1 && predictor != 2) || (predictor == 2 && bits != 8))) {
-    return Status::NotSupported;
-  }
-  if (fillOrder != 1 && fillOrder != 2) {
-    return Status::NotSupported;
-  }
-  image.predictor = predicted && predictor == 2;
-  image.reverseBits = fillOrder == 2;
-
-  // The colour: unsigned integer samples, no more than 8 bits, and alpha
-  // only as a marked extra sample of RGB.
-  if (sampleFormat != 1 || !IsPowerOfTwoBits(bits)) {
-    return Status::NotSupported; // 16- and 32-bit samples, floating point
-  }
-  image.bits = static_cast<uint32_t>(bits);
-  image.samples = static_cast<uint32_t>(samples);
-  switch (photometric) {
-  case 0:
-    image.colour = TiffColour::WhiteIsZero;
-    break;
-  case 1:
-    image.colour = TiffColour::BlackIsZero;
-    break;
-  case 2:
-    image.colour = TiffColour::Rgb;
-    break;
-  case 3:
-    image.colour = TiffColour::Palette;
-    break;
-  default:
-    return Status::NotSupported; // CMYK, YCbCr, CIELab and the rest
-  }
-  if (image.colour == TiffColour::Rgb) {
-    if (bits != 8 || samples < 3) {
-      return Status::NotSupported;
-    }
-    if (samples == 4) {
-      uint64_t extra = 0;
-      if (const Status status =
-              ReadTiffScalar(source, d.extraSamples, f, extra);
-          status != Status::Ok) {
-        return status; // an extra sample without ExtraSamples, or several
-      }
-      if (extra != 1 && extra != 2) {
-        return Status::NotSupported; // not alpha
-      }
-      image.alpha = true;
-    }
-  } else if (samples != 1) {
-    return Status::NotSupported; // grey or palette with extra samples
-  }
-  if (image.colour == TiffColour::Palette) {
-    if (!d.colorMap.present || d.colorMap.type != kTiffShort ||
-        d.colorMap.count != 3 * (uint64_t{1} << bits)) {
-      return Status::NotSupported;
-    }
-    image.colorMap = d.colorMap;
-  }
-  if (orientation < 1 || orientation > 4 || (planar != 1 && planar != 2)) {
-    return Status::NotSupported; // 5 to 8 exchange rows and columns
-  }
-  image.orientation = static_cast<uint32_t>(orientation);
-  image.planar = planar == 2 && samples > 1;
-
-  // The BMP's headers hold the sides as signed 32-bit and its size in 32.
-  if (width > INT32_MAX || height > INT32_MAX ||
-      PixelBytes(width, height) + kBmpHeadersSize > kMaxFileSize) {
-    return Status::TooLarge;
-  }
-  image.width = static_cast<uint32_t>(width);
-  image.height = static_cast<uint32_t>(height);
-
-  // The chunks.
-  image.tiled =
-      d.tileWidth.present || d.tileLength.present || d.tileOffsets.present;
-  if (image.tiled) {
-    uint64_t tileWidth = 0;
-    uint64_t tileLength = 0;
-    for (const Status status :
-         {ReadTiffScalar(source, d.tileWidth, f, tileWidth),
-          ReadTiffScalar(source, d.tileLength, f, tileLength)}) {
-      if (status != Status::Ok) {
+Status ReadTiffImage(SourceFile& source, TiffImage& image)
+{
+    TiffDirectory d;
+    if (const Status status = ReadTiffDirectory(source, d); status != Status::Ok) {
         return status;
-      }
     }
-    if (tileWidth == 0 || tileLength == 0 || tileWidth > kMaxFileSize ||
-        tileLength > kMaxFileSize || !d.tileOffsets.present ||
-        !d.tileByteCounts.present) {
-      return Status::NotSupported;
+    const TiffFormat& f = d.format;
+    image.format = f;
+    uint64_t width = 0;
+    uint64_t height = 0;
+    uint64_t compression = 1;
+    uint64_t photometric = 0;
+    uint64_t samples = 1;
+    uint64_t bits = 1;
+    uint64_t sampleFormat = 1;
+    uint64_t predictor = 1;
+    uint64_t fillOrder = 1;
+    uint64_t planar = 1;
+    uint64_t orientation = 1;
+    for (const Status status : {
+             ReadTiffScalar(source, d.imageWidth, f, width),
+             ReadTiffScalar(source, d.imageLength, f, height),
+             ReadTiffScalar(source, d.photometric, f, photometric),
+             ScalarOr(source, d.compression, f, 1, compression),
+             ScalarOr(source, d.samplesPerPixel, f, 1, samples),
+             ScalarOr(source, d.predictor, f, 1, predictor),
+             ScalarOr(source, d.fillOrder, f, 1, fillOrder),
+             ScalarOr(source, d.planarConfiguration, f, 1, planar),
+             ScalarOr(source, d.orientation, f, 1, orientation),
+         }) {
+        if (status != Status::Ok) {
+            return status;
+        }
     }
-    image.chunkWidth = static_cast<uint32_t>(tileWidth);
-    image.chunkHeight = static_cast<uint32_t>(tileLength);
-    image.offsets = d.tileOffsets;
-    image.byteCounts = d.tileByteCounts;
-  } else {
-    uint64_t rowsPerStrip = height;
-    if (const Status status =
-            ScalarOr(source, d.rowsPerStrip, f, height, rowsPerStrip);
-        status != Status::Ok) {
-      return status;
+    if (samples < 1 || samples > 4) {
+        return Status::NotSupported;
     }
-    if (rowsPerStrip == 0 && height > 0) {
-      return Status::NotSupported;
+    for (const Status status : {
+             PerSample(source, d.bitsPerSample, f, samples, 1, bits),
+             PerSample(source, d.sampleFormat, f, samples, 1, sampleFormat),
+         }) {
+        if (status != Status::Ok) {
+            return status;
+        }
     }
-    image.chunkWidth = image.width;
-    image.chunkHeight =
-        static_cast<uint32_t>(rowsPerStrip < height ? rowsPerStrip : height);
-    image.offsets = d.stripOffsets;
-    image.byteCounts = d.stripByteCounts;
-    if (!image.offsets.present ||
-        (!image.byteCounts.present &&
-         image.compression != TiffCompression::None)) {
-      return Status::NotSupported;
+
+    // The coding.
+    switch (compression) {
+    case 1: image.compression = TiffCompression::None; break;
+    case 5: image.compression = TiffCompression::Lzw; break;
+    case 8:
+    case 32946: image.compression = TiffCompression::Deflate; break;
+    case 32773: image.compression = TiffCompression::PackBits; break;
+    default: return Status::NotSupported;  // JPEG, fax codings and the rest
     }
-  }
-  if (image.width == 0 || image.height == 0) {
-    return Status::Ok; // no pixels, no chunks to read
-  }
-  // A chunk's decoded bytes must fit the output's size limit too.
-  if (ChunkRowBytes(image) * image.chunkHeight > kMaxFileSize) {
-    return Status::TooLarge;
-  }
-  image.across = static_cast<uint32_t>(CeilDiv(image.width, image.chunkWidth));
-  image.down = static_cast<uint32_t>(CeilDiv(image.height, image.chunkHeight));
-  image.chunksPerPlane = uint64_t{image.across} * image.down;
-  const uint64_t chunks =
-      image.chunksPerPlane * (image.planar ? image.samples : 1);
-  if (image.offsets.count < chunks ||
-      (image.byteCounts.present && image.byteCounts.count < chunks)) {
-    return Status::NotSupported;
-  }
-  // Uncompressed pixels are all in the file.
-  if (image.compression == TiffCompression::None &&
-      PixelBytes(width, height) * image.bits * image.samples / 24 >
-          source.size) {
-    return Status::NotSupported;
-  }
-  return TiffRowsCopied(image) ? Status::Ok : CheckChunks(source, image);
+    // A predictor belongs to LZW and Deflate; with no coding or PackBits
+    // the field means nothing, and readers ignore it.
+    const bool predicted = image.compression == TiffCompression::Lzw || image.compression == TiffCompression::Deflate;
+    if (predicted && ((predictor != 1 && predictor != 2) || (predictor == 2 && bits != 8))) {
+        return Status::NotSupported;
+    }
+    if (fillOrder != 1 && fillOrder != 2) {
+        return Status::NotSupported;
+    }
+    image.predictor = predicted && predictor == 2;
+    image.reverseBits = fillOrder == 2;
+
+    // The colour: unsigned integer samples, no more than 8 bits, and alpha
+    // only as a marked extra sample of RGB.
+    if (sampleFormat != 1 || !IsPowerOfTwoBits(bits)) {
+        return Status::NotSupported;  // 16- and 32-bit samples, floating point
+    }
+    image.bits = static_cast<uint32_t>(bits);
+    image.samples = static_cast<uint32_t>(samples);
+    switch (photometric) {
+    case 0: image.colour = TiffColour::WhiteIsZero; break;
+    case 1: image.colour = TiffColour::BlackIsZero; break;
+    case 2: image.colour = TiffColour::Rgb; break;
+    case 3: image.colour = TiffColour::Palette; break;
+    default: return Status::NotSupported;  // CMYK, YCbCr, CIELab and the rest
+    }
+    if (image.colour == TiffColour::Rgb) {
+        if (bits != 8 || samples < 3) {
+            return Status::NotSupported;
+        }
+        if (samples == 4) {
+            uint64_t extra = 0;
+            if (const Status status = ReadTiffScalar(source, d.extraSamples, f, extra); status != Status::Ok) {
+                return status;  // an extra sample without ExtraSamples, or several
+            }
+            if (extra != 1 && extra != 2) {
+                return Status::NotSupported;  // not alpha
+            }
+            image.alpha = true;
+        }
+    } else if (samples != 1) {
+        return Status::NotSupported;  // grey or palette with extra samples
+    }
+    if (image.colour == TiffColour::Palette) {
+        if (!d.colorMap.present || d.colorMap.type != kTiffShort || d.colorMap.count != 3 * (uint64_t{1} << bits)) {
+            return Status::NotSupported;
+        }
+        image.colorMap = d.colorMap;
+    }
+    if (orientation < 1 || orientation > 4 || (planar != 1 && planar != 2)) {
+        return Status::NotSupported;  // 5 to 8 exchange rows and columns
+    }
+    image.orientation = static_cast<uint32_t>(orientation);
+    image.planar = planar == 2 && samples > 1;
+
+    // The BMP's headers hold the sides as signed 32-bit and its size in 32.
+    if (width > INT32_MAX || height > INT32_MAX || PixelBytes(width, height) + kBmpHeadersSize > kMaxFileSize) {
+        return Status::TooLarge;
+    }
+    image.width = static_cast<uint32_t>(width);
+    image.height = static_cast<uint32_t>(height);
+
+    // The chunks.
+    image.tiled = d.tileWidth.present || d.tileLength.present || d.tileOffsets.present;
+    if (image.tiled) {
+        uint64_t tileWidth = 0;
+        uint64_t tileLength = 0;
+        for (const Status status :
+             {ReadTiffScalar(source, d.tileWidth, f, tileWidth), ReadTiffScalar(source, d.tileLength, f, tileLength)}) {
+            if (status != Status::Ok) {
+                return status;
+            }
+        }
+        if (tileWidth == 0 || tileLength == 0 || tileWidth > kMaxFileSize || tileLength > kMaxFileSize ||
+            !d.tileOffsets.present || !d.tileByteCounts.present) {
+            return Status::NotSupported;
+        }
+        image.chunkWidth = static_cast<uint32_t>(tileWidth);
+        image.chunkHeight = static_cast<uint32_t>(tileLength);
+        image.offsets = d.tileOffsets;
+        image.byteCounts = d.tileByteCounts;
+    } else {
+        uint64_t rowsPerStrip = height;
+        if (const Status status = ScalarOr(source, d.rowsPerStrip, f, height, rowsPerStrip); status != Status::Ok) {
+            return status;
+        }
+        if (rowsPerStrip == 0 && height > 0) {
+            return Status::NotSupported;
+        }
+        image.chunkWidth = image.width;
+        image.chunkHeight = static_cast<uint32_t>(rowsPerStrip < height ? rowsPerStrip : height);
+        image.offsets = d.stripOffsets;
+        image.byteCounts = d.stripByteCounts;
+        if (!image.offsets.present || (!image.byteCounts.present && image.compression != TiffCompression::None)) {
+            return Status::NotSupported;
+        }
+    }
+    if (image.width == 0 || image.height == 0) {
+        return Status::Ok;  // no pixels, no chunks to read
+    }
+    // A chunk's decoded bytes must fit the output's size limit too.
+    if (ChunkRowBytes(image) * image.chunkHeight > kMaxFileSize) {
+        return Status::TooLarge;
+    }
+    image.across = static_cast<uint32_t>(CeilDiv(image.width, image.chunkWidth));
+    image.down = static_cast<uint32_t>(CeilDiv(image.height, image.chunkHeight));
+    image.chunksPerPlane = uint64_t{image.across} * image.down;
+    const uint64_t chunks = image.chunksPerPlane * (image.planar ? image.samples : 1);
+    if (image.offsets.count < chunks || (image.byteCounts.present && image.byteCounts.count < chunks)) {
+        return Status::NotSupported;
+    }
+    // Uncompressed pixels are all in the file.
+    if (image.compression == TiffCompression::None &&
+        PixelBytes(width, height) * image.bits * image.samples / 24 > source.size) {
+        return Status::NotSupported;
+    }
+    return TiffRowsCopied(image) ? Status::Ok : CheckChunks(source, image);
 }
 
-bool TiffRowsCopied(const TiffImage &image) {
-  return image.compression == TiffCompression::None &&
-         image.colour == TiffColour::Rgb && image.samples == 3 &&
-         !image.planar && !image.tiled && image.orientation == 1 &&
-         !image.reverseBits && !image.predictor;
+bool TiffRowsCopied(const TiffImage& image)
+{
+    return image.compression == TiffCompression::None && image.colour == TiffColour::Rgb && image.samples == 3 &&
+        !image.planar && !image.tiled && image.orientation == 1 && !image.reverseBits && !image.predictor;
 }
 
-} // namespace kestova
+}  // namespace kestova

@@ -27,52 +27,49 @@ enum class TiffCompression { None, PackBits, Lzw, Deflate };
 enum class TiffColour { WhiteIsZero, BlackIsZero, Rgb, Palette };
 
 struct TiffImage {
-  TiffFormat format;
-  uint32_t width = 0;
-  uint32_t height = 0;
-  TiffColour colour = TiffColour::Rgb;
-  uint32_t bits = 8;    // a sample
-  uint32_t samples = 3; // a pixel
-  bool alpha = false;   // the fourth sample is alpha
-  TiffCompression compression = TiffCompression::None;
-  bool predictor = false;   // horizontal differencing
-  bool reverseBits = false; // FillOrder 2: each byte's bits stored lowest first
-  bool planar = false;      // one plane a sample
-  uint32_t orientation = 1;
-  // The picture comes in chunks: strips as wide as the picture, or tiles.
-  // In each plane, chunk (column, row) is number row * across + column.
-  bool tiled = false;
-  uint32_t chunkWidth = 0;
-  uint32_t chunkHeight = 0;
-  uint32_t across = 0;
-  uint32_t down = 0;
-  uint64_t chunksPerPlane = 0;
-  TiffField offsets;
-  TiffField byteCounts; // may be absent for uncompressed strips
-  TiffField colorMap;
+    TiffFormat format;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    TiffColour colour = TiffColour::Rgb;
+    uint32_t bits = 8;     // a sample
+    uint32_t samples = 3;  // a pixel
+    bool alpha = false;    // the fourth sample is alpha
+    TiffCompression compression = TiffCompression::None;
+    bool predictor = false;    // horizontal differencing
+    bool reverseBits = false;  // FillOrder 2: each byte's bits stored lowest first
+    bool planar = false;       // one plane a sample
+    uint32_t orientation = 1;
+    // The picture comes in chunks: strips as wide as the picture, or tiles.
+    // In each plane, chunk (column, row) is number row * across + column.
+    bool tiled = false;
+    uint32_t chunkWidth = 0;
+    uint32_t chunkHeight = 0;
+    uint32_t across = 0;
+    uint32_t down = 0;
+    uint64_t chunksPerPlane = 0;
+    TiffField offsets;
+    TiffField byteCounts;  // may be absent for uncompressed strips
+    TiffField colorMap;
 };
 
 // Samples in a chunk's pixel: one when planes are separate.
-inline uint32_t ChunkSamples(const TiffImage &image) {
-  return image.planar ? 1 : image.samples;
-}
+inline uint32_t ChunkSamples(const TiffImage& image) { return image.planar ? 1 : image.samples; }
 
 // Bytes of one row of a chunk, as decoded (rows are padded to whole bytes).
-inline uint64_t ChunkRowBytes(const TiffImage &image) {
-  return (uint64_t{image.chunkWidth} * ChunkSamples(image) * image.bits + 7) /
-         8;
+inline uint64_t ChunkRowBytes(const TiffImage& image)
+{
+    return (uint64_t{image.chunkWidth} * ChunkSamples(image) * image.bits + 7) / 8;
 }
 
 // Rows chunk row `down` holds: a tile always its full height, a strip only
 // the picture's rows (the last strip may be short).
-inline uint32_t ChunkRows(const TiffImage &image, uint32_t down) {
-  if (image.tiled) {
-    return image.chunkHeight;
-  }
-  const uint64_t left =
-      uint64_t{image.height} - uint64_t{down} * image.chunkHeight;
-  return static_cast<uint32_t>(left < image.chunkHeight ? left
-                                                        : image.chunkHeight);
+inline uint32_t ChunkRows(const TiffImage& image, uint32_t down)
+{
+    if (image.tiled) {
+        return image.chunkHeight;
+    }
+    const uint64_t left = uint64_t{image.height} - uint64_t{down} * image.chunkHeight;
+    return static_cast<uint32_t>(left < image.chunkHeight ? left : image.chunkHeight);
 }
 
 // Reads the directory and checks everything: NotSupported for a form not
@@ -80,27 +77,26 @@ inline uint32_t ChunkRows(const TiffImage &image, uint32_t down) {
 // 4 GiB - 1 bytes. The chunks of a picture whose rows are copied as stored
 // (TiffRowsCopied) are checked as they are copied instead, in the one pass
 // over the strip tables that copying makes anyway.
-Status ReadTiffImage(SourceFile &source, TiffImage &image);
+Status ReadTiffImage(SourceFile& source, TiffImage& image);
 
 // The common form: uncompressed 8-bit RGB in strips, top row first, its
 // rows copied as they are stored.
-bool TiffRowsCopied(const TiffImage &image);
+bool TiffRowsCopied(const TiffImage& image);
 
 // Where chunk `index` lies, and how many bytes it has.
-inline Status TiffChunkPlace(SourceFile & /*source*/, const TiffImage &image,
-                             TiffValueReader &offsets, TiffValueReader &counts,
-                             uint64_t index, uint64_t &offset,
-                             uint64_t &bytes) {
-  if (const Status status = offsets.Get(index, offset); status != Status::Ok) {
-    return status;
-  }
-  if (image.byteCounts.present) {
-    return counts.Get(index, bytes);
-  }
-  // Uncompressed strips without StripByteCounts: their rows, exactly.
-  const auto down = static_cast<uint32_t>(index % image.chunksPerPlane);
-  bytes = ChunkRowBytes(image) * ChunkRows(image, down);
-  return Status::Ok;
+inline Status TiffChunkPlace(SourceFile& /*source*/, const TiffImage& image, TiffValueReader& offsets,
+                             TiffValueReader& counts, uint64_t index, uint64_t& offset, uint64_t& bytes)
+{
+    if (const Status status = offsets.Get(index, offset); status != Status::Ok) {
+        return status;
+    }
+    if (image.byteCounts.present) {
+        return counts.Get(index, bytes);
+    }
+    // Uncompressed strips without StripByteCounts: their rows, exactly.
+    const auto down = static_cast<uint32_t>(index % image.chunksPerPlane);
+    bytes = ChunkRowBytes(image) * ChunkRows(image, down);
+    return Status::Ok;
 }
 
 // Where chunk `index` of chunk row `down` lies and how many bytes it has,
@@ -108,23 +104,20 @@ inline Status TiffChunkPlace(SourceFile & /*source*/, const TiffImage &image,
 // uncompressed, and with the chunks seen so far (their bytes summed in
 // `total`) no larger than the file, so that chunks made to overlap cannot
 // make the work grow past the file's size.
-inline Status CheckedChunkPlace(SourceFile &source, const TiffImage &image,
-                                TiffValueReader &offsets,
-                                TiffValueReader &counts, uint64_t index,
-                                uint32_t down, uint64_t &total,
-                                uint64_t &offset, uint64_t &bytes) {
-  if (const Status status =
-          TiffChunkPlace(source, image, offsets, counts, index, offset, bytes);
-      status != Status::Ok) {
-    return status;
-  }
-  if (offset > source.size || source.size - offset < bytes ||
-      (image.compression == TiffCompression::None &&
-       bytes < ChunkRowBytes(image) * ChunkRows(image, down))) {
-    return Status::NotSupported;
-  }
-  total += bytes;
-  return total > source.size ? Status::NotSupported : Status::Ok;
+inline Status CheckedChunkPlace(SourceFile& source, const TiffImage& image, TiffValueReader& offsets,
+                                TiffValueReader& counts, uint64_t index, uint32_t down, uint64_t& total,
+                                uint64_t& offset, uint64_t& bytes)
+{
+    if (const Status status = TiffChunkPlace(source, image, offsets, counts, index, offset, bytes);
+        status != Status::Ok) {
+        return status;
+    }
+    if (offset > source.size || source.size - offset < bytes ||
+        (image.compression == TiffCompression::None && bytes < ChunkRowBytes(image) * ChunkRows(image, down))) {
+        return Status::NotSupported;
+    }
+    total += bytes;
+    return total > source.size ? Status::NotSupported : Status::Ok;
 }
 
-} // namespace kestova
+}  // namespace kestova

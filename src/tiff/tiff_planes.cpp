@@ -13,221 +13,199 @@ namespace {
 // Where plane p's stored rows lie: in the TIFF's uncompressed strips, or
 // in the scratch file, each plane's rows one after another.
 struct Planes {
-  SourceFile *file;
-  bool scratch;
+    SourceFile* file;
+    bool scratch;
 };
 
-bool ReadableWhereTheyLie(const TiffImage &image) {
-  return image.compression == TiffCompression::None && !image.tiled &&
-         !image.predictor && !image.reverseBits;
+bool ReadableWhereTheyLie(const TiffImage& image)
+{
+    return image.compression == TiffCompression::None && !image.tiled && !image.predictor && !image.reverseBits;
 }
 
 // Decodes every chunk of every plane into the scratch file: plane p's
 // stored row y at p * W * H + y * W.
-Status DecodePlanes(SourceFile &source, const TiffImage &image,
-                    SourceFile &scratch, const ChunkWork &work) {
-  const uint64_t planeBytes = uint64_t{image.width} * image.height;
-  TiffValueReader offsets(source, image.offsets, image.format);
-  TiffValueReader counts(source, image.byteCounts, image.format);
-  ChunkDecoder decoder;
-  Status status = Status::Ok;
-  for (uint64_t index = 0;
-       status == Status::Ok && index < image.chunksPerPlane * image.samples;
-       ++index) {
-    const uint64_t plane = index / image.chunksPerPlane;
-    const uint64_t chunk = index % image.chunksPerPlane;
-    const uint64_t x0 = chunk % image.across * image.chunkWidth;
-    const uint64_t visible =
-        std::min<uint64_t>(image.chunkWidth, image.width - x0);
-    const auto down = static_cast<uint32_t>(chunk / image.across);
-    uint64_t offset = 0;
-    uint64_t bytes = 0;
-    status =
-        TiffChunkPlace(source, image, offsets, counts, index, offset, bytes);
-    if (status == Status::Ok) {
-      status = StartChunk(decoder, source, image.compression, image.reverseBits,
-                          offset, bytes, work.arena);
+Status DecodePlanes(SourceFile& source, const TiffImage& image, SourceFile& scratch, const ChunkWork& work)
+{
+    const uint64_t planeBytes = uint64_t{image.width} * image.height;
+    TiffValueReader offsets(source, image.offsets, image.format);
+    TiffValueReader counts(source, image.byteCounts, image.format);
+    ChunkDecoder decoder;
+    Status status = Status::Ok;
+    for (uint64_t index = 0; status == Status::Ok && index < image.chunksPerPlane * image.samples; ++index) {
+        const uint64_t plane = index / image.chunksPerPlane;
+        const uint64_t chunk = index % image.chunksPerPlane;
+        const uint64_t x0 = chunk % image.across * image.chunkWidth;
+        const uint64_t visible = std::min<uint64_t>(image.chunkWidth, image.width - x0);
+        const auto down = static_cast<uint32_t>(chunk / image.across);
+        uint64_t offset = 0;
+        uint64_t bytes = 0;
+        status = TiffChunkPlace(source, image, offsets, counts, index, offset, bytes);
+        if (status == Status::Ok) {
+            status = StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena);
+        }
+        for (uint32_t row = 0; status == Status::Ok && row < ChunkRows(image, down); ++row) {
+            const uint64_t y = uint64_t{down} * image.chunkHeight + row;
+            const uint64_t rowStart = plane * planeBytes + y * image.width + x0;
+            status = DecodeChunkRow(decoder, image, work.piece, y < image.height ? visible : 0,
+                                    [&](const uint8_t* samples, uint64_t first, uint64_t pixels) {
+                                        return WriteScratchFile(scratch, rowStart + first, samples,
+                                                                static_cast<size_t>(pixels));
+                                    });
+        }
+        if (status == Status::Ok) {
+            status = FinishChunk(decoder);
+        }
     }
-    for (uint32_t row = 0; status == Status::Ok && row < ChunkRows(image, down);
-         ++row) {
-      const uint64_t y = uint64_t{down} * image.chunkHeight + row;
-      const uint64_t rowStart = plane * planeBytes + y * image.width + x0;
-      status = DecodeChunkRow(
-          decoder, image, work.piece, y < image.height ? visible : 0,
-          [&](const uint8_t *samples, uint64_t first, uint64_t pixels) {
-            return WriteScratchFile(scratch, rowStart + first, samples,
-                                    static_cast<size_t>(pixels));
-          });
-    }
-    if (status == Status::Ok) {
-      status = FinishChunk(decoder);
-    }
-  }
-  EndChunk(decoder);
-  return status;
+    EndChunk(decoder);
+    return status;
 }
 
 // Reads columns [x, x + n) of stored rows [first, first + count) of plane
 // p, row after row, `n` bytes a row, into `to`.
-Status ReadPlaneRows(const Planes &planes, const TiffImage &image,
-                     TiffValueReader &offsets, uint64_t p, uint64_t first,
-                     uint64_t count, uint64_t x, uint64_t n, uint8_t *to) {
-  const uint64_t width = image.width;
-  if (planes.scratch) {
-    const uint64_t at = p * width * image.height + first * width + x;
-    if (n == width) {
-      return ReadSource(*planes.file, at, to, static_cast<size_t>(count * n));
+Status ReadPlaneRows(const Planes& planes, const TiffImage& image, TiffValueReader& offsets, uint64_t p, uint64_t first,
+                     uint64_t count, uint64_t x, uint64_t n, uint8_t* to)
+{
+    const uint64_t width = image.width;
+    if (planes.scratch) {
+        const uint64_t at = p * width * image.height + first * width + x;
+        if (n == width) {
+            return ReadSource(*planes.file, at, to, static_cast<size_t>(count * n));
+        }
+        for (uint64_t row = 0; row < count; ++row) {
+            if (const Status status = ReadSource(*planes.file, at + row * width, to + row * n, static_cast<size_t>(n));
+                status != Status::Ok) {
+                return status;
+            }
+        }
+        return Status::Ok;
     }
-    for (uint64_t row = 0; row < count; ++row) {
-      if (const Status status =
-              ReadSource(*planes.file, at + row * width, to + row * n,
-                         static_cast<size_t>(n));
-          status != Status::Ok) {
-        return status;
-      }
+    // Strip by strip; within one, full rows lie one after another.
+    for (uint64_t row = 0; row < count;) {
+        const uint64_t y = first + row;
+        const uint64_t strip = y / image.chunkHeight;
+        uint64_t offset = 0;
+        if (const Status status = offsets.Get(p * image.chunksPerPlane + strip, offset); status != Status::Ok) {
+            return status;
+        }
+        uint64_t inStrip = std::min(count - row, (strip + 1) * image.chunkHeight - y);
+        const uint64_t at = offset + (y - strip * image.chunkHeight) * width + x;
+        if (n == width) {
+            // Strips that follow each other in the file are one read.
+            for (uint64_t next = strip + 1; row + inStrip < count && next < image.down; ++next) {
+                uint64_t nextOffset = 0;
+                if (const Status status = offsets.Get(p * image.chunksPerPlane + next, nextOffset);
+                    status != Status::Ok) {
+                    return status;
+                }
+                if (nextOffset != at + inStrip * width) {
+                    break;
+                }
+                inStrip += std::min(count - row - inStrip, uint64_t{image.chunkHeight});
+            }
+            if (const Status status = ReadSource(*planes.file, at, to + row * n, static_cast<size_t>(inStrip * n));
+                status != Status::Ok) {
+                return status;
+            }
+        } else {
+            for (uint64_t k = 0; k < inStrip; ++k) {
+                if (const Status status =
+                        ReadSource(*planes.file, at + k * width, to + (row + k) * n, static_cast<size_t>(n));
+                    status != Status::Ok) {
+                    return status;
+                }
+            }
+        }
+        row += inStrip;
     }
     return Status::Ok;
-  }
-  // Strip by strip; within one, full rows lie one after another.
-  for (uint64_t row = 0; row < count;) {
-    const uint64_t y = first + row;
-    const uint64_t strip = y / image.chunkHeight;
-    uint64_t offset = 0;
-    if (const Status status =
-            offsets.Get(p * image.chunksPerPlane + strip, offset);
-        status != Status::Ok) {
-      return status;
-    }
-    uint64_t inStrip =
-        std::min(count - row, (strip + 1) * image.chunkHeight - y);
-    const uint64_t at = offset + (y - strip * image.chunkHeight) * width + x;
-    if (n == width) {
-      // Strips that follow each other in the file are one read.
-      for (uint64_t next = strip + 1;
-           row + inStrip < count && next < image.down; ++next) {
-        uint64_t nextOffset = 0;
-        if (const Status status =
-                offsets.Get(p * image.chunksPerPlane + next, nextOffset);
-            status != Status::Ok) {
-          return status;
-        }
-        if (nextOffset != at + inStrip * width) {
-          break;
-        }
-        inStrip += std::min(count - row - inStrip, uint64_t{image.chunkHeight});
-      }
-      if (const Status status = ReadSource(*planes.file, at, to + row * n,
-                                           static_cast<size_t>(inStrip * n));
-          status != Status::Ok) {
-        return status;
-      }
-    } else {
-      for (uint64_t k = 0; k < inStrip; ++k) {
-        if (const Status status =
-                ReadSource(*planes.file, at + k * width, to + (row + k) * n,
-                           static_cast<size_t>(n));
-            status != Status::Ok) {
-          return status;
-        }
-      }
-    }
-    row += inStrip;
-  }
-  return Status::Ok;
 }
 
 // Rows of the planes, a block at a time, interleaved into blue, green, red,
 // the BMP's bottom row first.
-Status Interleave(const Planes &planes, const TiffImage &image,
-                  SourceFile &source, OutputStream &out) {
-  const uint64_t width = image.width;
-  const uint64_t height = image.height;
-  const uint64_t samples = image.samples;
-  const bool mirrored = image.orientation == 2 || image.orientation == 3;
-  const bool topFirst =
-      image.orientation <= 2; // the BMP's first rows are stored last
-  // A block: `rows` rows of `columns` pixels, their B, G, R and, after
-  // them, their samples plane after plane.
-  const uint64_t perPixel = 3 + samples;
-  const uint64_t columns =
-      std::min<uint64_t>(width, OutputStream::kBlockSize / perPixel);
-  const uint64_t rowsPerBlock =
-      columns == width ? OutputStream::kBlockSize / (perPixel * width) : 1;
-  // One reader of StripOffsets a plane: each keeps its own block of them.
-  TiffValueReader offsets[4] = {{source, image.offsets, image.format},
-                                {source, image.offsets, image.format},
-                                {source, image.offsets, image.format},
-                                {source, image.offsets, image.format}};
-  for (uint64_t done = 0; done < height;) {
-    const uint64_t rows = std::min(rowsPerBlock, height - done);
-    // Stored rows [first, first + rows): the BMP's rows done .. in order,
-    // or reversed where the picture is stored top row first.
-    const uint64_t first = topFirst ? height - done - rows : done;
-    for (uint64_t piece = 0; piece < width; piece += columns) {
-      const uint64_t n = std::min(columns, width - piece);
-      // Mirrored rows come from the right: pieces taken from the end.
-      const uint64_t x = mirrored ? width - piece - n : piece;
-      uint8_t *block = out.Room(static_cast<size_t>(rows * n * perPixel));
-      uint8_t *input = block + rows * n * 3;
-      for (uint64_t p = 0; p < samples; ++p) {
-        if (const Status status =
-                ReadPlaneRows(planes, image, offsets[p], p, first, rows, x, n,
-                              input + p * rows * n);
-            status != Status::Ok) {
-          return status;
+Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& source, OutputStream& out)
+{
+    const uint64_t width = image.width;
+    const uint64_t height = image.height;
+    const uint64_t samples = image.samples;
+    const bool mirrored = image.orientation == 2 || image.orientation == 3;
+    const bool topFirst = image.orientation <= 2;  // the BMP's first rows are stored last
+    // A block: `rows` rows of `columns` pixels, their B, G, R and, after
+    // them, their samples plane after plane.
+    const uint64_t perPixel = 3 + samples;
+    const uint64_t columns = std::min<uint64_t>(width, OutputStream::kBlockSize / perPixel);
+    const uint64_t rowsPerBlock = columns == width ? OutputStream::kBlockSize / (perPixel * width) : 1;
+    // One reader of StripOffsets a plane: each keeps its own block of them.
+    TiffValueReader offsets[4] = {{source, image.offsets, image.format},
+                                  {source, image.offsets, image.format},
+                                  {source, image.offsets, image.format},
+                                  {source, image.offsets, image.format}};
+    for (uint64_t done = 0; done < height;) {
+        const uint64_t rows = std::min(rowsPerBlock, height - done);
+        // Stored rows [first, first + rows): the BMP's rows done .. in order,
+        // or reversed where the picture is stored top row first.
+        const uint64_t first = topFirst ? height - done - rows : done;
+        for (uint64_t piece = 0; piece < width; piece += columns) {
+            const uint64_t n = std::min(columns, width - piece);
+            // Mirrored rows come from the right: pieces taken from the end.
+            const uint64_t x = mirrored ? width - piece - n : piece;
+            uint8_t* block = out.Room(static_cast<size_t>(rows * n * perPixel));
+            uint8_t* input = block + rows * n * 3;
+            for (uint64_t p = 0; p < samples; ++p) {
+                if (const Status status =
+                        ReadPlaneRows(planes, image, offsets[p], p, first, rows, x, n, input + p * rows * n);
+                    status != Status::Ok) {
+                    return status;
+                }
+            }
+            for (uint64_t j = 0; j < rows; ++j) {
+                const uint64_t stored = topFirst ? rows - 1 - j : j;
+                const uint8_t* red = input + stored * n;
+                const uint8_t* green = red + rows * n;
+                const uint8_t* blue = green + rows * n;
+                const uint8_t* alpha = samples == 4 ? blue + rows * n : nullptr;
+                uint8_t* to = block + j * n * 3;
+                for (uint64_t k = 0; k < n; ++k) {
+                    const uint64_t from = mirrored ? n - 1 - k : k;
+                    if (alpha != nullptr && alpha[from] != 255) {
+                        return Status::NotSupported;  // alpha that would be dropped
+                    }
+                    to[3 * k] = blue[from];
+                    to[3 * k + 1] = green[from];
+                    to[3 * k + 2] = red[from];
+                }
+            }
+            out.Keep(static_cast<size_t>(rows * n * 3));
+            if (out.failed()) {
+                return Status::DestinationUnwritable;
+            }
         }
-      }
-      for (uint64_t j = 0; j < rows; ++j) {
-        const uint64_t stored = topFirst ? rows - 1 - j : j;
-        const uint8_t *red = input + stored * n;
-        const uint8_t *green = red + rows * n;
-        const uint8_t *blue = green + rows * n;
-        const uint8_t *alpha = samples == 4 ? blue + rows * n : nullptr;
-        uint8_t *to = block + j * n * 3;
-        for (uint64_t k = 0; k < n; ++k) {
-          const uint64_t from = mirrored ? n - 1 - k : k;
-          if (alpha != nullptr && alpha[from] != 255) {
-            return Status::NotSupported; // alpha that would be dropped
-          }
-          to[3 * k] = blue[from];
-          to[3 * k + 1] = green[from];
-          to[3 * k + 2] = red[from];
-        }
-      }
-      out.Keep(static_cast<size_t>(rows * n * 3));
-      if (out.failed()) {
-        return Status::DestinationUnwritable;
-      }
+        done += rows;
     }
-    done += rows;
-  }
-  return Status::Ok;
-}
-
-} // namespace
-
-Status WriteTiffPlanes(SourceFile &source, const TiffImage &image,
-                       OutputStream &out) {
-  if (image.width == 0 || image.height == 0) {
     return Status::Ok;
-  }
-  if (ReadableWhereTheyLie(image)) {
-    return Interleave(Planes{&source, false}, image, source, out);
-  }
-  SourceFile scratch;
-  Status status = OpenScratchFile(scratch);
-  if (status == Status::Ok) {
-    // The output buffer, idle until the interleaving, lends the decoder
-    // its arena and its piece.
-    status = DecodePlanes(
-        source, image, scratch,
-        DivideWork(out.Idle(), ChunkArenaBytes(image.compression)));
-  }
-  if (status == Status::Ok) {
-    status = Interleave(Planes{&scratch, true}, image, source, out);
-  }
-  CloseSource(scratch);
-  return status;
 }
 
-} // namespace kestova
+}  // namespace
+
+Status WriteTiffPlanes(SourceFile& source, const TiffImage& image, OutputStream& out)
+{
+    if (image.width == 0 || image.height == 0) {
+        return Status::Ok;
+    }
+    if (ReadableWhereTheyLie(image)) {
+        return Interleave(Planes{&source, false}, image, source, out);
+    }
+    SourceFile scratch;
+    Status status = OpenScratchFile(scratch);
+    if (status == Status::Ok) {
+        // The output buffer, idle until the interleaving, lends the decoder
+        // its arena and its piece.
+        status = DecodePlanes(source, image, scratch, DivideWork(out.Idle(), ChunkArenaBytes(image.compression)));
+    }
+    if (status == Status::Ok) {
+        status = Interleave(Planes{&scratch, true}, image, source, out);
+    }
+    CloseSource(scratch);
+    return status;
+}
+
+}  // namespace kestova

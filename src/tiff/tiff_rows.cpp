@@ -12,220 +12,198 @@ namespace {
 
 // The display row of stored row y: orientation 3 and 4 store the bottom
 // row first. The BMP stores the bottom row first, at row H - 1 - display.
-uint64_t BmpRowOf(const TiffImage &image, uint64_t y) {
-  const uint64_t display = image.orientation <= 2 ? y : image.height - 1 - y;
-  return image.height - 1 - display;
+uint64_t BmpRowOf(const TiffImage& image, uint64_t y)
+{
+    const uint64_t display = image.orientation <= 2 ? y : image.height - 1 - y;
+    return image.height - 1 - display;
 }
 
-bool Mirrored(const TiffImage &image) {
-  return image.orientation == 2 || image.orientation == 3;
-}
+bool Mirrored(const TiffImage& image) { return image.orientation == 2 || image.orientation == 3; }
 
 // Turns `pixels` blue-green-red pixels end for end.
-void MirrorRow(uint8_t *row, uint64_t pixels) {
-  for (uint64_t low = 0, high = 3 * pixels; high - low >= 6;
-       low += 3, high -= 3) {
-    std::swap_ranges(row + low, row + low + 3, row + high - 3);
-  }
+void MirrorRow(uint8_t* row, uint64_t pixels)
+{
+    for (uint64_t low = 0, high = 3 * pixels; high - low >= 6; low += 3, high -= 3) {
+        std::swap_ranges(row + low, row + low + 3, row + high - 3);
+    }
 }
 
-Status WriteStrips(SourceFile &source, const TiffImage &image,
-                   const TiffPixelFormat &format, OutputStream &out,
-                   ChunkDecoder &decoder, const ChunkWork &work) {
-  // Stored top row first (orientation 1, 2), the rows go down the BMP.
-  RowWindow window(out, work.window, kBmpPixelOffset, RowBytes(image.width),
-                   image.height, image.orientation <= 2, Mirrored(image));
-  TiffValueReader offsets(source, image.offsets, image.format);
-  TiffValueReader counts(source, image.byteCounts, image.format);
-  for (uint32_t strip = 0; strip < image.down; ++strip) {
-    uint64_t offset = 0;
-    uint64_t bytes = 0;
-    Status status =
-        TiffChunkPlace(source, image, offsets, counts, strip, offset, bytes);
-    if (status == Status::Ok) {
-      status = StartChunk(decoder, source, image.compression, image.reverseBits,
-                          offset, bytes, work.arena);
-    }
-    for (uint32_t row = 0;
-         status == Status::Ok && row < ChunkRows(image, strip); ++row) {
-      status = DecodeChunkRow(
-          decoder, image, work.piece, image.width,
-          [&](const uint8_t *samples,
-              uint64_t /*first: the window keeps its place*/, uint64_t pixels) {
-            for (uint64_t k = 0; k < pixels;) {
-              size_t room = 0;
-              uint8_t *to = window.Room(room);
-              const uint64_t n = std::min<uint64_t>(pixels - k, room / 3);
-              if (!TiffToBgr(format, to, samples, static_cast<size_t>(k),
-                             static_cast<size_t>(n))) {
-                return Status::NotSupported;
-              }
-              window.Took(static_cast<size_t>(3 * n));
-              k += n;
+Status WriteStrips(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out,
+                   ChunkDecoder& decoder, const ChunkWork& work)
+{
+    // Stored top row first (orientation 1, 2), the rows go down the BMP.
+    RowWindow window(out, work.window, kBmpPixelOffset, RowBytes(image.width), image.height, image.orientation <= 2,
+                     Mirrored(image));
+    TiffValueReader offsets(source, image.offsets, image.format);
+    TiffValueReader counts(source, image.byteCounts, image.format);
+    for (uint32_t strip = 0; strip < image.down; ++strip) {
+        uint64_t offset = 0;
+        uint64_t bytes = 0;
+        Status status = TiffChunkPlace(source, image, offsets, counts, strip, offset, bytes);
+        if (status == Status::Ok) {
+            status = StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena);
+        }
+        for (uint32_t row = 0; status == Status::Ok && row < ChunkRows(image, strip); ++row) {
+            status = DecodeChunkRow(
+                decoder, image, work.piece, image.width,
+                [&](const uint8_t* samples, uint64_t /*first: the window keeps its place*/, uint64_t pixels) {
+                    for (uint64_t k = 0; k < pixels;) {
+                        size_t room = 0;
+                        uint8_t* to = window.Room(room);
+                        const uint64_t n = std::min<uint64_t>(pixels - k, room / 3);
+                        if (!TiffToBgr(format, to, samples, static_cast<size_t>(k), static_cast<size_t>(n))) {
+                            return Status::NotSupported;
+                        }
+                        window.Took(static_cast<size_t>(3 * n));
+                        k += n;
+                    }
+                    return Status::Ok;
+                });
+            window.EndRow();
+            if (window.failed()) {
+                status = Status::DestinationUnwritable;
             }
-            return Status::Ok;
-          });
-      window.EndRow();
-      if (window.failed()) {
-        status = Status::DestinationUnwritable;
-      }
+        }
+        if (status == Status::Ok) {
+            status = FinishChunk(decoder);
+        }
+        if (status != Status::Ok) {
+            return status;
+        }
     }
-    if (status == Status::Ok) {
-      status = FinishChunk(decoder);
-    }
-    if (status != Status::Ok) {
-      return status;
-    }
-  }
-  return Status::Ok;
+    return Status::Ok;
 }
 
-Status WriteTiles(SourceFile &source, const TiffImage &image,
-                  const TiffPixelFormat &format, OutputStream &out,
-                  ChunkDecoder &decoder, const ChunkWork &work) {
-  TiffValueReader offsets(source, image.offsets, image.format);
-  TiffValueReader counts(source, image.byteCounts, image.format);
-  const uint64_t bmpRowBytes = RowBytes(image.width);
-  const uint64_t segmentPixels = work.window.size / 3;
-  for (uint64_t index = 0; index < image.chunksPerPlane; ++index) {
-    const uint64_t column = index % image.across;
-    const uint64_t x0 = column * image.chunkWidth;
-    const uint64_t visible =
-        std::min<uint64_t>(image.chunkWidth, image.width - x0);
-    uint64_t offset = 0;
-    uint64_t bytes = 0;
-    Status status =
-        TiffChunkPlace(source, image, offsets, counts, index, offset, bytes);
-    if (status == Status::Ok) {
-      status = StartChunk(decoder, source, image.compression, image.reverseBits,
-                          offset, bytes, work.arena);
+Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out,
+                  ChunkDecoder& decoder, const ChunkWork& work)
+{
+    TiffValueReader offsets(source, image.offsets, image.format);
+    TiffValueReader counts(source, image.byteCounts, image.format);
+    const uint64_t bmpRowBytes = RowBytes(image.width);
+    const uint64_t segmentPixels = work.window.size / 3;
+    for (uint64_t index = 0; index < image.chunksPerPlane; ++index) {
+        const uint64_t column = index % image.across;
+        const uint64_t x0 = column * image.chunkWidth;
+        const uint64_t visible = std::min<uint64_t>(image.chunkWidth, image.width - x0);
+        uint64_t offset = 0;
+        uint64_t bytes = 0;
+        Status status = TiffChunkPlace(source, image, offsets, counts, index, offset, bytes);
+        if (status == Status::Ok) {
+            status = StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena);
+        }
+        for (uint64_t row = 0; status == Status::Ok && row < image.chunkHeight; ++row) {
+            const uint64_t y = index / image.across * image.chunkHeight + row;
+            const uint64_t rowStart = y < image.height ? kBmpPixelOffset + BmpRowOf(image, y) * bmpRowBytes : 0;
+            status = DecodeChunkRow(
+                decoder, image, work.piece, y < image.height ? visible : 0,
+                [&](const uint8_t* samples, uint64_t first, uint64_t pixels) {
+                    // Each piece of the tile's row goes to its place in the BMP's row.
+                    for (uint64_t k = 0; k < pixels;) {
+                        const uint64_t n = std::min(pixels - k, segmentPixels);
+                        uint8_t* to = work.window.data;
+                        if (!TiffToBgr(format, to, samples, static_cast<size_t>(k), static_cast<size_t>(n))) {
+                            return Status::NotSupported;
+                        }
+                        uint64_t x = x0 + first + k;
+                        if (Mirrored(image)) {
+                            MirrorRow(to, n);
+                            x = image.width - x - n;
+                        }
+                        out.WriteAt(rowStart + 3 * x, to, static_cast<size_t>(3 * n));
+                        k += n;
+                    }
+                    return out.failed() ? Status::DestinationUnwritable : Status::Ok;
+                });
+        }
+        if (status == Status::Ok) {
+            status = FinishChunk(decoder);
+        }
+        if (status != Status::Ok) {
+            return status;
+        }
     }
-    for (uint64_t row = 0; status == Status::Ok && row < image.chunkHeight;
-         ++row) {
-      const uint64_t y = index / image.across * image.chunkHeight + row;
-      const uint64_t rowStart =
-          y < image.height ? kBmpPixelOffset + BmpRowOf(image, y) * bmpRowBytes
-                           : 0;
-      status = DecodeChunkRow(
-          decoder, image, work.piece, y < image.height ? visible : 0,
-          [&](const uint8_t *samples, uint64_t first, uint64_t pixels) {
-            // Each piece of the tile's row goes to its place in the BMP's row.
-            for (uint64_t k = 0; k < pixels;) {
-              const uint64_t n = std::min(pixels - k, segmentPixels);
-              uint8_t *to = work.window.data;
-              if (!TiffToBgr(format, to, samples, static_cast<size_t>(k),
-                             static_cast<size_t>(n))) {
-                return Status::NotSupported;
-              }
-              uint64_t x = x0 + first + k;
-              if (Mirrored(image)) {
-                MirrorRow(to, n);
-                x = image.width - x - n;
-              }
-              out.WriteAt(rowStart + 3 * x, to, static_cast<size_t>(3 * n));
-              k += n;
-            }
-            return out.failed() ? Status::DestinationUnwritable : Status::Ok;
-          });
-    }
-    if (status == Status::Ok) {
-      status = FinishChunk(decoder);
-    }
-    if (status != Status::Ok) {
-      return status;
-    }
-  }
-  return Status::Ok;
+    return Status::Ok;
 }
 
 // Uncompressed tiles, a band of whole BMP rows at a time: each tile's part
 // of the band is one read (a tile's rows lie one after another), the band
 // one write. Tile by tile, a picture would cost a write per tile row.
 // False when a band of even one row does not fit.
-bool FitsTileBands(const TiffImage &image, const ChunkWork &work) {
-  return image.tiled && image.compression == TiffCompression::None &&
-         !image.predictor && work.window.size >= RowBytes(image.width) &&
-         kChunkPieceBytes >= ChunkRowBytes(image);
+bool FitsTileBands(const TiffImage& image, const ChunkWork& work)
+{
+    return image.tiled && image.compression == TiffCompression::None && !image.predictor &&
+        work.window.size >= RowBytes(image.width) && kChunkPieceBytes >= ChunkRowBytes(image);
 }
 
-Status WriteTileBands(SourceFile &source, const TiffImage &image,
-                      const TiffPixelFormat &format, OutputStream &out,
-                      const ChunkWork &work) {
-  TiffValueReader offsets(source, image.offsets, image.format);
-  TiffValueReader counts(source, image.byteCounts, image.format);
-  const uint64_t bmpRowBytes = RowBytes(image.width);
-  const uint64_t tileRowBytes = ChunkRowBytes(image);
-  const uint64_t bandRows = std::min<uint64_t>(work.window.size / bmpRowBytes,
-                                               kChunkPieceBytes / tileRowBytes);
-  const bool topFirst = image.orientation <= 2; // stored rows go down the BMP
-  for (uint64_t y0 = 0; y0 < image.height; y0 += image.chunkHeight) {
-    const uint64_t tileRows =
-        std::min<uint64_t>(image.chunkHeight, image.height - y0);
-    for (uint64_t r0 = 0; r0 < tileRows; r0 += bandRows) {
-      const uint64_t rows = std::min(bandRows, tileRows - r0);
-      for (uint64_t column = 0; column < image.across; ++column) {
-        const uint64_t x0 = column * image.chunkWidth;
-        const uint64_t visible =
-            std::min<uint64_t>(image.chunkWidth, image.width - x0);
-        uint64_t offset = 0;
-        uint64_t bytes = 0;
-        Status status = TiffChunkPlace(
-            source, image, offsets, counts,
-            y0 / image.chunkHeight * image.across + column, offset, bytes);
-        if (status == Status::Ok) {
-          status = ReadSource(source, offset + r0 * tileRowBytes, work.piece,
-                              static_cast<size_t>(rows * tileRowBytes));
+Status WriteTileBands(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out,
+                      const ChunkWork& work)
+{
+    TiffValueReader offsets(source, image.offsets, image.format);
+    TiffValueReader counts(source, image.byteCounts, image.format);
+    const uint64_t bmpRowBytes = RowBytes(image.width);
+    const uint64_t tileRowBytes = ChunkRowBytes(image);
+    const uint64_t bandRows = std::min<uint64_t>(work.window.size / bmpRowBytes, kChunkPieceBytes / tileRowBytes);
+    const bool topFirst = image.orientation <= 2;  // stored rows go down the BMP
+    for (uint64_t y0 = 0; y0 < image.height; y0 += image.chunkHeight) {
+        const uint64_t tileRows = std::min<uint64_t>(image.chunkHeight, image.height - y0);
+        for (uint64_t r0 = 0; r0 < tileRows; r0 += bandRows) {
+            const uint64_t rows = std::min(bandRows, tileRows - r0);
+            for (uint64_t column = 0; column < image.across; ++column) {
+                const uint64_t x0 = column * image.chunkWidth;
+                const uint64_t visible = std::min<uint64_t>(image.chunkWidth, image.width - x0);
+                uint64_t offset = 0;
+                uint64_t bytes = 0;
+                Status status = TiffChunkPlace(source, image, offsets, counts,
+                                               y0 / image.chunkHeight * image.across + column, offset, bytes);
+                if (status == Status::Ok) {
+                    status = ReadSource(source, offset + r0 * tileRowBytes, work.piece,
+                                        static_cast<size_t>(rows * tileRowBytes));
+                }
+                if (status != Status::Ok) {
+                    return status;
+                }
+                if (image.reverseBits) {
+                    ReverseBits(work.piece, static_cast<size_t>(rows * tileRowBytes));
+                }
+                for (uint64_t row = 0; row < rows; ++row) {
+                    // The band holds its BMP rows bottom first.
+                    const uint64_t slot = topFirst ? rows - 1 - row : row;
+                    uint8_t* to = work.window.data + slot * bmpRowBytes + 3 * x0;
+                    if (!TiffToBgr(format, to, work.piece + row * tileRowBytes, 0, static_cast<size_t>(visible))) {
+                        return Status::NotSupported;
+                    }
+                }
+            }
+            if (Mirrored(image)) {
+                for (uint64_t row = 0; row < rows; ++row) {
+                    MirrorRow(work.window.data + row * bmpRowBytes, image.width);
+                }
+            }
+            const uint64_t lowest = std::min(BmpRowOf(image, y0 + r0), BmpRowOf(image, y0 + r0 + rows - 1));
+            out.WriteAt(kBmpPixelOffset + lowest * bmpRowBytes, work.window.data,
+                        static_cast<size_t>(rows * bmpRowBytes));
+            if (out.failed()) {
+                return Status::DestinationUnwritable;
+            }
         }
-        if (status != Status::Ok) {
-          return status;
-        }
-        if (image.reverseBits) {
-          ReverseBits(work.piece, static_cast<size_t>(rows * tileRowBytes));
-        }
-        for (uint64_t row = 0; row < rows; ++row) {
-          // The band holds its BMP rows bottom first.
-          const uint64_t slot = topFirst ? rows - 1 - row : row;
-          uint8_t *to = work.window.data + slot * bmpRowBytes + 3 * x0;
-          if (!TiffToBgr(format, to, work.piece + row * tileRowBytes, 0,
-                         static_cast<size_t>(visible))) {
-            return Status::NotSupported;
-          }
-        }
-      }
-      if (Mirrored(image)) {
-        for (uint64_t row = 0; row < rows; ++row) {
-          MirrorRow(work.window.data + row * bmpRowBytes, image.width);
-        }
-      }
-      const uint64_t lowest = std::min(BmpRowOf(image, y0 + r0),
-                                       BmpRowOf(image, y0 + r0 + rows - 1));
-      out.WriteAt(kBmpPixelOffset + lowest * bmpRowBytes, work.window.data,
-                  static_cast<size_t>(rows * bmpRowBytes));
-      if (out.failed()) {
-        return Status::DestinationUnwritable;
-      }
     }
-  }
-  return Status::Ok;
-}
-
-} // namespace
-
-Status WriteTiffRows(SourceFile &source, const TiffImage &image,
-                     const TiffPixelFormat &format, OutputStream &out) {
-  if (image.width == 0 || image.height == 0) {
     return Status::Ok;
-  }
-  const ChunkWork work =
-      DivideWork(out.Idle(), ChunkArenaBytes(image.compression));
-  ChunkDecoder decoder;
-  const Status status =
-      FitsTileBands(image, work)
-          ? WriteTileBands(source, image, format, out, work)
-      : image.tiled ? WriteTiles(source, image, format, out, decoder, work)
-                    : WriteStrips(source, image, format, out, decoder, work);
-  EndChunk(decoder);
-  return status;
 }
 
-} // namespace kestova
+}  // namespace
+
+Status WriteTiffRows(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out)
+{
+    if (image.width == 0 || image.height == 0) {
+        return Status::Ok;
+    }
+    const ChunkWork work = DivideWork(out.Idle(), ChunkArenaBytes(image.compression));
+    ChunkDecoder decoder;
+    const Status status = FitsTileBands(image, work) ? WriteTileBands(source, image, format, out, work)
+        : image.tiled                                ? WriteTiles(source, image, format, out, decoder, work)
+                                                     : WriteStrips(source, image, format, out, decoder, work);
+    EndChunk(decoder);
+    return status;
+}
+
+}  // namespace kestova
