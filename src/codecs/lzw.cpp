@@ -1,7 +1,5 @@
 #include "codecs/lzw.h"
 
-#include <cstring>
-
 namespace kestova {
 namespace {
 
@@ -59,9 +57,10 @@ void WriteString(const LzwEntry* table, uint32_t code, uint32_t from, uint32_t c
     }
 }
 
+// Entries from the first free code on need no clearing: a code past the
+// next free one is refused, and every one below it was defined since.
 void Clear(LzwDecoder& d)
 {
-    std::memset(d.table + kFirstFree, 0, (kLzwTableEntries - kFirstFree) * sizeof(LzwEntry));
     d.width = 9;
     d.free = kFirstFree;
     d.previous = kNone;
@@ -115,13 +114,46 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
     uint32_t width = d.width;
     uint32_t free = d.free;
     uint32_t previous = d.previous;
+    uint64_t bits = d.bits;
+    uint32_t bitCount = d.bitCount;
+    const bool oldStyle = d.oldStyle;
     Status status = Status::Ok;
     while (size > 0) {
-        uint32_t code;
-        d.width = width;
-        if (d.ended || !NextCode(d, source, code) || code == kEnd) {
-            d.ended = true;
+        if (d.ended) {
             status = Damaged(source);  // ended before the bytes asked for
+            break;
+        }
+        // The next code, the bit buffer filled as far as it holds.
+        while (bitCount < width) {
+            if (source.next == source.end && !Refill(source)) {
+                break;
+            }
+            const uint8_t* next = source.next;
+            const uint8_t* const end = source.end;
+            do {
+                bits = oldStyle ? bits | uint64_t{*next} << bitCount : bits << 8 | *next;
+                ++next;
+                bitCount += 8;
+            } while (bitCount <= 56 && next != end);
+            source.next = next;
+        }
+        if (bitCount < width) {
+            d.ended = true;
+            status = Damaged(source);
+            break;
+        }
+        const uint32_t mask = (1u << width) - 1;
+        uint32_t code;
+        if (oldStyle) {
+            code = static_cast<uint32_t>(bits) & mask;
+            bits >>= width;
+        } else {
+            code = static_cast<uint32_t>(bits >> (bitCount - width)) & mask;
+        }
+        bitCount -= width;
+        if (code == kEnd) {
+            d.ended = true;
+            status = Damaged(source);
             break;
         }
         if (code == kClear) {
@@ -199,6 +231,8 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
     d.width = width;
     d.free = free;
     d.previous = previous;
+    d.bits = bits;
+    d.bitCount = bitCount;
     return status;
 }
 
