@@ -109,6 +109,37 @@ bool ExpandMaskedRows(const BmpPixelFormat& format, uint8_t* block, size_t count
     const uint32_t alphaMask = format.masks[kAlpha];
     const unsigned alphaShift = format.shifts[kAlpha];
     const uint32_t opaque = alphaMask >> alphaShift;
+    if (bytes == 2 && alphaMask == 0) {
+        // The common 16-bit forms (5-5-5, 5-6-5): masks, shifts and tables
+        // in locals, which the byte stores below cannot be taken to change.
+        const uint32_t blueMask = format.masks[kBlue], greenMask = format.masks[kGreen], redMask = format.masks[kRed];
+        const unsigned blueShift = format.shifts[kBlue], greenShift = format.shifts[kGreen],
+                       redShift = format.shifts[kRed];
+        const uint8_t* const blue = format.scaled[kBlue];
+        const uint8_t* const green = format.scaled[kGreen];
+        const uint8_t* const red = format.scaled[kRed];
+        return ExpandRows(block, count, stride, width, [&](uint8_t* to, const uint8_t* from, size_t w, bool backward) {
+            const auto put = [&](size_t k) {
+                const uint32_t v = ReadLe16(from + 2 * k);
+                const uint8_t b = blue[(v & blueMask) >> blueShift];
+                const uint8_t g = green[(v & greenMask) >> greenShift];
+                const uint8_t r = red[(v & redMask) >> redShift];
+                to[3 * k] = b;
+                to[3 * k + 1] = g;
+                to[3 * k + 2] = r;
+            };
+            if (backward) {
+                for (size_t k = w; k-- > 0;) {
+                    put(k);
+                }
+            } else {
+                for (size_t k = 0; k < w; ++k) {
+                    put(k);
+                }
+            }
+            return true;
+        });
+    }
     return ExpandRows(block, count, stride, width, [&](uint8_t* to, const uint8_t* from, size_t w, bool backward) {
         bool allOpaque = true;
         bool allClear = true;
