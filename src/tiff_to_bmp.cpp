@@ -38,6 +38,8 @@ Status ReadTiff(SourceFile& source, TiffSource& tiff, OutputAccess& access)
 
 // The strips from the last, each one's rows reversed: the bottom row first.
 // Strips that follow each other in the file are read as one run of rows.
+// The strip tables are taken a block of values at a time: a picture may
+// have millions of one-row strips.
 Status CopyStrips(SourceFile& source, const TiffImage& image, OutputStream& out)
 {
     TiffValueReader offsets(source, image.offsets, image.format);
@@ -45,23 +47,42 @@ Status CopyStrips(SourceFile& source, const TiffImage& image, OutputStream& out)
     const uint64_t rowBytes = RowBytes(image.width);
     RowRun run;
     uint64_t total = 0;
-    for (uint32_t strip = image.down; strip-- > 0;) {
-        uint64_t offset = 0;
-        uint64_t bytes = 0;
-        if (const Status status = CheckedChunkPlace(source, image, offsets, counts, strip, strip, total, offset, bytes);
-            status != Status::Ok) {
+    for (uint64_t end = image.down; end > 0;) {
+        const uint64_t* offsetValues = nullptr;
+        const uint64_t* countValues = nullptr;
+        uint64_t first = 0;
+        uint64_t count = 0;
+        if (const Status status = offsets.Block(end - 1, offsetValues, first, count); status != Status::Ok) {
             return status;
         }
-        const uint64_t rows = ChunkRows(image, strip);
-        if (run.rows > 0 && offset + rows * rowBytes == run.offset) {
-            run.offset = offset;  // this strip's rows end where the run's begin
-            run.rows += rows;
-            continue;
+        if (image.byteCounts.present) {
+            uint64_t countsFirst = 0;
+            uint64_t countsCount = 0;
+            if (const Status status = counts.Block(end - 1, countValues, countsFirst, countsCount);
+                status != Status::Ok) {
+                return status;
+            }
         }
-        if (const Status status = CopyPixelRows(source, out, run, RowOrder::Reversed); status != Status::Ok) {
-            return status;
+        for (uint64_t strip = end; strip-- > first;) {
+            const auto down = static_cast<uint32_t>(strip);
+            const uint64_t rows = ChunkRows(image, down);
+            const uint64_t offset = offsetValues[strip - first];
+            // Without StripByteCounts, a strip holds its rows exactly.
+            const uint64_t bytes = countValues != nullptr ? countValues[strip - first] : rows * rowBytes;
+            if (const Status status = CheckChunk(source, image, offset, bytes, down, total); status != Status::Ok) {
+                return status;
+            }
+            if (run.rows > 0 && offset + rows * rowBytes == run.offset) {
+                run.offset = offset;  // this strip's rows end where the run's begin
+                run.rows += rows;
+                continue;
+            }
+            if (const Status status = CopyPixelRows(source, out, run, RowOrder::Reversed); status != Status::Ok) {
+                return status;
+            }
+            run = RowRun{offset, rowBytes, rowBytes, rows};
         }
-        run = RowRun{offset, rowBytes, rowBytes, rows};
+        end = first;
     }
     return CopyPixelRows(source, out, run, RowOrder::Reversed);
 }

@@ -69,6 +69,21 @@ public:
         return Load(index, value);
     }
 
+    // The block of values holding `index`: values[0, count) are those of
+    // indices [first, first + count). Blocks start at multiples of their
+    // size, so readers of two fields of one count share their bounds.
+    Status Block(uint64_t index, const uint64_t*& values, uint64_t& first, uint64_t& count)
+    {
+        uint64_t value = 0;
+        if (const Status status = Get(index, value); status != Status::Ok) {
+            return status;
+        }
+        values = values_;
+        first = first_;
+        count = count_;
+        return Status::Ok;
+    }
+
 private:
     static constexpr size_t kBlockValues = 512;
 

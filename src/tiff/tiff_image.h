@@ -99,11 +99,23 @@ inline Status TiffChunkPlace(SourceFile& /*source*/, const TiffImage& image, Tif
     return Status::Ok;
 }
 
-// Where chunk `index` of chunk row `down` lies and how many bytes it has,
-// checked as every chunk is: inside the file, holding its rows' bytes when
+// Checks a chunk of chunk row `down` at `offset`, `bytes` long, as every
+// chunk is checked: inside the file, holding its rows' bytes when
 // uncompressed, and with the chunks seen so far (their bytes summed in
 // `total`) no larger than the file, so that chunks made to overlap cannot
-// make the work grow past the file's size.
+// make the work grow past the file's size. CheckedChunkPlace finds where
+// chunk `index` lies and how many bytes it has, and checks it.
+inline Status CheckChunk(const SourceFile& source, const TiffImage& image, uint64_t offset, uint64_t bytes,
+                         uint32_t down, uint64_t& total)
+{
+    if (offset > source.size || source.size - offset < bytes ||
+        (image.compression == TiffCompression::None && bytes < ChunkRowBytes(image) * ChunkRows(image, down))) {
+        return Status::NotSupported;
+    }
+    total += bytes;
+    return total > source.size ? Status::NotSupported : Status::Ok;
+}
+
 inline Status CheckedChunkPlace(SourceFile& source, const TiffImage& image, TiffValueReader& offsets,
                                 TiffValueReader& counts, uint64_t index, uint32_t down, uint64_t& total,
                                 uint64_t& offset, uint64_t& bytes)
@@ -112,12 +124,7 @@ inline Status CheckedChunkPlace(SourceFile& source, const TiffImage& image, Tiff
         status != Status::Ok) {
         return status;
     }
-    if (offset > source.size || source.size - offset < bytes ||
-        (image.compression == TiffCompression::None && bytes < ChunkRowBytes(image) * ChunkRows(image, down))) {
-        return Status::NotSupported;
-    }
-    total += bytes;
-    return total > source.size ? Status::NotSupported : Status::Ok;
+    return CheckChunk(source, image, offset, bytes, down, total);
 }
 
 }  // namespace kestova
