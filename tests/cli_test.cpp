@@ -74,6 +74,36 @@ TEST_F(CliTest, ConvertsEitherWayAndSaysNothing)
     EXPECT_EQ(ReadFile(Path("back.bmp")), BmpFile(picture));
 }
 
+// BigTIFF starts "II", 43: the host sends it to the library like any TIFF.
+// One pixel, red.
+TEST_F(CliTest, BigTiffIsATiff)
+{
+    Bytes tiff = {'I', 'I', 43, 0, 8, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0};
+    const uint64_t entries[][4] = {
+        {256, 4, 1, 1}, {257, 4, 1, 1}, {258, 3, 3, 0x0008'0008'0008}, {259, 3, 1, 1},
+        {262, 3, 1, 2}, {273, 16, 1, 192}, {277, 3, 1, 3},           {279, 4, 1, 3},
+    };
+    const auto put = [&](uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            tiff.push_back(static_cast<uint8_t>(value >> (8 * i)));
+        }
+    };
+    put(8, 8);
+    for (const auto& e : entries) {
+        put(e[0], 2);
+        put(e[1], 2);
+        put(e[2], 8);
+        put(e[3], 8);
+    }
+    put(0, 8);
+    tiff.insert(tiff.end(), {255, 0, 0});
+    WriteFile(Path("big.tif"), tiff);
+    const Run run = Cli(Quoted("big.tif") + " " + Quoted("out.bmp"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    const Bytes bmp = ReadFile(Path("out.bmp"));
+    EXPECT_EQ(Bytes(bmp.begin() + 54, bmp.end()), (Bytes{0, 0, 255}));
+}
+
 TEST_F(CliTest, FailureIsOneLineNamingTheFileAndTheReason)
 {
     WriteFile(Path("in.bmp"), BmpFile(MakePicture(2, 2)));

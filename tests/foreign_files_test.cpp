@@ -226,6 +226,11 @@ TEST_F(ForeignFilesTest, TiffFormsNotReadAreRefused)
         {"strips overlapping to claim more than the file",
          {{257, 4, {4000}}, {273, 3, std::vector<uint32_t>(4000, 8)}, {279, 3, std::vector<uint32_t>(4000, 6)}}},
         {"BMP past 4 GiB", {{256, 4, {70000}}, {257, 4, {70000}}}, KESTOVATIFF_ERROR_TOO_LARGE},
+        // RGBA: 2^33 bytes a tile row times 2^31 rows wraps to 0 in 64 bits.
+        {"a tile of 2^31 x 2^31",
+         {{277, 3, {4}}, {258, 3, {8, 8, 8, 8}}, {338, 3, {2}}, {322, 4, {0x80000000}}, {323, 4, {0x80000000}},
+          {324, 4, {8}}, {325, 4, {32}}},
+         KESTOVATIFF_ERROR_TOO_LARGE},
         {"width past 2^31", {{256, 4, {0x80000000}}, {257, 4, {0}}}, KESTOVATIFF_ERROR_TOO_LARGE},
     };
     // Fax codings, JPEG old and new, and the codings of other tools.

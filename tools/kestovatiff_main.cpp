@@ -27,10 +27,11 @@ const char kUsage[] =
     "       kestovatiff --help | --version\n"
     "\n"
     "Converts a BMP (1, 4, 8, 16, 24 or 32 bits, run lengths too) to an\n"
-    "uncompressed RGB TIFF, or such a TIFF back to a 24-bit BMP. The\n"
-    "direction follows SOURCE's first bytes (\"BM\":\n"
-    "BMP to TIFF; \"MM\" or \"II\": TIFF to BMP). DEST is replaced only once it\n"
-    "is completely written.\n"
+    "uncompressed RGB TIFF, or a TIFF (uncompressed, PackBits, LZW or\n"
+    "Deflate; RGB, grey, palette or bilevel; strips, planes or tiles;\n"
+    "BigTIFF too) to a 24-bit BMP. The direction follows SOURCE's first\n"
+    "bytes (\"BM\": BMP to TIFF; \"MM\" or \"II\": TIFF to BMP). DEST is\n"
+    "replaced only once it is completely written.\n"
     "\n"
     "  --demo [DIR]  write the bundled test card to DIR (default: the current\n"
     "                directory) as test-card.bmp, convert it to TIFF and back,\n"
@@ -128,12 +129,14 @@ bool SniffDirection(const std::string& source, Direction& direction)
     if (readError != 0) {
         return unreadable(std::strerror(readError));
     }
-    static const unsigned char kTiffBigEndian[4] = {'M', 'M', 0, 42};
-    static const unsigned char kTiffLittleEndian[4] = {'I', 'I', 42, 0};
+    // TIFF: "MM" then 42 big-endian, or "II" then 42 little-endian; 43 for
+    // BigTIFF.
+    const bool bigEndianTiff = magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && (magic[3] == 42 || magic[3] == 43);
+    const bool littleEndianTiff =
+        magic[0] == 'I' && magic[1] == 'I' && (magic[2] == 42 || magic[2] == 43) && magic[3] == 0;
     if (got >= 2 && magic[0] == 'B' && magic[1] == 'M') {
         direction = Direction::BmpToTiff;
-    } else if (got == 4 && (std::memcmp(magic, kTiffBigEndian, 4) == 0 ||
-                            std::memcmp(magic, kTiffLittleEndian, 4) == 0)) {
+    } else if (got == 4 && (bigEndianTiff || littleEndianTiff)) {
         direction = Direction::TiffToBmp;
     } else {
         direction = Direction::Unknown;

@@ -218,7 +218,7 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
         return Status::Ok;  // no pixels, no chunks to read
     }
     // A chunk's decoded bytes must fit the output's size limit too.
-    if (ChunkRowBytes(image) * image.chunkHeight > kMaxFileSize) {
+    if (ChunkRowBytes(image) > kMaxFileSize / image.chunkHeight) {
         return Status::TooLarge;
     }
     image.across = static_cast<uint32_t>(CeilDiv(image.width, image.chunkWidth));

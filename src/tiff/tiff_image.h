@@ -14,6 +14,7 @@
 // sample, in Orientation 1 to 4. Everything else is refused.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -59,6 +60,21 @@ inline uint32_t ChunkSamples(const TiffImage& image) { return image.planar ? 1 :
 inline uint64_t ChunkRowBytes(const TiffImage& image)
 {
     return (uint64_t{image.chunkWidth} * ChunkSamples(image) * image.bits + 7) / 8;
+}
+
+// Rows of chunk row `down` to decode. The last row of tiles may reach below
+// the picture: its tiles are decoded whole, and their ends checked, unless
+// a tile is larger than this, when only the rows inside the picture are,
+// so that a picture of a pixel in a tile of gigabytes costs a pixel's work.
+constexpr uint64_t kWholeTileBytes = uint64_t{16} << 20;
+
+inline uint32_t DecodedRows(const TiffImage& image, uint32_t down)
+{
+    const uint64_t left = uint64_t{image.height} - uint64_t{down} * image.chunkHeight;
+    if (left >= image.chunkHeight || ChunkRowBytes(image) * image.chunkHeight <= kWholeTileBytes) {
+        return image.tiled ? image.chunkHeight : static_cast<uint32_t>(std::min<uint64_t>(left, image.chunkHeight));
+    }
+    return static_cast<uint32_t>(left);
 }
 
 // Rows chunk row `down` holds: a tile always its full height, a strip only

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "picture_limits.h"
 #include "platform/scratch_file.h"
@@ -22,10 +23,45 @@ bool ReadableWhereTheyLie(const TiffImage& image)
     return image.compression == TiffCompression::None && !image.tiled && !image.predictor && !image.reverseBits;
 }
 
+// Bytes bound for the scratch file, gathered while they follow each other
+// so that a plane's rows go out in few writes, not one each.
+struct GatheredWrites {
+    SourceFile& scratch;
+    Scratch buffer;
+    uint64_t offset = 0;
+    size_t length = 0;
+
+    Status Flush()
+    {
+        const Status status = length > 0 ? WriteScratchFile(scratch, offset, buffer.data, length) : Status::Ok;
+        length = 0;
+        return status;
+    }
+
+    Status Put(uint64_t at, const uint8_t* data, size_t size)
+    {
+        if (length > 0 && (at != offset + length || buffer.size - length < size)) {
+            if (const Status status = Flush(); status != Status::Ok) {
+                return status;
+            }
+        }
+        if (size > buffer.size) {
+            return WriteScratchFile(scratch, at, data, size);
+        }
+        if (length == 0) {
+            offset = at;
+        }
+        std::memcpy(buffer.data + length, data, size);
+        length += size;
+        return Status::Ok;
+    }
+};
+
 // Decodes every chunk of every plane into the scratch file: plane p's
 // stored row y at p * W * H + y * W.
 Status DecodePlanes(SourceFile& source, const TiffImage& image, SourceFile& scratch, const ChunkWork& work)
 {
+    GatheredWrites gathered{scratch, work.window};
     const uint64_t planeBytes = uint64_t{image.width} * image.height;
     TiffValueReader offsets(source, image.offsets, image.format);
     TiffValueReader counts(source, image.byteCounts, image.format);
@@ -43,21 +79,21 @@ Status DecodePlanes(SourceFile& source, const TiffImage& image, SourceFile& scra
         if (status == Status::Ok) {
             status = StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena);
         }
-        for (uint32_t row = 0; status == Status::Ok && row < ChunkRows(image, down); ++row) {
+        const uint32_t rows = DecodedRows(image, down);
+        for (uint32_t row = 0; status == Status::Ok && row < rows; ++row) {
             const uint64_t y = uint64_t{down} * image.chunkHeight + row;
             const uint64_t rowStart = plane * planeBytes + y * image.width + x0;
             status = DecodeChunkRow(decoder, image, work.piece, y < image.height ? visible : 0,
                                     [&](const uint8_t* samples, uint64_t first, uint64_t pixels) {
-                                        return WriteScratchFile(scratch, rowStart + first, samples,
-                                                                static_cast<size_t>(pixels));
+                                        return gathered.Put(rowStart + first, samples, static_cast<size_t>(pixels));
                                     });
         }
-        if (status == Status::Ok) {
+        if (status == Status::Ok && rows == ChunkRows(image, down)) {
             status = FinishChunk(decoder);
         }
     }
     EndChunk(decoder);
-    return status;
+    return status == Status::Ok ? gathered.Flush() : status;
 }
 
 // Reads columns [x, x + n) of stored rows [first, first + count) of plane

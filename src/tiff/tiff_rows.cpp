@@ -91,8 +91,10 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
         if (status == Status::Ok) {
             status = StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena);
         }
-        for (uint64_t row = 0; status == Status::Ok && row < image.chunkHeight; ++row) {
-            const uint64_t y = index / image.across * image.chunkHeight + row;
+        const auto down = static_cast<uint32_t>(index / image.across);
+        const uint32_t rows = DecodedRows(image, down);
+        for (uint64_t row = 0; status == Status::Ok && row < rows; ++row) {
+            const uint64_t y = uint64_t{down} * image.chunkHeight + row;
             const uint64_t rowStart = y < image.height ? kBmpPixelOffset + BmpRowOf(image, y) * bmpRowBytes : 0;
             status = DecodeChunkRow(
                 decoder, image, work.piece, y < image.height ? visible : 0,
@@ -115,7 +117,7 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
                     return out.failed() ? Status::DestinationUnwritable : Status::Ok;
                 });
         }
-        if (status == Status::Ok) {
+        if (status == Status::Ok && rows == image.chunkHeight) {
             status = FinishChunk(decoder);
         }
         if (status != Status::Ok) {
