@@ -99,6 +99,42 @@ TEST_F(CliTest, FailureIsOneLineNamingTheFileAndTheReason)
     }
 }
 
+// A bad DEST is reported against DEST, whatever the source.
+TEST_F(CliTest, BadDestIsNamed)
+{
+    WriteFile(Path("card.bmp"), BmpFile(MakePicture(2, 2)));
+    const std::string tooLong = dir_ + "/" + std::string(5000, 'a');
+    struct Case {
+        const char* what;
+        std::string dest;
+        std::string named;
+    };
+    const Case cases[] = {{"empty", "", "''"}, {"too long", tooLong, tooLong}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Run run = Cli(Quoted("card.bmp") + " '" + c.dest + "'");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err.find("kestovatiff: " + c.named + ": bad argument"), 0u) << run.err;
+    }
+}
+
+// Names that are not UTF-8 (Latin-1 here) work both ways, and a failure
+// names the file by its own bytes.
+TEST_F(CliTest, NamesThatAreNotUtf8Work)
+{
+    const Picture picture = MakePicture(5, 3);
+    WriteFile(Path("caf\xE9.bmp"), BmpFile(picture));
+    Run run = Cli(Quoted("caf\xE9.bmp") + " " + Quoted("\xFC" "ber.tif"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(Path("\xFC" "ber.tif")), ExpectedTiff(picture));
+    run = Cli(Quoted("\xFC" "ber.tif") + " " + Quoted("r\xE9sum\xE9.bmp"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(Path("r\xE9sum\xE9.bmp")), BmpFile(picture));
+    run = Cli(Quoted("caf\xE9.bmp") + " " + Quoted("no/dir/\xE9.tif"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.find("kestovatiff: " + Path("no/dir/\xE9.tif") + ": "), 0u) << run.err;
+}
+
 // /dev/stdout is the shell's own file or pipe: the picture goes there, in
 // sequence with what the shell writes around it.
 TEST_F(CliTest, StandardOutputIsWrittenInSequence)

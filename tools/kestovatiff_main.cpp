@@ -16,6 +16,7 @@
 #include <cstring>
 #include <string>
 
+#include "file_name.h"
 #include "kestovatiff.h"
 #include "test_card.h"
 
@@ -40,57 +41,9 @@ const char kUsage[] =
 
 enum class Direction { BmpToTiff, TiffToBmp, Unknown };
 
-// UTF-8 to the library's UTF-16. False for bytes that are not UTF-8.
-bool ToUtf16(const std::string& text, std::u16string& out)
-{
-    out.clear();
-    for (size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        uint32_t code;
-        size_t length;
-        if (lead < 0x80) {
-            code = lead;
-            length = 1;
-        } else if ((lead & 0xE0) == 0xC0) {
-            code = lead & 0x1Fu;
-            length = 2;
-        } else if ((lead & 0xF0) == 0xE0) {
-            code = lead & 0x0Fu;
-            length = 3;
-        } else if ((lead & 0xF8) == 0xF0) {
-            code = lead & 0x07u;
-            length = 4;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) {
-            return false;
-        }
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        static const uint32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-        if (code >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(code));
-        }
-        i += length;
-    }
-    return true;
-}
-
 void Fail(const std::string& file, const std::string& reason)
 {
-    (void)std::fprintf(stderr, "kestovatiff: %s: %s\n", file.c_str(), reason.c_str());
+    (void)std::fprintf(stderr, "kestovatiff: %s: %s\n", file.empty() ? "''" : file.c_str(), reason.c_str());
 }
 
 // Reads the source's first bytes to choose the direction. False (with a
@@ -144,16 +97,8 @@ bool SniffDirection(const std::string& source, Direction& direction)
 // Converts and reports. Returns the exit status.
 int Convert(const std::string& source, const std::string& dest)
 {
-    std::u16string source16;
-    std::u16string dest16;
-    if (!ToUtf16(source, source16)) {
-        Fail(source, "the file name is not valid UTF-8");
-        return 1;
-    }
-    if (!ToUtf16(dest, dest16)) {
-        Fail(dest, "the file name is not valid UTF-8");
-        return 1;
-    }
+    const std::u16string source16 = kestovatiff_cli::FileNameToUtf16(source);
+    const std::u16string dest16 = kestovatiff_cli::FileNameToUtf16(dest);
     Direction direction = Direction::Unknown;
     if (!SniffDirection(source, direction)) {
         return 1;
@@ -175,7 +120,9 @@ int Convert(const std::string& source, const std::string& dest)
         error != 0) {
         reason += std::string(": ") + std::strerror(error);
     }
-    Fail(result == KESTOVATIFF_ERROR_DESTINATION ? dest : source, reason);
+    // The source was opened by its name already: a bad argument is DEST.
+    const bool destFailed = result == KESTOVATIFF_ERROR_DESTINATION || result == KESTOVATIFF_ERROR_ARGUMENT;
+    Fail(destFailed ? dest : source, reason);
     return 1;
 }
 
