@@ -43,7 +43,8 @@ TEST_F(CliTest, UsageHelpAndVersion)
         const char* stderrHas;
     };
     const Case cases[] = {
-        {"--help", 0, "usage: kestovatiff SOURCE DEST", ""},
+        {"--help", 0, "usage: kestovatiff [--padded] [--] SOURCE DEST", ""},
+        {"--help", 0, "  --padded ", ""},
         {"--version", 0, "kestovatiff 1.0.0.1", ""},
         {"", 2, "", "expected a SOURCE and a DEST"},
         {"a.bmp", 2, "", "expected a SOURCE and a DEST"},
@@ -133,6 +134,37 @@ TEST_F(CliTest, NamesThatAreNotUtf8Work)
     run = Cli(Quoted("caf\xE9.bmp") + " " + Quoted("no/dir/\xE9.tif"));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err.find("kestovatiff: " + Path("no/dir/\xE9.tif") + ": "), 0u) << run.err;
+}
+
+// --padded counts before "--" only; after it, as "-", it is a file name.
+TEST_F(CliTest, PaddedIsAnOptionBeforeTheEndOfOptions)
+{
+    const Picture picture = MakePicture(5, 2);
+    WriteFile(Path("in.tif"), ExpectedTiff(picture));
+    WriteFile(Path("--padded"), ExpectedTiff(picture));
+    WriteFile(Path("-"), ExpectedTiff(picture));
+    BmpForm padded;
+    padded.padRows = true;
+    struct Case {
+        std::string args;
+        Bytes bmp;
+    };
+    const Case cases[] = {
+        {"--padded in.tif out.bmp", BmpFile(picture, padded)},
+        {"in.tif --padded out.bmp", BmpFile(picture, padded)},
+        {"--padded -- in.tif out.bmp", BmpFile(picture, padded)},
+        {"in.tif out.bmp", BmpFile(picture)},
+        {"-- --padded out.bmp", BmpFile(picture)},
+        {"- out.bmp", BmpFile(picture)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::remove(Path("out.bmp").c_str());
+        const std::string command = "cd '" + dir_ + "' && " + KESTOVATIFF_CLI_LAUNCHER + " '" + KESTOVATIFF_CLI +
+                                    "' " + c.args;
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        EXPECT_EQ(ReadFile(Path("out.bmp")), c.bmp);
+    }
 }
 
 // /dev/stdout is the shell's own file or pipe: the picture goes there, in

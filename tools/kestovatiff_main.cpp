@@ -1,7 +1,10 @@
-// kestovatiff: the command-line host. It calls the library only through its
-// public header, as any host would.
+// kestovatiff: the command-line host. It converts through the library's
+// two functions, as any host would, and is built from the library's objects
+// for what only it offers: padded BMP rows, and the test card written
+// through the library's safe output.
 //
-//   kestovatiff SOURCE DEST    convert; the direction follows SOURCE's
+//   kestovatiff [--padded] SOURCE DEST
+//                              convert; the direction follows SOURCE's
 //                              first bytes
 //   kestovatiff --demo [DIR]   make the test card in DIR, convert it to TIFF
 //                              and back, and compare
@@ -15,15 +18,18 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "arguments.h"
 #include "file_name.h"
 #include "kestovatiff.h"
+#include "padded_bmp.h"
 #include "test_card.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: kestovatiff SOURCE DEST\n"
+    "usage: kestovatiff [--padded] [--] SOURCE DEST\n"
     "       kestovatiff --demo [DIR]\n"
     "       kestovatiff --help | --version\n"
     "\n"
@@ -33,6 +39,15 @@ const char kUsage[] =
     "BMP to TIFF; \"MM\" or \"II\": TIFF to BMP). DEST is replaced only once it\n"
     "is completely written.\n"
     "\n"
+    "  --padded      for a TIFF SOURCE, pad each row of the BMP to a multiple\n"
+    "                of 4 bytes, the layout other programs expect: use it for a\n"
+    "                BMP meant for a viewer, an editor or an imaging library.\n"
+    "                Without it the rows are the library's own, 3 bytes a pixel\n"
+    "                unpadded, which it reads back byte for byte but which other\n"
+    "                programs refuse or show sheared unless the width is a\n"
+    "                multiple of 4. No effect on a BMP SOURCE.\n"
+    "  --            end of the options: every argument after it is a file,\n"
+    "                even one starting with '-'; a file named - is a file.\n"
     "  --demo [DIR]  write the bundled test card to DIR (default: the current\n"
     "                directory) as test-card.bmp, convert it to TIFF and back,\n"
     "                and say whether the round trip gave the same bytes\n"
@@ -95,7 +110,7 @@ bool SniffDirection(const std::string& source, Direction& direction)
 }
 
 // Converts and reports. Returns the exit status.
-int Convert(const std::string& source, const std::string& dest)
+int Convert(const std::string& source, const std::string& dest, bool padded = false)
 {
     const std::u16string source16 = kestovatiff_cli::FileNameToUtf16(source);
     const std::u16string dest16 = kestovatiff_cli::FileNameToUtf16(dest);
@@ -108,7 +123,7 @@ int Convert(const std::string& source, const std::string& dest)
     if (direction == Direction::BmpToTiff) {
         result = Bmp2Tiff(source16.c_str(), dest16.c_str());
     } else if (direction == Direction::TiffToBmp) {
-        result = Tiff2Bmp(source16.c_str(), dest16.c_str());
+        result = (padded ? kestovatiff_cli::Tiff2PaddedBmp : Tiff2Bmp)(source16.c_str(), dest16.c_str());
     }
     const int error = errno;
     if (result == KESTOVATIFF_OK) {
@@ -203,6 +218,10 @@ int UsageError(const char* message)
 
 int main(int argc, char** argv)
 {
+    std::vector<char*> args(argv, argv + argc);
+    const bool padded = kestovatiff_cli::TakeOption(args, "--padded");
+    argc = static_cast<int>(args.size());
+    argv = args.data();
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
         (void)std::fputs(kUsage, stdout);
         return FinishOutput(0);
@@ -226,5 +245,5 @@ int main(int argc, char** argv)
     if (argc - first != 2) {
         return UsageError("expected a SOURCE and a DEST");
     }
-    return Convert(argv[first], argv[first + 1]);
+    return Convert(argv[first], argv[first + 1], padded);
 }
