@@ -1,6 +1,6 @@
 # Installs the build into a scratch prefix, then builds and runs a C host
 # that finds it with find_package, and checks the pkg-config file.
-# Run as: cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -P
+# Run as: cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... [-DHOST=ON] -P
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 function(run)
@@ -14,6 +14,16 @@ run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/consumer
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_RPATH=${prefix}/lib)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
 run(${WORK_DIR}/consumer/consumer)
+# The host's manual page, where man finds it under the prefix.
+find_program(MAN man)
+if(MAN AND HOST)
+  set(ENV{MANWIDTH} 80)
+  execute_process(COMMAND ${MAN} -l ${prefix}/share/man/man1/kestovatiff.1 OUTPUT_VARIABLE page
+                  ERROR_VARIABLE warnings RESULT_VARIABLE failed)
+  if(failed OR NOT warnings STREQUAL "" OR NOT page MATCHES "NAME.*kestovatiff - convert.*--padded")
+    message(FATAL_ERROR "man -l does not show the installed kestovatiff.1 (${failed}):\n${warnings}${page}")
+  endif()
+endif()
 # pkg-config, as a build outside CMake would use it: the flags it gives
 # must compile and link the same host against the scratch prefix.
 find_program(PKG_CONFIG pkg-config)
