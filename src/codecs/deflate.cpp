@@ -71,10 +71,10 @@ Status DeflateRead(DeflateDecoder& d, ByteSource& source, uint8_t* out, size_t s
         size -= produced;
         if (result == Z_STREAM_END) {
             d.ended = true;
-        } else if (result != Z_OK && result != Z_BUF_ERROR) {
-            return Status::NotSupported;  // damaged data, or memory the arena does not have
-        } else if (!fed && produced == 0) {
-            return Status::NotSupported;  // the data ends before the bytes asked for
+        } else if ((result != Z_OK && result != Z_BUF_ERROR) || (!fed && produced == 0)) {
+            // Damaged data, memory the arena does not have, or data that
+            // ends before the bytes asked for.
+            return Status::NotSupported;
         }
     }
     return Status::Ok;
