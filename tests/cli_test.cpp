@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -208,6 +209,17 @@ TEST_F(CliTest, DemoConvertsTheTestCard)
     EXPECT_EQ(ReadFile(Path("test-card.tif")).size(), 230606u);
     EXPECT_NE(run.out.find("round trip: identical"), std::string::npos) << run.out;
     EXPECT_EQ(ReadFile(Path("test-card-back.bmp")), ReadFile(Path("test-card.bmp")));
+}
+
+// The card is written as a conversion's destination is: a dangling link
+// in its place is refused, not followed to create its target.
+TEST_F(CliTest, DemoWritesTheCardAsSafelyAsAConversion)
+{
+    ASSERT_EQ(symlink(Path("elsewhere.bmp").c_str(), Path("test-card.bmp").c_str()), 0);
+    const Run run = Cli("--demo " + Quoted(""));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("test-card.bmp: cannot write the test card"), std::string::npos) << run.err;
+    EXPECT_EQ(Names(), (std::vector<std::string>{"test-card.bmp"}));
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include "test_card.h"
 
-#include <cstdio>
+#include <memory>
 #include <vector>
+
+#include "file_name.h"
+#include "output_stream.h"
 
 namespace kestovatiff_cli {
 namespace {
@@ -70,12 +73,22 @@ bool WriteTestCard(const std::string& path)
         }
     }
 
-    std::FILE* stream = std::fopen(path.c_str(), "wb");
-    if (stream == nullptr) {
+    // Through the library's own output, as a conversion's destination:
+    // staged and put in place only when complete, an existing file's
+    // identity kept, a dangling link refused.
+    const std::u16string path16 = FileNameToUtf16(path);
+    kestova::OutputFile output;
+    const auto stream = std::make_unique<kestova::OutputStream>(output);
+    kestova::Status status = kestova::OpenOutput(path16.c_str(), output, stream->Idle());
+    if (status == kestova::Status::Ok) {
+        stream->PutBytes(file.data(), file.size());
+        status = stream->Finish();
+    }
+    if (status != kestova::Status::Ok) {
+        kestova::DiscardOutput(output);
         return false;
     }
-    const bool written = std::fwrite(file.data(), 1, file.size(), stream) == file.size();
-    return std::fclose(stream) == 0 && written;
+    return kestova::CommitOutput(output, stream->Idle()) == kestova::Status::Ok;
 }
 
 }  // namespace kestovatiff_cli
