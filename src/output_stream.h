@@ -23,6 +23,8 @@ public:
     static constexpr size_t kBufferSize = kBlockSize + 1024;
 
     explicit OutputStream(OutputFile& file) : file_(file) {}
+    OutputStream(const OutputStream&) = delete;
+    OutputStream& operator=(const OutputStream&) = delete;
 
     // Before anything is written: from `start` on, the file stores rows of
     // `rowBytes` bytes each followed by `gap` zeros, while the writers go
@@ -35,8 +37,6 @@ public:
             padding_ = RowPadding{start, rowBytes, gap};
         }
     }
-    OutputStream(const OutputStream&) = delete;
-    OutputStream& operator=(const OutputStream&) = delete;
 
     void PutByte(uint8_t value)
     {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <regex>
 
 #include "test_files.h"
 
@@ -99,6 +100,24 @@ TEST_F(CliTest, FailureIsOneLineNamingTheFileAndTheReason)
         EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
     }
+}
+
+// Every option --help names is in the manual page too (troff writes a
+// hyphen as \-).
+TEST_F(CliTest, ManualPageHasEveryOptionOfHelp)
+{
+    const Run help = Cli("--help");
+    const Bytes page = ReadFile(KESTOVATIFF_MAN_PAGE);
+    const std::string man(page.begin(), page.end());
+    const std::regex option(R"((^|[\s\[|])(--?[a-z][a-z-]*))");
+    int seen = 0;
+    for (std::sregex_iterator it(help.out.begin(), help.out.end(), option), end; it != end; ++it, ++seen) {
+        const std::string name = (*it)[2];
+        // In a macro line (.B, .BI, .BR), the hyphens as troff's, ending there.
+        const std::string troff = std::regex_replace(name, std::regex("-"), "\\\\-");
+        EXPECT_TRUE(std::regex_search(man, std::regex("\\.B[IR]? " + troff + "[ \n]"))) << name;
+    }
+    EXPECT_GE(seen, 4);
 }
 
 // A bad DEST is reported against DEST, whatever the source.

@@ -1,10 +1,5 @@
 #include "test_card.h"
 
-#include <memory>
-#include <vector>
-
-#include "file_name.h"
-#include "output_stream.h"
 
 namespace kestovatiff_cli {
 namespace {
@@ -43,7 +38,7 @@ void PutLe(std::vector<uint8_t>& out, uint32_t value, int bytes)
 
 }  // namespace
 
-bool WriteTestCard(const std::string& path)
+std::vector<uint8_t> TestCardBmp()
 {
     const uint32_t pixelBytes = 3 * kTestCardWidth * kTestCardHeight;
     std::vector<uint8_t> file;
@@ -72,23 +67,7 @@ bool WriteTestCard(const std::string& path)
             file.push_back(pixel.r);
         }
     }
-
-    // Through the library's own output, as a conversion's destination:
-    // staged and put in place only when complete, an existing file's
-    // identity kept, a dangling link refused.
-    const std::u16string path16 = FileNameToUtf16(path);
-    kestova::OutputFile output;
-    const auto stream = std::make_unique<kestova::OutputStream>(output);
-    kestova::Status status = kestova::OpenOutput(path16.c_str(), output, stream->Idle());
-    if (status == kestova::Status::Ok) {
-        stream->PutBytes(file.data(), file.size());
-        status = stream->Finish();
-    }
-    if (status != kestova::Status::Ok) {
-        kestova::DiscardOutput(output);
-        return false;
-    }
-    return kestova::CommitOutput(output, stream->Idle()) == kestova::Status::Ok;
+    return file;
 }
 
 }  // namespace kestovatiff_cli
