@@ -4,7 +4,15 @@
  * RGB); it reads TIFFs and writes one fixed BMP layout (24-bit).
  *
  * Each function takes two NUL-terminated UTF-16 paths, converts the whole
- * picture and returns. A call keeps no state, starts no threads and may run
+ * picture and returns.
+ *
+ * On POSIX systems a path becomes a UTF-8 file name. A file name there is
+ * bytes and need not be UTF-8: pass each byte 0x80..0xFF that is not part
+ * of a UTF-8 sequence as the lone surrogate U+DC80..U+DCFF (the convention
+ * Python calls "surrogateescape"), and the library uses that byte. Any
+ * other lone surrogate is a bad argument. On Windows paths go to the
+ * system as the UTF-16 they are, and every lone surrogate, U+DC80..U+DCFF
+ * too, is a bad argument. A call keeps no state, starts no threads and may run
  * on several threads at once for different files.
  *
  * The picture is staged and put in place only once every byte is written,
@@ -41,7 +49,8 @@ extern "C" {
  * Windows GetLastError() too. */
 enum KestovaTiffResult {
     KESTOVATIFF_OK = 999,
-    /* A path is null, empty, too long or not valid UTF-16. */
+    /* A path is null, empty, too long or not valid UTF-16 (a lone
+     * surrogate, but for U+DC80..U+DCFF on POSIX systems). */
     KESTOVATIFF_ERROR_ARGUMENT = -1,
     /* The source cannot be opened or read (missing, a directory, no
      * permission, an I/O error). */

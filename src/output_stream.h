@@ -26,6 +26,18 @@ public:
     OutputStream(const OutputStream&) = delete;
     OutputStream& operator=(const OutputStream&) = delete;
 
+    // Before anything is written: from `start` on, the file stores rows of
+    // `rowBytes` bytes each followed by `gap` zeros, while the writers go
+    // on making and placing them as if they followed each other. Every
+    // offset they give past `start` is moved to its row's place, and a row
+    // gets its gap when its last byte is written.
+    void PadRows(uint64_t start, uint64_t rowBytes, uint64_t gap)
+    {
+        if (rowBytes > 0) {
+            padding_ = RowPadding{start, rowBytes, gap};
+        }
+    }
+
     void PutByte(uint8_t value)
     {
         if (used_ == kBufferSize) {
@@ -69,7 +81,10 @@ public:
     // output opened for positioned writing.
     void WriteAt(uint64_t offset, const uint8_t* data, size_t size)
     {
-        if (!failed_ && size > 0 && !WriteOutputAt(file_, offset, data, size)) {
+        if (failed_ || size == 0) {
+            return;
+        }
+        if (padding_.gap > 0 ? !WritePadded(offset, data, size, true) : !WriteOutputAt(file_, offset, data, size)) {
             failed_ = true;
         }
     }
@@ -78,9 +93,10 @@ public:
     void MoveTo(uint64_t offset)
     {
         Flush();
-        if (!failed_ && !SeekOutput(file_, offset)) {
+        if (!failed_ && !SeekOutput(file_, padding_.Stored(offset))) {
             failed_ = true;
         }
+        position_ = offset;
     }
 
     // The part of the buffer that holds nothing, lent as working storage:
@@ -91,9 +107,30 @@ public:
     Status Finish();
 
 private:
+    struct RowPadding {
+        uint64_t start = 0;
+        uint64_t rowBytes = 1;
+        uint64_t gap = 0;
+
+        // Where the byte the writers place at `offset` is stored.
+        uint64_t Stored(uint64_t offset) const
+        {
+            if (gap == 0 || offset <= start) {
+                return offset;
+            }
+            const uint64_t row = (offset - start) / rowBytes;
+            return offset + row * gap;
+        }
+    };
+
     void Flush();
+    // Writes `size` bytes placed at `offset` with the rows' gaps, at their
+    // stored place (`positioned`) or at the current position, which is it.
+    bool WritePadded(uint64_t offset, const uint8_t* data, size_t size, bool positioned);
 
     OutputFile& file_;
+    RowPadding padding_;
+    uint64_t position_ = 0;  // where the writers place the buffer's first byte
     size_t used_ = 0;
     bool failed_ = false;
     uint8_t buffer_[kBufferSize];

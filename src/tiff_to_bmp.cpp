@@ -1,5 +1,5 @@
 // Tiff2Bmp: a TIFF of any form the library reads becomes a 24-bit BMP with
-// unpadded rows, bottom row first. The common form, uncompressed 8-bit RGB
+// unpadded rows (padded ones for the host that asks), bottom row first. The common form, uncompressed 8-bit RGB
 // in strips from the top left, is copied a block of rows at a time with
 // its bytes exchanged; every other form is decoded chunk by chunk and its
 // rows put at their places.
@@ -9,6 +9,7 @@
 #include "kestovatiff.h"
 #include "picture_limits.h"
 #include "row_copy.h"
+#include "tiff_to_bmp.h"
 #include "tiff/tiff_image.h"
 #include "tiff/tiff_pixels.h"
 #include "tiff/tiff_planes.h"
@@ -87,11 +88,12 @@ Status CopyStrips(SourceFile& source, const TiffImage& image, OutputStream& out)
     return CopyPixelRows(source, out, run, RowOrder::Reversed);
 }
 
-Status WriteBmp(SourceFile& source, const TiffSource& tiff, OutputStream& out)
+Status WriteBmp(SourceFile& source, const TiffSource& tiff, BmpRows rows, OutputStream& out)
 {
     const TiffImage& image = tiff.image;
     uint8_t headers[kBmpHeadersSize];
-    FormatBmpHeaders(image.width, image.height, headers);
+    FormatBmpHeaders(image.width, image.height, headers, rows);
+    out.PadRows(kBmpHeadersSize, RowBytes(image.width), StoredBmpRowBytes(image.width, rows) - RowBytes(image.width));
     out.PutBytes(headers, sizeof headers);
     if (tiff.copied) {
         return image.width == 0 || image.height == 0 ? Status::Ok : CopyStrips(source, image, out);
@@ -105,18 +107,24 @@ Status WriteBmp(SourceFile& source, const TiffSource& tiff, OutputStream& out)
     return WriteTiffRows(source, image, tiff.format, out);
 }
 
-Status ConvertTiffToBmp(const char16_t* tiffPath, const char16_t* bmpPath)
+}  // namespace
+
+Status ConvertTiffToBmp(const char16_t* tiffPath, const char16_t* bmpPath, BmpRows rows)
 {
     TiffSource tiff;
-    return Convert(
-        tiffPath, bmpPath, [&](SourceFile& source, OutputAccess& access) { return ReadTiff(source, tiff, access); },
-        [&](SourceFile& source, OutputStream& out) { return WriteBmp(source, tiff, out); });
+    auto read = [&](SourceFile& source, OutputAccess& access) {
+        const Status status = ReadTiff(source, tiff, access);
+        // Padding adds up to 3 bytes a row to what the reader checked.
+        const uint64_t stored = StoredBmpRowBytes(tiff.image.width, rows) * tiff.image.height;
+        return status == Status::Ok && stored + kBmpHeadersSize > kMaxFileSize ? Status::TooLarge : status;
+    };
+    return Convert(tiffPath, bmpPath, read,
+                   [&](SourceFile& source, OutputStream& out) { return WriteBmp(source, tiff, rows, out); });
 }
 
-}  // namespace
 }  // namespace kestova
 
 extern "C" int32_t Tiff2Bmp(const char16_t* tiffPath, const char16_t* bmpPath)
 {
-    return static_cast<int32_t>(kestova::ConvertTiffToBmp(tiffPath, bmpPath));
+    return static_cast<int32_t>(kestova::ConvertTiffToBmp(tiffPath, bmpPath, kestova::BmpRows::Unpadded));
 }

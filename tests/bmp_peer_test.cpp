@@ -152,5 +152,39 @@ TEST_F(BmpPeerTest, FilesNetpbmWritesConvert)
                            "bmptopnm {bmp} | ppmtoppm > {rgb}");
 }
 
+#if defined(KESTOVATIFF_CLI)
+// The host's --padded BMPs, for widths whose rows 3·W are no multiple of 4
+// (and one that is): every peer reads the pixels exactly.
+TEST_F(BmpPeerTest, PaddedBmpsFromTheHostAreReadExactly)
+{
+    NEED_TOOL(HavePillow(), "Pillow (python3-pil)");
+    NEED_TOOL(Have("convert -version"), "ImageMagick's convert (imagemagick)");
+    NEED_TOOL(Have("bmptopnm -version"), "netpbm");
+    const char* const decoders[] = {
+        "{python} -c 'import sys; from PIL import Image; open(sys.argv[2], \"wb\")"
+        ".write(Image.open(sys.argv[1]).convert(\"RGB\").tobytes())' {bmp} {rgb}",
+        "convert {bmp} -depth 8 rgb:{rgb}",
+        "bmptopnm {bmp} | ppmtoppm | tail -c +12 > {rgb}",  // past the 11-byte PPM header "P6\nW 3\n255\n"
+    };
+    for (uint32_t width = 1; width <= 5; ++width) {
+        SCOPED_TRACE(testing::Message() << "width " << width);
+        const Picture picture = MakePicture(width, 3, width);
+        WriteFile(Path("in.tif"), TiffFile(picture));
+        ASSERT_TRUE(Run(std::string(KESTOVATIFF_CLI_LAUNCHER) + " '" + KESTOVATIFF_CLI + "' --padded '" +
+                        Path("in.tif") + "' {bmp}"));
+        const Bytes bmp = ReadFile(Path("peer.bmp"));
+        const uint32_t stride = (3 * width + 3) / 4 * 4;
+        ASSERT_EQ(bmp.size(), 54 + 3 * stride);
+        EXPECT_EQ(bmp[2] | bmp[3] << 8, 54 + 3 * stride);  // bfSize
+        EXPECT_EQ(bmp[34] | bmp[35] << 8, 3 * stride);     // biSizeImage
+        for (const char* decode : decoders) {
+            SCOPED_TRACE(decode);
+            ASSERT_TRUE(Run(decode));
+            EXPECT_EQ(ReadFile(Path("peer.rgb")), picture.rgb);
+        }
+    }
+}
+#endif
+
 }  // namespace
 }  // namespace testing_files

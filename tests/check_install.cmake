@@ -1,6 +1,6 @@
 # Installs the build into a scratch prefix, then builds and runs a C host
 # that finds it with find_package, and checks the pkg-config file.
-# Run as: cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -P
+# Run as: cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... [-DHOST=ON] -P
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 function(run)
@@ -14,6 +14,16 @@ run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/consumer
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_RPATH=${prefix}/lib)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
 run(${WORK_DIR}/consumer/consumer)
+# The host's manual page, where man finds it under the prefix.
+find_program(MAN man)
+if(MAN AND HOST)
+  set(ENV{MANWIDTH} 80)
+  execute_process(COMMAND ${MAN} -l ${prefix}/share/man/man1/kestovatiff.1 OUTPUT_VARIABLE page
+                  ERROR_VARIABLE warnings RESULT_VARIABLE failed)
+  if(failed OR NOT warnings STREQUAL "" OR NOT page MATCHES "NAME.*kestovatiff - convert.*--padded")
+    message(FATAL_ERROR "man -l does not show the installed kestovatiff.1 (${failed}):\n${warnings}${page}")
+  endif()
+endif()
 # pkg-config, as a build outside CMake would use it: the flags it gives
 # must compile and link the same host against the scratch prefix.
 find_program(PKG_CONFIG pkg-config)
@@ -27,6 +37,28 @@ if(PKG_CONFIG AND CC)
   if(failed)
     message(FATAL_ERROR "pkg-config does not find kestovatiff in ${pcdir}")
   endif()
+  # Each line must point into the scratch prefix, wherever it is.
+  execute_process(COMMAND ${PKG_CONFIG} --cflags kestovatiff OUTPUT_VARIABLE cflags
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  execute_process(COMMAND ${PKG_CONFIG} --libs kestovatiff OUTPUT_VARIABLE libs
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  file(GLOB_RECURSE header ${prefix}/*/kestovatiff.h)
+  file(GLOB_RECURSE library ${prefix}/*/libkestovatiff.so)
+  foreach(line IN ITEMS "Cflags;${cflags};-I;${header}" "Libs;${libs};-L;${library}")
+    list(GET line 0 name)
+    list(GET line 1 value)
+    list(GET line 2 flag)
+    list(GET line 3 installed)
+    get_filename_component(expected "${installed}" DIRECTORY)
+    file(REAL_PATH "${expected}" expected)
+    if(NOT value MATCHES "(^| )${flag}([^ ]+)")
+      message(FATAL_ERROR "pkg-config's ${name} has no ${flag}: ${value}")
+    endif()
+    file(REAL_PATH "${CMAKE_MATCH_2}" given)
+    if(NOT given STREQUAL expected)
+      message(FATAL_ERROR "pkg-config's ${name} gives ${flag}${CMAKE_MATCH_2}, not ${expected}")
+    endif()
+  endforeach()
   separate_arguments(flags UNIX_COMMAND "${flags}")
   run(${CC} -std=c11 ${SOURCE_DIR}/tests/consumer/main.c ${flags} -o ${WORK_DIR}/pkg-consumer)
   run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib ${WORK_DIR}/pkg-consumer)

@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 
 #include "test_files.h"
@@ -43,7 +45,8 @@ TEST_F(CliTest, UsageHelpAndVersion)
         const char* stderrHas;
     };
     const Case cases[] = {
-        {"--help", 0, "usage: kestovatiff SOURCE DEST", ""},
+        {"--help", 0, "usage: kestovatiff [--padded] [--] SOURCE DEST", ""},
+        {"--help", 0, "  --padded ", ""},
         {"--version", 0, "kestovatiff 1.0.0.1", ""},
         {"", 2, "", "expected a SOURCE and a DEST"},
         {"a.bmp", 2, "", "expected a SOURCE and a DEST"},
@@ -129,6 +132,109 @@ TEST_F(CliTest, FailureIsOneLineNamingTheFileAndTheReason)
     }
 }
 
+// Every option --help names is in the manual page too (troff writes a
+// hyphen as \-).
+TEST_F(CliTest, ManualPageHasEveryOptionOfHelp)
+{
+    const Run help = Cli("--help");
+    const Bytes page = ReadFile(KESTOVATIFF_MAN_PAGE);
+    const std::string man(page.begin(), page.end());
+    // Words of --help that start with "-" and a letter, or are "--".
+    int seen = 0;
+    std::string word;
+    for (const char c : help.out + " ") {
+        if (std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-') {
+            word += c;
+            continue;
+        }
+        const size_t name = word.rfind("--", 0) == 0 ? 2 : 1;  // where the name starts after its hyphens
+        if (word == "--" || (word[0] == '-' && word.size() > name &&
+                             std::isalpha(static_cast<unsigned char>(word[name])) != 0)) {
+            ++seen;
+            // In a macro line (.B, .BI, .BR), the hyphens as troff's, ending there.
+            std::string troff;
+            for (const char w : word) {
+                troff += w == '-' ? std::string("\\-") : std::string(1, w);
+            }
+            bool found = false;
+            for (const char* macro : {".B ", ".BI ", ".BR "}) {
+                found = found || man.find(macro + troff + " ") != std::string::npos ||
+                        man.find(macro + troff + "\n") != std::string::npos;
+            }
+            EXPECT_TRUE(found) << word;
+        }
+        word.clear();
+    }
+    EXPECT_GE(seen, 4);
+}
+
+// A bad DEST is reported against DEST, whatever the source.
+TEST_F(CliTest, BadDestIsNamed)
+{
+    WriteFile(Path("card.bmp"), BmpFile(MakePicture(2, 2)));
+    const std::string tooLong = dir_ + "/" + std::string(5000, 'a');
+    struct Case {
+        const char* what;
+        std::string dest;
+        std::string named;
+    };
+    const Case cases[] = {{"empty", "", "''"}, {"too long", tooLong, tooLong}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Run run = Cli(Quoted("card.bmp") + " '" + c.dest + "'");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err.find("kestovatiff: " + c.named + ": bad argument"), 0u) << run.err;
+    }
+}
+
+// Names that are not UTF-8 (Latin-1 here) work both ways, and a failure
+// names the file by its own bytes.
+TEST_F(CliTest, NamesThatAreNotUtf8Work)
+{
+    const Picture picture = MakePicture(5, 3);
+    WriteFile(Path("caf\xE9.bmp"), BmpFile(picture));
+    Run run = Cli(Quoted("caf\xE9.bmp") + " " + Quoted("\xFC" "ber.tif"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(Path("\xFC" "ber.tif")), ExpectedTiff(picture));
+    run = Cli(Quoted("\xFC" "ber.tif") + " " + Quoted("r\xE9sum\xE9.bmp"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(Path("r\xE9sum\xE9.bmp")), BmpFile(picture));
+    run = Cli(Quoted("caf\xE9.bmp") + " " + Quoted("no/dir/\xE9.tif"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.find("kestovatiff: " + Path("no/dir/\xE9.tif") + ": "), 0u) << run.err;
+}
+
+// --padded counts before "--" only; after it, as "-", it is a file name.
+TEST_F(CliTest, PaddedIsAnOptionBeforeTheEndOfOptions)
+{
+    const Picture picture = MakePicture(5, 2);
+    WriteFile(Path("in.tif"), ExpectedTiff(picture));
+    WriteFile(Path("--padded"), ExpectedTiff(picture));
+    WriteFile(Path("-"), ExpectedTiff(picture));
+    BmpForm padded;
+    padded.padRows = true;
+    struct Case {
+        std::string args;
+        Bytes bmp;
+    };
+    const Case cases[] = {
+        {"--padded in.tif out.bmp", BmpFile(picture, padded)},
+        {"in.tif --padded out.bmp", BmpFile(picture, padded)},
+        {"--padded -- in.tif out.bmp", BmpFile(picture, padded)},
+        {"in.tif out.bmp", BmpFile(picture)},
+        {"-- --padded out.bmp", BmpFile(picture)},
+        {"- out.bmp", BmpFile(picture)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::remove(Path("out.bmp").c_str());
+        const std::string command = "cd '" + dir_ + "' && " + KESTOVATIFF_CLI_LAUNCHER + " '" + KESTOVATIFF_CLI +
+                                    "' " + c.args;
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        EXPECT_EQ(ReadFile(Path("out.bmp")), c.bmp);
+    }
+}
+
 // /dev/stdout is the shell's own file or pipe: the picture goes there, in
 // sequence with what the shell writes around it.
 TEST_F(CliTest, StandardOutputIsWrittenInSequence)
@@ -170,6 +276,17 @@ TEST_F(CliTest, DemoConvertsTheTestCard)
     EXPECT_EQ(ReadFile(Path("test-card.tif")).size(), 230606u);
     EXPECT_NE(run.out.find("round trip: identical"), std::string::npos) << run.out;
     EXPECT_EQ(ReadFile(Path("test-card-back.bmp")), ReadFile(Path("test-card.bmp")));
+}
+
+// The card is written as a conversion's destination is: a dangling link
+// in its place is refused, not followed to create its target.
+TEST_F(CliTest, DemoWritesTheCardAsSafelyAsAConversion)
+{
+    ASSERT_EQ(symlink(Path("elsewhere.bmp").c_str(), Path("test-card.bmp").c_str()), 0);
+    const Run run = Cli("--demo " + Quoted(""));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("test-card.bmp: cannot write the test card"), std::string::npos) << run.err;
+    EXPECT_EQ(Names(), (std::vector<std::string>{"test-card.bmp"}));
 }
 
 }  // namespace

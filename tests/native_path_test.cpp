@@ -23,6 +23,7 @@ TEST(NativePathTest, Utf16BecomesUtf8)
         {u"\u5199\uFFFF", "\xE5\x86\x99\xEF\xBF\xBF"},
         {u"\xD800\xDC00", "\xF0\x90\x80\x80"},  // U+10000
         {u"\xDBFF\xDFFF", "\xF4\x8F\xBF\xBF"},  // U+10FFFF
+        {u"\xD800\xDC80", "\xF0\x90\x82\x80"},  // a pair, not an escaped byte
     };
     for (const Case& c : cases) {
         NativePath path;
@@ -44,6 +45,12 @@ TEST(NativePathTest, MalformedOrOversizedPathsAreBadArguments)
         {nullptr, Status::BadArgument},        {u"", Status::BadArgument},
         {u"a\xD800", Status::BadArgument},      {u"a\xD800z", Status::BadArgument},
         {u"\xDC00", Status::BadArgument},       {u"\xDC00\xD800", Status::BadArgument},
+        // Lone low surrogates: U+DC80..U+DCFF are escaped bytes of a name
+        // that is not UTF-8; below them they stand for
+        // nothing, and a high surrogate never escapes a byte.
+        {u"a\xDC7F", Status::BadArgument},     {u"a\xDD00", Status::BadArgument},
+        {u"\xDFFF", Status::BadArgument},      {u"\xDBFF", Status::BadArgument},
+        {u"a\xDC80", Status::Ok},           {u"\xDCFFz", Status::Ok},
         {fits.c_str(), Status::Ok},            {tooLong.c_str(), Status::BadArgument},
         {wideTooLong.c_str(), Status::BadArgument},
     };

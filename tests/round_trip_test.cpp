@@ -52,5 +52,22 @@ TEST_F(RoundTripTest, PowersOfTwoAndTheirNeighboursOnEitherSide)
     }
 }
 
+// Names that are not UTF-8 (Latin-1 here), given with each such byte as
+// the lone surrogate U+DC80..U+DCFF: both directions reach the files whose
+// names have those bytes.
+TEST_F(RoundTripTest, NamesThatAreNotUtf8ReachTheirFiles)
+{
+    const Picture picture = MakePicture(5, 2);
+    WriteFile(Path("caf\xE9.bmp"), BmpFile(picture));
+    const std::u16string bmp = Path16("") + u"caf\xDCE9.bmp";
+    const std::u16string tiff = Path16("") + u"\xDCFC" u"ber.tif";
+    const std::u16string back = Path16("") + u"r\xDCE9sum\xDCE9.bmp";
+    ASSERT_EQ(Bmp2Tiff(bmp.c_str(), tiff.c_str()), KESTOVATIFF_OK);
+    ASSERT_EQ(Tiff2Bmp(tiff.c_str(), back.c_str()), KESTOVATIFF_OK);
+    EXPECT_EQ(ReadFile(Path("\xFC" "ber.tif")), ExpectedTiff(picture));
+    EXPECT_EQ(ReadFile(Path("r\xE9sum\xE9.bmp")), BmpFile(picture));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"caf\xE9.bmp", "r\xE9sum\xE9.bmp", "\xFC" "ber.tif"}));
+}
+
 }  // namespace
 }  // namespace testing_files

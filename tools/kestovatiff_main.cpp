@@ -1,7 +1,10 @@
-// kestovatiff: the command-line host. It calls the library only through its
-// public header, as any host would.
+// kestovatiff: the command-line host. It converts through the library's
+// two functions, as any host would, and is built from the library's objects
+// for what only it offers: padded BMP rows, and the test card written
+// through the library's safe output.
 //
-//   kestovatiff SOURCE DEST    convert; the direction follows SOURCE's
+//   kestovatiff [--padded] SOURCE DEST
+//                              convert; the direction follows SOURCE's
 //                              first bytes
 //   kestovatiff --demo [DIR]   make the test card in DIR, convert it to TIFF
 //                              and back, and compare
@@ -15,14 +18,18 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "arguments.h"
+#include "file_name.h"
 #include "kestovatiff.h"
+#include "padded_bmp.h"
 #include "test_card.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: kestovatiff SOURCE DEST\n"
+    "usage: kestovatiff [--padded] [--] SOURCE DEST\n"
     "       kestovatiff --demo [DIR]\n"
     "       kestovatiff --help | --version\n"
     "\n"
@@ -33,6 +40,15 @@ const char kUsage[] =
     "bytes (\"BM\": BMP to TIFF; \"MM\" or \"II\": TIFF to BMP). DEST is\n"
     "replaced only once it is completely written.\n"
     "\n"
+    "  --padded      for a TIFF SOURCE, pad each row of the BMP to a multiple\n"
+    "                of 4 bytes, the layout other programs expect: use it for a\n"
+    "                BMP meant for a viewer, an editor or an imaging library.\n"
+    "                Without it the rows are the library's own, 3 bytes a pixel\n"
+    "                unpadded, which it reads back byte for byte but which other\n"
+    "                programs refuse or show sheared unless the width is a\n"
+    "                multiple of 4. No effect on a BMP SOURCE.\n"
+    "  --            end of the options: every argument after it is a file,\n"
+    "                even one starting with '-'; a file named - is a file.\n"
     "  --demo [DIR]  write the bundled test card to DIR (default: the current\n"
     "                directory) as test-card.bmp, convert it to TIFF and back,\n"
     "                and say whether the round trip gave the same bytes\n"
@@ -41,57 +57,9 @@ const char kUsage[] =
 
 enum class Direction { BmpToTiff, TiffToBmp, Unknown };
 
-// UTF-8 to the library's UTF-16. False for bytes that are not UTF-8.
-bool ToUtf16(const std::string& text, std::u16string& out)
-{
-    out.clear();
-    for (size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        uint32_t code;
-        size_t length;
-        if (lead < 0x80) {
-            code = lead;
-            length = 1;
-        } else if ((lead & 0xE0) == 0xC0) {
-            code = lead & 0x1Fu;
-            length = 2;
-        } else if ((lead & 0xF0) == 0xE0) {
-            code = lead & 0x0Fu;
-            length = 3;
-        } else if ((lead & 0xF8) == 0xF0) {
-            code = lead & 0x07u;
-            length = 4;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) {
-            return false;
-        }
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        static const uint32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-        if (code >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(code));
-        }
-        i += length;
-    }
-    return true;
-}
-
 void Fail(const std::string& file, const std::string& reason)
 {
-    (void)std::fprintf(stderr, "kestovatiff: %s: %s\n", file.c_str(), reason.c_str());
+    (void)std::fprintf(stderr, "kestovatiff: %s: %s\n", file.empty() ? "''" : file.c_str(), reason.c_str());
 }
 
 // Reads the source's first bytes to choose the direction. False (with a
@@ -145,18 +113,10 @@ bool SniffDirection(const std::string& source, Direction& direction)
 }
 
 // Converts and reports. Returns the exit status.
-int Convert(const std::string& source, const std::string& dest)
+int Convert(const std::string& source, const std::string& dest, bool padded = false)
 {
-    std::u16string source16;
-    std::u16string dest16;
-    if (!ToUtf16(source, source16)) {
-        Fail(source, "the file name is not valid UTF-8");
-        return 1;
-    }
-    if (!ToUtf16(dest, dest16)) {
-        Fail(dest, "the file name is not valid UTF-8");
-        return 1;
-    }
+    const std::u16string source16 = kestovatiff_cli::FileNameToUtf16(source);
+    const std::u16string dest16 = kestovatiff_cli::FileNameToUtf16(dest);
     Direction direction = Direction::Unknown;
     if (!SniffDirection(source, direction)) {
         return 1;
@@ -166,7 +126,7 @@ int Convert(const std::string& source, const std::string& dest)
     if (direction == Direction::BmpToTiff) {
         result = Bmp2Tiff(source16.c_str(), dest16.c_str());
     } else if (direction == Direction::TiffToBmp) {
-        result = Tiff2Bmp(source16.c_str(), dest16.c_str());
+        result = (padded ? kestovatiff_cli::Tiff2PaddedBmp : Tiff2Bmp)(source16.c_str(), dest16.c_str());
     }
     const int error = errno;
     if (result == KESTOVATIFF_OK) {
@@ -178,7 +138,9 @@ int Convert(const std::string& source, const std::string& dest)
         error != 0) {
         reason += std::string(": ") + std::strerror(error);
     }
-    Fail(result == KESTOVATIFF_ERROR_DESTINATION ? dest : source, reason);
+    // The source was opened by its name already: a bad argument is DEST.
+    const bool destFailed = result == KESTOVATIFF_ERROR_DESTINATION || result == KESTOVATIFF_ERROR_ARGUMENT;
+    Fail(destFailed ? dest : source, reason);
     return 1;
 }
 
@@ -259,6 +221,10 @@ int UsageError(const char* message)
 
 int main(int argc, char** argv)
 {
+    std::vector<char*> args(argv, argv + argc);
+    const bool padded = kestovatiff_cli::TakeOption(args, "--padded");
+    argc = static_cast<int>(args.size());
+    argv = args.data();
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
         (void)std::fputs(kUsage, stdout);
         return FinishOutput(0);
@@ -282,5 +248,5 @@ int main(int argc, char** argv)
     if (argc - first != 2) {
         return UsageError("expected a SOURCE and a DEST");
     }
-    return Convert(argv[first], argv[first + 1]);
+    return Convert(argv[first], argv[first + 1], padded);
 }

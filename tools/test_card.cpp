@@ -1,7 +1,5 @@
 #include "test_card.h"
 
-#include <cstdio>
-#include <vector>
 
 namespace kestovatiff_cli {
 namespace {
@@ -40,7 +38,7 @@ void PutLe(std::vector<uint8_t>& out, uint32_t value, int bytes)
 
 }  // namespace
 
-bool WriteTestCard(const std::string& path)
+std::vector<uint8_t> TestCardBmp()
 {
     const uint32_t pixelBytes = 3 * kTestCardWidth * kTestCardHeight;
     std::vector<uint8_t> file;
@@ -69,13 +67,7 @@ bool WriteTestCard(const std::string& path)
             file.push_back(pixel.r);
         }
     }
-
-    std::FILE* stream = std::fopen(path.c_str(), "wb");
-    if (stream == nullptr) {
-        return false;
-    }
-    const bool written = std::fwrite(file.data(), 1, file.size(), stream) == file.size();
-    return std::fclose(stream) == 0 && written;
+    return file;
 }
 
 }  // namespace kestovatiff_cli

@@ -4,13 +4,18 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kestovatiff_cli {
 
 constexpr uint32_t kTestCardWidth = 320;   // a multiple of 4: an ordinary BMP
 constexpr uint32_t kTestCardHeight = 240;
 
-// Writes the test card as a 24-bit BMP. Returns false with errno set.
+// The test card as a 24-bit BMP.
+std::vector<uint8_t> TestCardBmp();
+
+// Writes the test card, as safely as a conversion writes its destination.
+// Returns false with errno set.
 bool WriteTestCard(const std::string& path);
 
 }  // namespace kestovatiff_cli

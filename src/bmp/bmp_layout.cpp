@@ -3,13 +3,12 @@
 #include <cstring>
 
 #include "byte_order.h"
-#include "picture_limits.h"
 
 namespace kestova {
 
-void FormatBmpHeaders(uint32_t width, uint32_t height, uint8_t (&headers)[kBmpHeadersSize])
+void FormatBmpHeaders(uint32_t width, uint32_t height, uint8_t (&headers)[kBmpHeadersSize], BmpRows rows)
 {
-    const auto pixelBytes = static_cast<uint32_t>(PixelBytes(width, height));
+    const auto pixelBytes = static_cast<uint32_t>(StoredBmpRowBytes(width, rows) * height);
     std::memset(headers, 0, sizeof headers);
     headers[0] = 'B';                                // bfType
     headers[1] = 'M';

@@ -20,7 +20,9 @@
 // The rows the library writes are exactly 3*W bytes long, without the
 // padding to a multiple of 4 that the published format asks for; for widths
 // that are a multiple of 4 the two agree. Stored files and peers rely on
-// this, so it stays. What the library reads is in bmp_header.h.
+// this, so it stays. The host can ask for rows padded to 4 bytes (zeros),
+// which other software expects; bfSize and biSizeImage then count the
+// padding. What the library reads is in bmp_header.h.
 #pragma once
 
 #include <cstddef>
@@ -32,8 +34,17 @@ constexpr size_t kBmpFileHeaderSize = 14;
 constexpr size_t kBmpInfoHeaderSize = 40;
 constexpr size_t kBmpHeadersSize = kBmpFileHeaderSize + kBmpInfoHeaderSize;
 
-// The two headers of a bottom-up 24-bit BMP of width x height with unpadded
-// rows. The sides fit in a signed 32-bit field and the file in 32 bits.
-void FormatBmpHeaders(uint32_t width, uint32_t height, uint8_t (&headers)[kBmpHeadersSize]);
+enum class BmpRows { Unpadded, Padded };
+
+// The bytes a row takes in the file.
+constexpr uint64_t StoredBmpRowBytes(uint64_t width, BmpRows rows)
+{
+    return rows == BmpRows::Padded ? (3 * width + 3) / 4 * 4 : 3 * width;
+}
+
+// The two headers of a bottom-up 24-bit BMP of width x height. The sides
+// fit in a signed 32-bit field and the file in 32 bits.
+void FormatBmpHeaders(uint32_t width, uint32_t height, uint8_t (&headers)[kBmpHeadersSize],
+                      BmpRows rows = BmpRows::Unpadded);
 
 }  // namespace kestova

@@ -37,6 +37,10 @@ Status ToNativePath(const char16_t* path, NativePath& out)
 
 #else
 
+// Marks a unit U+DC80..U+DCFF, which stands for the byte 0x80..0xFF: above
+// every code point, so it cannot be mistaken for one.
+constexpr uint32_t kEscapedByte = 0x110000;
+
 Status ToNativePath(const char16_t* path, NativePath& out)
 {
     if (path == nullptr || *path == u'\0') {
@@ -54,6 +58,8 @@ Status ToNativePath(const char16_t* path, NativePath& out)
             }
             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
             ++p;
+        } else if (code >= 0xDC80 && code <= 0xDCFF) {
+            code = kEscapedByte;  // a byte of a name that is not UTF-8, kept as it was
         } else if (code >= 0xDC00 && code <= 0xDFFF) {
             errno = EINVAL;
             return Status::BadArgument;
@@ -61,7 +67,10 @@ Status ToNativePath(const char16_t* path, NativePath& out)
 
         uint8_t bytes[4];
         size_t length;
-        if (code < 0x80) {
+        if (code == kEscapedByte) {
+            bytes[0] = static_cast<uint8_t>(*p - 0xDC00);
+            length = 1;
+        } else if (code < 0x80) {
             bytes[0] = static_cast<uint8_t>(code);
             length = 1;
         } else if (code < 0x800) {
