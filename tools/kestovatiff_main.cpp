@@ -16,13 +16,19 @@
 #include <cstring>
 #include <string>
 
+#include "batch.h"
+#include "conversion.h"
 #include "kestovatiff.h"
 #include "test_card.h"
+
+using kestovatiff_cli::Direction;
+using kestovatiff_cli::ToUtf16;
 
 namespace {
 
 const char kUsage[] =
     "usage: kestovatiff SOURCE DEST\n"
+    "       kestovatiff [-j N] [-r] [-n] [-q] -o DIR SOURCE...\n"
     "       kestovatiff --demo [DIR]\n"
     "       kestovatiff --help | --version\n"
     "\n"
@@ -36,9 +42,14 @@ const char kUsage[] =
     "                directory) as test-card.bmp, convert it to TIFF and back,\n"
     "                and say whether the round trip gave the same bytes\n"
     "\n"
-    "Exit status: 0 success, 1 conversion failed, 2 usage error.\n";
+    KESTOVATIFF_BATCH_HELP
+    "\n"
+    "Exit status: 0 success, 1 conversion failed, 2 usage error; 130 or 143\n"
+    "when a batch was stopped by SIGINT or SIGTERM.\n";
 
-enum class Direction { BmpToTiff, TiffToBmp, Unknown };
+}  // namespace
+
+namespace kestovatiff_cli {
 
 // UTF-8 to the library's UTF-16. False for bytes that are not UTF-8.
 bool ToUtf16(const std::string& text, std::u16string& out)
@@ -88,6 +99,10 @@ bool ToUtf16(const std::string& text, std::u16string& out)
     return true;
 }
 
+}  // namespace kestovatiff_cli
+
+namespace {
+
 void Fail(const std::string& file, const std::string& reason)
 {
     (void)std::fprintf(stderr, "kestovatiff: %s: %s\n", file.c_str(), reason.c_str());
@@ -128,16 +143,7 @@ bool SniffDirection(const std::string& source, Direction& direction)
     if (readError != 0) {
         return unreadable(std::strerror(readError));
     }
-    static const unsigned char kTiffBigEndian[4] = {'M', 'M', 0, 42};
-    static const unsigned char kTiffLittleEndian[4] = {'I', 'I', 42, 0};
-    if (got >= 2 && magic[0] == 'B' && magic[1] == 'M') {
-        direction = Direction::BmpToTiff;
-    } else if (got == 4 && (std::memcmp(magic, kTiffBigEndian, 4) == 0 ||
-                            std::memcmp(magic, kTiffLittleEndian, 4) == 0)) {
-        direction = Direction::TiffToBmp;
-    } else {
-        direction = Direction::Unknown;
-    }
+    direction = kestovatiff_cli::DirectionOf(magic, got);
     return true;
 }
 
@@ -169,13 +175,7 @@ int Convert(const std::string& source, const std::string& dest)
     if (result == KESTOVATIFF_OK) {
         return 0;
     }
-    std::string reason = KestovaTiffResultText(result);
-    if ((result == KESTOVATIFF_ERROR_SOURCE || result == KESTOVATIFF_ERROR_DESTINATION ||
-         result == KESTOVATIFF_ERROR_ARGUMENT) &&
-        error != 0) {
-        reason += std::string(": ") + std::strerror(error);
-    }
-    Fail(result == KESTOVATIFF_ERROR_DESTINATION ? dest : source, reason);
+    Fail(result == KESTOVATIFF_ERROR_DESTINATION ? dest : source, kestovatiff_cli::ResultReason(result, error));
     return 1;
 }
 
@@ -266,6 +266,9 @@ int main(int argc, char** argv)
     }
     if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "--demo") == 0) {
         return FinishOutput(Demo(argc == 3 ? argv[2] : "."));
+    }
+    if (kestovatiff_cli::IsBatch(argc, argv)) {
+        return kestovatiff_cli::RunBatch(argc, argv);
     }
     int first = 1;
     if (argc > 1 && std::strcmp(argv[1], "--") == 0) {
