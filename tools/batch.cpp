@@ -204,7 +204,9 @@ void Planner::AddSource(const std::string& path)
     } else if (S_ISREG(info.st_mode)) {
         AddFile(path, "", BaseName(path));
     } else {
-        reporter_.Fail(path, "skipped: not a regular file");
+        if (!options_.quiet) {
+            reporter_.Fail(path, "skipped: not a regular file");
+        }
         ++skipped_;
     }
 }
