@@ -15,7 +15,7 @@
     "  -j N     convert N files at once (default: one per processor)\n"           \
     "  -n       keep outputs that exist already, and report them skipped\n"       \
     "  -q       no progress line (there is none either when standard error\n"     \
-    "           is not a terminal)\n"                                             \
+    "           is not a terminal), and no notice of files skipped\n"              \
     "  --       the end of the options: what follows is a file, even if it\n"     \
     "           starts with -. A file named - is a file, not standard input.\n"   \
     "\n"                                                                           \

@@ -3,6 +3,8 @@
 //
 //   kestovatiff SOURCE DEST    convert; the direction follows SOURCE's
 //                              first bytes
+//   kestovatiff [options] -o DIR SOURCE...
+//                              convert many files (batch.cpp)
 //   kestovatiff --demo [DIR]   make the test card in DIR, convert it to TIFF
 //                              and back, and compare
 //   kestovatiff --help | --version
