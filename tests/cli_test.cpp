@@ -337,6 +337,26 @@ TEST_F(BatchTest, UsageErrors)
     EXPECT_NE(Cli("--help").out.find("  -j N     convert N files at once"), std::string::npos);
 }
 
+// On a terminal a progress line, redrawn in place and cleared before the
+// summary; none with -q. script(1) gives the host a terminal.
+TEST_F(BatchTest, ProgressLineOnlyOnATerminal)
+{
+    Write({Bmp("a.bmp", 1), Tiff("b.tif", 2)}, "in");
+    for (const char* quiet : {"", "-q "}) {
+        SCOPED_TRACE(quiet);
+        const std::string host = std::string(KESTOVATIFF_CLI_LAUNCHER) + " " + KESTOVATIFF_CLI + " " + quiet +
+                                 "-o " + Path("out") + " " + Path("in");
+        const Run run = Cli("--version >/dev/null; script -qec '" + host + "' /dev/null");
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string& tty = run.out;
+        const bool progress = *quiet == '\0';
+        EXPECT_EQ(tty.find("\r2/2 files, ") != std::string::npos, progress) << tty;
+        EXPECT_EQ(tty.find("\r\033[Kkestovatiff: 2 converted, 0 skipped, 0 failed, ") != std::string::npos, progress)
+            << tty;
+        EXPECT_NE(tty.find("kestovatiff: 2 converted"), std::string::npos) << tty;
+    }
+}
+
 // A signal midway: no new file starts, those under way finish, the summary
 // says how far it got, and the host ends by the signal. A second signal
 // stops at once, waiting only for the files being replaced: every output
