@@ -222,12 +222,19 @@ void Planner::Walk(const std::string& dir, const std::string& relative)
         return;
     }
     std::vector<std::pair<std::string, unsigned char>> entries;
+    errno = 0;
     while (const dirent* entry = readdir(stream)) {
         if (entry->d_name[0] != '.') {  // hidden files, "." and ".."
             entries.emplace_back(entry->d_name, entry->d_type);
         }
     }
+    const int error = errno;  // 0 at the end of the directory
     (void)closedir(stream);
+    if (error != 0) {
+        reporter_.Fail(dir, ResultReason(KESTOVATIFF_ERROR_SOURCE, error));
+        ++failed_;
+        return;
+    }
     std::sort(entries.begin(), entries.end());
     for (const auto& [name, type] : entries) {
         const std::string path = Join(dir, name);
@@ -533,6 +540,7 @@ int RunBatch(int argc, char** argv)
     (void)sigaddset(&signals, SIGUSR1);
     (void)pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+    reporter.Progress(ProgressText(0, jobs.size(), 0, totalBytes, 0.0));  // the totals, at once
     Batch batch{jobs, reporter, pthread_self()};
     const unsigned wanted = options.workers != 0 ? options.workers : Processors();
     const auto workers = static_cast<unsigned>(std::min<size_t>(wanted, std::max<size_t>(jobs.size(), 1)));
