@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdlib>
 
 #include "test_files.h"
@@ -278,6 +280,16 @@ TEST_F(CliTest, DemoConvertsTheTestCard)
     EXPECT_EQ(ReadFile(Path("test-card-back.bmp")), ReadFile(Path("test-card.bmp")));
 }
 
+// --padded applies to a batch's BMP outputs too: a 1 x 2 picture's rows of
+// 3 bytes become 4.
+TEST_F(CliTest, BatchPadsRowsWhenAsked)
+{
+    WriteFile(Path("in.tif"), TiffFile(MakePicture(1, 2)));
+    const Run run = Cli("-q --padded -o " + Quoted("out") + " " + Quoted("in.tif"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(Path("out/in.bmp")).size(), 54u + 2 * 4);
+}
+
 // The card is written as a conversion's destination is: a dangling link
 // in its place is refused, not followed to create its target.
 TEST_F(CliTest, DemoWritesTheCardAsSafelyAsAConversion)
@@ -287,6 +299,275 @@ TEST_F(CliTest, DemoWritesTheCardAsSafelyAsAConversion)
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("test-card.bmp: cannot write the test card"), std::string::npos) << run.err;
     EXPECT_EQ(Names(), (std::vector<std::string>{"test-card.bmp"}));
+}
+
+// Many files at once: -o DIR and its options.
+class BatchTest : public CliTest {
+protected:
+    struct Source {
+        std::string name;
+        Bytes bytes;
+        std::string output;  // its name in out/; empty: skipped
+        Bytes expected;
+    };
+
+    // A BMP and the TIFF it becomes, or a TIFF and the BMP.
+    static Source Bmp(const std::string& name, uint32_t seed)
+    {
+        const Picture picture = MakePicture(3 + seed % 13, 1 + seed % 5, seed);
+        return {name, BmpFile(picture), name.substr(0, name.rfind('.')) + ".tif", ExpectedTiff(picture)};
+    }
+    static Source Tiff(const std::string& name, uint32_t seed)
+    {
+        const Picture picture = MakePicture(1 + seed % 7, 2 + seed % 3, seed);
+        return {name, ExpectedTiff(picture), name.substr(0, name.rfind('.')) + ".bmp", BmpFile(picture)};
+    }
+
+    void Write(const std::vector<Source>& sources, const std::string& dir)
+    {
+        mkdir(Path(dir).c_str(), 0755);
+        for (const Source& source : sources) {
+            WriteFile(Path(dir + "/" + source.name), source.bytes);
+        }
+    }
+
+    // Starts the host in the background with its standard error in "err".
+    pid_t Start(const std::string& args)
+    {
+        const std::string command = "exec " + std::string(KESTOVATIFF_CLI_LAUNCHER) + " '" + KESTOVATIFF_CLI +
+                                    "' " + args + " 2>'" + Path("err") + "'";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    }
+
+    // The last line of "err".
+    std::string Summary(const std::string& err)
+    {
+        const size_t start = err.rfind('\n', err.size() - 2);
+        return err.substr(start == std::string::npos ? 0 : start + 1);
+    }
+};
+
+// A folder of a few hundred files, pictures and not, with a subdirectory:
+// each picture converted either way, the others reported and skipped, the
+// subdirectory only with -r; no progress line off a terminal.
+TEST_F(BatchTest, ConvertsAMixedFolder)
+{
+    std::vector<Source> top;
+    std::vector<Source> sub;
+    for (uint32_t i = 0; i < 300; ++i) {
+        const std::string n = std::to_string(i);
+        top.push_back(i % 10 == 9 ? Source{"note" + n + ".txt", {'h', 'i'}, "", {}}
+                                  : i % 2 == 0 ? Bmp("p" + n + ".bmp", i) : Tiff("p" + n + ".tiff", i));
+    }
+    top.push_back(Source{".hidden.bmp", BmpFile(MakePicture(2, 2)), "", {}});
+    top.push_back(Bmp("no-extension", 7));
+    sub.push_back(Tiff("deep.tif", 3));
+    sub.push_back(Bmp("deep.bmp", 4));
+    Write(top, "in");
+    Write(sub, "in/sub");
+    struct Case {
+        const char* options;
+        bool recursed;
+    };
+    for (const Case& c : {Case{"-j 3", false}, Case{"-r -j1", true}, Case{"-rj2", true}}) {
+        SCOPED_TRACE(c.options);
+        const Run run = Cli(std::string(c.options) + " -o " + Quoted("out") + " " + Quoted("in"));
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.find('\r'), std::string::npos);
+        size_t converted = 0;
+        for (const Source& source : top) {
+            if (source.output.empty()) {
+                EXPECT_EQ(source.name[0] == '.', run.err.find(source.name) == std::string::npos) << source.name;
+                continue;
+            }
+            EXPECT_EQ(ReadFile(Path("out/" + source.output)), source.expected) << source.name;
+            ++converted;
+        }
+        EXPECT_EQ(FileExists(Path("out/sub")), c.recursed);
+        for (const Source& source : sub) {
+            EXPECT_EQ(FileExists(Path("out/sub/" + source.output)), c.recursed);
+        }
+        converted += c.recursed ? sub.size() : 0;
+        EXPECT_EQ(Summary(run.err).rfind("kestovatiff: " + std::to_string(converted) + " converted, 30 skipped, 0 failed, ", 0),
+                  0u)
+            << Summary(run.err);
+        EXPECT_EQ(Names("out").size(), converted - (c.recursed ? sub.size() : 0) + (c.recursed ? 1 : 0));
+        ASSERT_EQ(std::system(("rm -r " + Quoted("out")).c_str()), 0);
+    }
+}
+
+// An existing output is replaced; with -n it is kept, and said so.
+TEST_F(BatchTest, ReplacesOrKeepsExistingOutputs)
+{
+    const Source a = Bmp("a.bmp", 1);
+    const Source b = Tiff("b.tif", 2);
+    Write({a, b}, "in");
+    mkdir(Path("out").c_str(), 0755);
+    const Bytes old = {'o', 'l', 'd'};
+    for (const char* options : {"-n", ""}) {
+        SCOPED_TRACE(options);
+        WriteFile(Path("out/a.tif"), old);
+        const Run run = Cli(std::string(options) + " -o " + Quoted("out") + " " + Quoted("in"));
+        EXPECT_EQ(run.status, 0) << run.err;
+        const bool keep = *options != '\0';
+        EXPECT_EQ(ReadFile(Path("out/a.tif")), keep ? old : a.expected);
+        EXPECT_EQ(ReadFile(Path("out/b.bmp")), b.expected);
+        EXPECT_EQ(run.err.find("in/a.bmp: skipped: " + Path("out/a.tif") + " exists") != std::string::npos, keep)
+            << run.err;
+        EXPECT_NE(run.err.find(keep ? "1 converted, 1 skipped" : "2 converted, 0 skipped"), std::string::npos);
+    }
+}
+
+// Sources that would make one output, or an output that is a source: the
+// whole batch is refused, naming both, before anything is written.
+TEST_F(BatchTest, RefusesOutputNameClashesBeforeConverting)
+{
+    Write({Bmp("x.bmp", 1), Bmp("y.bmp", 1)}, "a");
+    Write({Bmp("x.bmp", 2)}, "b");
+    Write({Tiff("x.tif", 3), Bmp("x.bmp", 3)}, "c");
+    struct Case {
+        std::string args;
+        std::string says;
+    };
+    const Case cases[] = {
+        {"-o " + Quoted("out") + " " + Quoted("a") + " " + Quoted("b"),
+         Path("a") + "/x.bmp and " + Path("b") + "/x.bmp would both be converted to " + Path("out") + "/x.tif"},
+        {"-o " + Quoted("out") + " " + Quoted("a/x.bmp") + " " + Quoted("a"), "would both be converted"},
+        {"-o " + Quoted("c") + " " + Quoted("c"), Path("c") + "/x.tif is one of the sources"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const Run run = Cli(c.args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("nothing converted"), std::string::npos) << run.err;
+        EXPECT_EQ(FileExists(Path("out")), false);
+    }
+    EXPECT_EQ(Names("c"), (std::vector<std::string>{"x.bmp", "x.tif"}));
+    EXPECT_EQ(ReadFile(Path("c/x.tif")), Tiff("x.tif", 3).bytes);
+}
+
+// A file that fails in the middle: one line naming it, the rest converted,
+// exit 1. Sources given one by one, named - and -n after --.
+TEST_F(BatchTest, FailureInTheMiddleLeavesTheRestConverted)
+{
+    Bytes broken = Bmp("", 5).bytes;
+    broken.resize(broken.size() - 1);
+    Write({Bmp("1.bmp", 1), Bmp("2.bmp", 2), Source{"3.bmp", broken, "", {}}, Bmp("4.bmp", 4), Bmp("-", 6),
+           Bmp("-n", 7)},
+          "in");
+    const Run run = Cli("-j1 -o " + Quoted("out") + " -- " + Quoted("in/1.bmp") + " " + Quoted("in/2.bmp") + " " +
+                        Quoted("in/3.bmp") + " " + Quoted("in/4.bmp") + " " + Quoted("in") + "/- " + Quoted("in") +
+                        "/-n");
+    EXPECT_EQ(run.status, 1);
+    const std::string failure = "kestovatiff: " + Path("in/3.bmp") + ": not a picture this library reads";
+    EXPECT_EQ(run.err.rfind(failure, 0), 0u) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+    EXPECT_EQ(Summary(run.err).rfind("kestovatiff: 5 converted, 0 skipped, 1 failed, ", 0), 0u) << run.err;
+    EXPECT_EQ(Names("out"), (std::vector<std::string>{"-.tif", "-n.tif", "1.tif", "2.tif", "4.tif"}));
+}
+
+TEST_F(BatchTest, UsageErrors)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"-o", "option -o needs a value"},
+        {"-j 0 -o out in", "-j takes a number of files from 1 to 256, not 0"},
+        {"-j 2x -o out in", "not 2x"},
+        {"-r in", "many files need -o DIR"},
+        {"-o out", "expected a SOURCE after -o DIR"},
+        {"-o out -x in", "unknown option -x"},
+    };
+    for (const auto& [args, says] : cases) {
+        SCOPED_TRACE(args);
+        const Run run = Cli(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+    }
+    EXPECT_NE(Cli("--help").out.find("  -j N     convert N files at once"), std::string::npos);
+}
+
+// On a terminal a progress line, redrawn in place and cleared before the
+// summary; none with -q. script(1) gives the host a terminal.
+TEST_F(BatchTest, ProgressLineOnlyOnATerminal)
+{
+    Write({Bmp("a.bmp", 1), Tiff("b.tif", 2)}, "in");
+    for (const char* quiet : {"", "-q "}) {
+        SCOPED_TRACE(quiet);
+        const std::string host = std::string(KESTOVATIFF_CLI_LAUNCHER) + " " + KESTOVATIFF_CLI + " " + quiet +
+                                 "-o " + Path("out") + " " + Path("in");
+        const Run run = Cli("--version >/dev/null; script -qec '" + host + "' /dev/null");
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string& tty = run.out;
+        const bool progress = *quiet == '\0';
+        EXPECT_EQ(tty.find("\r0/2 files, 0 B\033[K") != std::string::npos, progress) << tty;
+        EXPECT_EQ(tty.find("\r\033[Kkestovatiff: 2 converted, 0 skipped, 0 failed, ") != std::string::npos, progress)
+            << tty;
+        EXPECT_NE(tty.find("kestovatiff: 2 converted"), std::string::npos) << tty;
+    }
+}
+
+// A signal midway: no new file starts, those under way finish, the summary
+// says how far it got, and the host ends by the signal. A second signal
+// stops at once, waiting only for the files being replaced: every output
+// is whole, old or new, and no temporary file is left.
+TEST_F(BatchTest, SignalStopsTheBatchCleanly)
+{
+    const Source source = Bmp("0.bmp", 9);
+    Write({source}, "in");
+    constexpr int kFiles = 3000;
+    for (int i = 1; i < kFiles; ++i) {
+        ASSERT_EQ(link(Path("in/0.bmp").c_str(), Path("in/" + std::to_string(i) + ".bmp").c_str()), 0);
+    }
+    const Bytes old = {'o', 'l', 'd'};
+    struct Case {
+        std::vector<int> signals;
+        bool replacing;
+    };
+    const Case cases[] = {{{SIGINT}, false}, {{SIGTERM}, true}, {{SIGINT, SIGINT}, false}, {{SIGTERM, SIGTERM}, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.signals.size()) + (c.replacing ? " replacing" : " new"));
+        mkdir(Path("out").c_str(), 0755);
+        for (int i = 0; i < kFiles && c.replacing; ++i) {
+            WriteFile(Path("out/" + std::to_string(i) + ".tif"), old);
+        }
+        const pid_t pid = Start("-j2 -o " + Quoted("out") + " " + Quoted("in"));
+        // Under way: the first file (in name order) done, or 20 new ones.
+        while (c.replacing ? ReadFile(Path("out/0.tif")) == old : Names("out").size() < 20) {
+            usleep(500);
+        }
+        for (const int signal : c.signals) {
+            ASSERT_EQ(kill(pid, signal), 0);
+            usleep(1000);  // two would be one if both were pending at once
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        EXPECT_EQ(WTERMSIG(status), c.signals[0]);
+        const Bytes errBytes = ReadFile(Path("err"));
+        const std::string err(errBytes.begin(), errBytes.end());
+        const std::string stopped = c.signals[0] == SIGINT ? "stopped by SIGINT, " : "stopped by SIGTERM, ";
+        EXPECT_NE(Summary(err).find(stopped), std::string::npos) << err;
+        size_t fresh = 0;
+        for (const std::string& name : Names("out")) {
+            ASSERT_EQ(name.find(".tmp"), std::string::npos) << name;
+            const Bytes bytes = ReadFile(Path("out/" + name));
+            ASSERT_TRUE(bytes == source.expected || (c.replacing && bytes == old)) << name;
+            fresh += bytes == source.expected ? 1 : 0;
+        }
+        EXPECT_LT(fresh, static_cast<size_t>(kFiles));
+        if (c.signals.size() == 1) {
+            EXPECT_EQ(Summary(err).rfind("kestovatiff: " + std::to_string(fresh) + " converted, 0 skipped, 0 failed", 0),
+                      0u)
+                << err;
+        }
+        ASSERT_EQ(std::system(("rm -r " + Quoted("out")).c_str()), 0);
+    }
 }
 
 }  // namespace

@@ -384,10 +384,10 @@ void ScratchDir::TearDown()
         16, FTW_DEPTH | FTW_PHYS);
 }
 
-std::vector<std::string> ScratchDir::Names() const
+std::vector<std::string> ScratchDir::Names(const std::string& sub) const
 {
     std::vector<std::string> names;
-    if (DIR* dir = opendir(dir_.c_str())) {
+    if (DIR* dir = opendir(sub.empty() ? dir_.c_str() : Path(sub).c_str())) {
         while (const dirent* entry = readdir(dir)) {
             const std::string name = entry->d_name;
             if (name != "." && name != "..") {

@@ -102,8 +102,9 @@ protected:
 
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
     std::u16string Path16(const std::string& name) const { return U16(Path(name)); }
-    // The names in the directory, sorted: shows any file left behind.
-    std::vector<std::string> Names() const;
+    // The names in the directory (or its subdirectory `sub`), sorted:
+    // shows any file left behind.
+    std::vector<std::string> Names(const std::string& sub = {}) const;
 
     std::string dir_;
 };

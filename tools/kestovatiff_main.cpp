@@ -6,6 +6,8 @@
 //   kestovatiff [--padded] SOURCE DEST
 //                              convert; the direction follows SOURCE's
 //                              first bytes
+//   kestovatiff [options] -o DIR SOURCE...
+//                              convert many files (batch.cpp)
 //   kestovatiff --demo [DIR]   make the test card in DIR, convert it to TIFF
 //                              and back, and compare
 //   kestovatiff --help | --version
@@ -21,15 +23,20 @@
 #include <vector>
 
 #include "arguments.h"
+#include "batch.h"
+#include "conversion.h"
 #include "file_name.h"
 #include "kestovatiff.h"
 #include "padded_bmp.h"
 #include "test_card.h"
 
+using kestovatiff_cli::Direction;
+
 namespace {
 
 const char kUsage[] =
     "usage: kestovatiff [--padded] [--] SOURCE DEST\n"
+    "       kestovatiff [-j N] [-r] [-n] [-q] [--padded] -o DIR SOURCE...\n"
     "       kestovatiff --demo [DIR]\n"
     "       kestovatiff --help | --version\n"
     "\n"
@@ -53,9 +60,10 @@ const char kUsage[] =
     "                directory) as test-card.bmp, convert it to TIFF and back,\n"
     "                and say whether the round trip gave the same bytes\n"
     "\n"
-    "Exit status: 0 success, 1 conversion failed, 2 usage error.\n";
-
-enum class Direction { BmpToTiff, TiffToBmp, Unknown };
+    KESTOVATIFF_BATCH_HELP
+    "\n"
+    "Exit status: 0 success, 1 conversion failed, 2 usage error; 130 or 143\n"
+    "when a batch was stopped by SIGINT or SIGTERM.\n";
 
 void Fail(const std::string& file, const std::string& reason)
 {
@@ -97,18 +105,7 @@ bool SniffDirection(const std::string& source, Direction& direction)
     if (readError != 0) {
         return unreadable(std::strerror(readError));
     }
-    // TIFF: "MM" then 42 big-endian, or "II" then 42 little-endian; 43 for
-    // BigTIFF.
-    const bool bigEndianTiff = magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && (magic[3] == 42 || magic[3] == 43);
-    const bool littleEndianTiff =
-        magic[0] == 'I' && magic[1] == 'I' && (magic[2] == 42 || magic[2] == 43) && magic[3] == 0;
-    if (got >= 2 && magic[0] == 'B' && magic[1] == 'M') {
-        direction = Direction::BmpToTiff;
-    } else if (got == 4 && (bigEndianTiff || littleEndianTiff)) {
-        direction = Direction::TiffToBmp;
-    } else {
-        direction = Direction::Unknown;
-    }
+    direction = kestovatiff_cli::DirectionOf(magic, got);
     return true;
 }
 
@@ -132,15 +129,9 @@ int Convert(const std::string& source, const std::string& dest, bool padded = fa
     if (result == KESTOVATIFF_OK) {
         return 0;
     }
-    std::string reason = KestovaTiffResultText(result);
-    if ((result == KESTOVATIFF_ERROR_SOURCE || result == KESTOVATIFF_ERROR_DESTINATION ||
-         result == KESTOVATIFF_ERROR_ARGUMENT) &&
-        error != 0) {
-        reason += std::string(": ") + std::strerror(error);
-    }
     // The source was opened by its name already: a bad argument is DEST.
     const bool destFailed = result == KESTOVATIFF_ERROR_DESTINATION || result == KESTOVATIFF_ERROR_ARGUMENT;
-    Fail(destFailed ? dest : source, reason);
+    Fail(destFailed ? dest : source, kestovatiff_cli::ResultReason(result, error));
     return 1;
 }
 
@@ -235,6 +226,9 @@ int main(int argc, char** argv)
     }
     if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "--demo") == 0) {
         return FinishOutput(Demo(argc == 3 ? argv[2] : "."));
+    }
+    if (kestovatiff_cli::IsBatch(argc, argv)) {
+        return kestovatiff_cli::RunBatch(argc, argv, padded);
     }
     int first = 1;
     if (argc > 1 && std::strcmp(argv[1], "--") == 0) {

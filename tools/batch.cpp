@@ -1,0 +1,602 @@
+// Many files at once. The whole batch is planned before any file is
+// converted: every source read for its first bytes, every output name
+// chosen and checked against the others; then worker threads take the
+// files in turn while the main thread waits for signals and draws the
+// progress line.
+
+#include "batch.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "conversion.h"
+#include "file_name.h"
+#include "kestovatiff.h"
+#include "padded_bmp.h"
+#include "progress.h"
+
+namespace kestovatiff_cli {
+namespace {
+
+// Each worker's stack. A conversion needs less than 128 KiB (the library's
+// tests run every path in a thread of that size); the rest is headroom for
+// the host's own frames and the C library's.
+constexpr size_t kWorkerStackBytes = size_t{512} * 1024;
+constexpr unsigned kMaxWorkers = 256;
+// How often the progress line is redrawn.
+constexpr long kRedrawNanoseconds = 200L * 1000 * 1000;
+
+struct Options {
+    std::string outDir;
+    unsigned workers = 0;
+    bool recurse = false;
+    bool keepExisting = false;
+    bool quiet = false;
+    bool padded = false;  // BMP outputs with rows padded to 4 bytes
+    std::vector<std::string> sources;
+};
+
+struct Job {
+    std::string source;
+    std::string dest;
+    Direction direction = Direction::Unknown;
+    uint64_t bytes = 0;
+    // Replaces a file, or writes where the kernel cannot keep a file
+    // unnamed until it is complete: a second signal waits for it.
+    bool mustFinish = false;
+};
+
+int UsageError(const std::string& message)
+{
+    (void)std::fprintf(stderr, "kestovatiff: %s (kestovatiff --help lists the options)\n", message.c_str());
+    return 2;
+}
+
+bool ParseWorkers(const char* text, unsigned& workers)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || value < 1 || value > static_cast<long>(kMaxWorkers)) {
+        return false;
+    }
+    workers = static_cast<unsigned>(value);
+    return true;
+}
+
+// Short options, grouped or not ("-rn", "-j4", "-j 4"), before and among
+// the operands until "--".
+// Returns 0, or the exit status of a usage error.
+int ParseOptions(int argc, char** argv, Options& options)
+{
+    bool optionsEnded = false;
+    bool haveOutDir = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+            options.sources.emplace_back(arg);
+            continue;
+        }
+        if (std::strcmp(arg, "--") == 0) {
+            optionsEnded = true;
+            continue;
+        }
+        for (const char* flag = arg + 1; *flag != '\0'; ++flag) {
+            if (*flag == 'r') {
+                options.recurse = true;
+            } else if (*flag == 'n') {
+                options.keepExisting = true;
+            } else if (*flag == 'q') {
+                options.quiet = true;
+            } else if (*flag == 'o' || *flag == 'j') {
+                const char* value = flag[1] != '\0' ? flag + 1 : (i + 1 < argc ? argv[++i] : nullptr);
+                if (value == nullptr) {
+                    return UsageError(std::string("option -") + *flag + " needs a value");
+                }
+                if (*flag == 'o') {
+                    options.outDir = value;
+                    haveOutDir = true;
+                } else if (!ParseWorkers(value, options.workers)) {
+                    return UsageError(std::string("-j takes a number of files from 1 to ") +
+                                      std::to_string(kMaxWorkers) + ", not " + value);
+                }
+                break;
+            } else {
+                return UsageError(std::string("unknown option -") + *flag);
+            }
+        }
+    }
+    if (!haveOutDir || options.outDir.empty()) {
+        return UsageError("many files need -o DIR, the directory for the outputs");
+    }
+    if (options.sources.empty()) {
+        return UsageError("expected a SOURCE after -o DIR");
+    }
+    return 0;
+}
+
+unsigned Processors()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    }
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<unsigned>(online) : 1;
+}
+
+// The output's name: the source's, its extension changed.
+std::string OutputName(const std::string& sourceName, Direction direction)
+{
+    const size_t dot = sourceName.rfind('.');
+    const std::string stem = dot == std::string::npos || dot == 0 ? sourceName : sourceName.substr(0, dot);
+    return stem + (direction == Direction::BmpToTiff ? ".tif" : ".bmp");
+}
+
+std::string BaseName(const std::string& path)
+{
+    size_t end = path.size();
+    while (end > 1 && path[end - 1] == '/') {
+        --end;
+    }
+    const size_t slash = path.rfind('/', end - 1);
+    return slash == std::string::npos ? path.substr(0, end) : path.substr(slash + 1, end - slash - 1);
+}
+
+std::string Join(const std::string& dir, const std::string& name)
+{
+    return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+class Planner {
+public:
+    Planner(const Options& options, Reporter& reporter) : options_(options), reporter_(reporter) {}
+
+    // Finds the sources and plans their outputs. Returns 0, or 2 when the
+    // batch is refused.
+    int Plan();
+
+    std::vector<Job>& jobs() { return jobs_; }
+    size_t skipped() const { return skipped_; }
+    size_t failed() const { return failed_; }
+
+private:
+    void AddSource(const std::string& path);
+    void Walk(const std::string& dir, const std::string& relative);
+    void AddFile(const std::string& path, const std::string& relative, const std::string& name);
+    bool MakeDirectories();
+
+    const Options& options_;
+    Reporter& reporter_;
+    std::vector<Job> jobs_;
+    std::vector<std::string> relativeDirs_;  // each job's directory under DIR
+    std::set<std::pair<dev_t, ino_t>> sourceFiles_;
+    struct stat outDir_ {};
+    bool outDirExists_ = false;
+    size_t skipped_ = 0;
+    size_t failed_ = 0;
+};
+
+void Planner::AddSource(const std::string& path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        reporter_.Fail(path, ResultReason(KESTOVATIFF_ERROR_SOURCE, errno));
+        ++failed_;
+    } else if (S_ISDIR(info.st_mode)) {
+        Walk(path, "");
+    } else if (S_ISREG(info.st_mode)) {
+        AddFile(path, "", BaseName(path));
+    } else {
+        if (!options_.quiet) {
+            reporter_.Fail(path, "skipped: not a regular file");
+        }
+        ++skipped_;
+    }
+}
+
+// The pictures in `dir`, in name order; its subdirectories with -r, but
+// not DIR itself, nor links to directories (which could lead in circles).
+void Planner::Walk(const std::string& dir, const std::string& relative)
+{
+    DIR* stream = opendir(dir.c_str());
+    if (stream == nullptr) {
+        reporter_.Fail(dir, ResultReason(KESTOVATIFF_ERROR_SOURCE, errno));
+        ++failed_;
+        return;
+    }
+    std::vector<std::pair<std::string, unsigned char>> entries;
+    errno = 0;
+    while (const dirent* entry = readdir(stream)) {
+        if (entry->d_name[0] != '.') {  // hidden files, "." and ".."
+            entries.emplace_back(entry->d_name, entry->d_type);
+        }
+    }
+    const int error = errno;  // 0 at the end of the directory
+    (void)closedir(stream);
+    if (error != 0) {
+        reporter_.Fail(dir, ResultReason(KESTOVATIFF_ERROR_SOURCE, error));
+        ++failed_;
+        return;
+    }
+    std::sort(entries.begin(), entries.end());
+    for (const auto& [name, type] : entries) {
+        const std::string path = Join(dir, name);
+        bool isDir = type == DT_DIR;
+        bool isFile = type == DT_REG;
+        if (type == DT_UNKNOWN || type == DT_LNK) {
+            struct stat info {};
+            struct stat link {};
+            if (stat(path.c_str(), &info) != 0) {
+                continue;  // a dangling link: nothing to convert
+            }
+            const bool viaLink = lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+            isDir = S_ISDIR(info.st_mode) && !viaLink;
+            isFile = S_ISREG(info.st_mode);
+        }
+        if (isFile) {
+            AddFile(path, relative, name);
+        } else if (isDir && options_.recurse) {
+            struct stat info {};
+            if (outDirExists_ && stat(path.c_str(), &info) == 0 && info.st_dev == outDir_.st_dev &&
+                info.st_ino == outDir_.st_ino) {
+                continue;  // the outputs of this batch, or of an earlier one
+            }
+            Walk(path, relative + name + "/");
+        }
+    }
+}
+
+void Planner::AddFile(const std::string& path, const std::string& relative, const std::string& name)
+{
+    // Opened without waiting: a FIFO put in the file's place is not read.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat info {};
+    unsigned char magic[4] = {};
+    ssize_t got = -1;
+    if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        do {
+            got = read(fd, magic, sizeof magic);
+        } while (got < 0 && errno == EINTR);
+    } else if (fd >= 0) {
+        errno = EINVAL;
+    }
+    const int error = errno;
+    if (fd >= 0) {
+        (void)close(fd);  // read-only: nothing to lose
+    }
+    if (got < 0) {
+        reporter_.Fail(path, ResultReason(KESTOVATIFF_ERROR_SOURCE, error));
+        ++failed_;
+        return;
+    }
+    const Direction direction = DirectionOf(magic, got);
+    if (direction == Direction::Unknown) {
+        if (!options_.quiet) {
+            reporter_.Fail(path, "skipped: neither a BMP nor a TIFF");
+        }
+        ++skipped_;
+        return;
+    }
+    Job job;
+    job.source = path;
+    job.dest = Join(options_.outDir, relative + OutputName(name, direction));
+    job.direction = direction;
+    job.bytes = static_cast<uint64_t>(info.st_size);
+    jobs_.push_back(std::move(job));
+    relativeDirs_.push_back(relative);
+    sourceFiles_.emplace(info.st_dev, info.st_ino);
+}
+
+int Planner::Plan()
+{
+    outDirExists_ = stat(options_.outDir.c_str(), &outDir_) == 0;
+    if (outDirExists_ && !S_ISDIR(outDir_.st_mode)) {
+        reporter_.Fail(options_.outDir, std::strerror(ENOTDIR));
+        return 2;
+    }
+    for (const std::string& source : options_.sources) {
+        AddSource(source);
+    }
+    // One output name, one source; and no output may be a source.
+    bool refused = false;
+    std::map<std::string, size_t> byOutput;
+    for (size_t i = 0; i < jobs_.size(); ++i) {
+        const auto [at, added] = byOutput.emplace(jobs_[i].dest, i);
+        if (!added) {
+            reporter_.Line("kestovatiff: " + jobs_[at->second].source + " and " + jobs_[i].source +
+                           " would both be converted to " + jobs_[i].dest);
+            refused = true;
+        }
+    }
+    std::vector<Job> kept;
+    std::vector<std::string> keptDirs;
+    for (size_t i = 0; i < jobs_.size() && !refused; ++i) {
+        Job& job = jobs_[i];
+        struct stat info {};
+        if (stat(job.dest.c_str(), &info) == 0) {
+            if (sourceFiles_.count({info.st_dev, info.st_ino}) != 0) {
+                reporter_.Line("kestovatiff: " + job.dest + " is one of the sources; converting " + job.source +
+                               " would replace it");
+                refused = true;
+                continue;
+            }
+            if (options_.keepExisting) {
+                if (!options_.quiet) {
+                    reporter_.Fail(job.source, "skipped: " + job.dest + " exists");
+                }
+                ++skipped_;
+                continue;
+            }
+            job.mustFinish = true;
+        }
+        kept.push_back(std::move(job));
+        keptDirs.push_back(relativeDirs_[i]);
+    }
+    if (refused) {
+        reporter_.Line("kestovatiff: nothing converted");
+        return 2;
+    }
+    jobs_ = std::move(kept);
+    relativeDirs_ = std::move(keptDirs);
+    return MakeDirectories() ? 0 : 2;
+}
+
+// Makes DIR and the subdirectories the outputs go to, and finds out where
+// an output cannot stay unnamed until it is complete.
+bool Planner::MakeDirectories()
+{
+    std::map<std::string, bool> unnamed;  // directory under DIR -> O_TMPFILE works there
+    for (const std::string& relative : relativeDirs_) {
+        unnamed.emplace(relative, false);
+    }
+    if (unnamed.empty()) {
+        return true;
+    }
+    if (mkdir(options_.outDir.c_str(), 0777) != 0 && errno != EEXIST) {
+        reporter_.Fail(options_.outDir, std::string("cannot make the directory: ") + std::strerror(errno));
+        return false;
+    }
+    for (auto& [relative, works] : unnamed) {
+        // Each level in turn: "a/b/" needs "a" first.
+        for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
+            const std::string dir = Join(options_.outDir, relative.substr(0, slash));
+            if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+                reporter_.Fail(dir, std::string("cannot make the directory: ") + std::strerror(errno));
+                return false;
+            }
+        }
+        const std::string dir = Join(options_.outDir, relative);
+        const int probe = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        works = probe >= 0;
+        if (probe >= 0) {
+            (void)close(probe);
+        }
+    }
+    for (size_t i = 0; i < jobs_.size(); ++i) {
+        jobs_[i].mustFinish = jobs_[i].mustFinish || !unnamed[relativeDirs_[i]];
+    }
+    return true;
+}
+
+// What the workers and the main thread share.
+struct Batch {
+    std::vector<Job>& jobs;
+    Reporter& reporter;
+    pthread_t mainThread;
+    bool padded;
+    std::atomic<size_t> next{0};
+    std::atomic<bool> stop{false};
+    std::atomic<unsigned> running{0};
+    std::atomic<unsigned> finishing{0};  // conversions a second signal waits for
+    std::atomic<size_t> done{0};
+    std::atomic<size_t> converted{0};
+    std::atomic<size_t> failed{0};
+    std::atomic<uint64_t> bytes{0};
+};
+
+void ConvertOne(Batch& batch, const Job& job)
+{
+    const std::u16string source16 = FileNameToUtf16(job.source);
+    const std::u16string dest16 = FileNameToUtf16(job.dest);
+    errno = 0;
+    const int32_t result = job.direction == Direction::BmpToTiff ? Bmp2Tiff(source16.c_str(), dest16.c_str())
+                           : batch.padded ? Tiff2PaddedBmp(source16.c_str(), dest16.c_str())
+                                          : Tiff2Bmp(source16.c_str(), dest16.c_str());
+    if (result != KESTOVATIFF_OK) {
+        const int error = errno;
+        const bool destFailed = result == KESTOVATIFF_ERROR_DESTINATION || result == KESTOVATIFF_ERROR_ARGUMENT;
+        batch.reporter.Fail(destFailed ? job.dest : job.source, ResultReason(result, error));
+    }
+    if (result == KESTOVATIFF_OK) {
+        batch.converted.fetch_add(1);
+        batch.bytes.fetch_add(job.bytes);
+    } else {
+        batch.failed.fetch_add(1);
+    }
+    batch.done.fetch_add(1);
+}
+
+void* Work(void* argument)
+{
+    Batch& batch = *static_cast<Batch*>(argument);
+    for (;;) {
+        const size_t i = batch.next.fetch_add(1);
+        if (i >= batch.jobs.size()) {
+            break;
+        }
+        const Job& job = batch.jobs[i];
+        // Counted before the look at `stop`: a second signal that sees no
+        // such conversion under way knows none will start.
+        if (job.mustFinish) {
+            batch.finishing.fetch_add(1);
+        }
+        if (batch.stop.load()) {
+            if (job.mustFinish) {
+                batch.finishing.fetch_sub(1);
+            }
+            break;
+        }
+        ConvertOne(batch, job);
+        if (job.mustFinish) {
+            batch.finishing.fetch_sub(1);
+        }
+    }
+    if (batch.running.fetch_sub(1) == 1) {
+        (void)pthread_kill(batch.mainThread, SIGUSR1);  // wakes the main thread
+    }
+    return nullptr;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void PrintSummary(Batch& batch, size_t skipped, size_t failedEarlier, double seconds, int signal)
+{
+    char time[32];
+    (void)std::snprintf(time, sizeof time, "%.2f s", seconds);
+    std::string line = "kestovatiff: " + std::to_string(batch.converted.load()) + " converted, " +
+                       std::to_string(skipped) + " skipped, " + std::to_string(batch.failed.load() + failedEarlier) +
+                       " failed, " + FormatBytes(batch.bytes.load()) + " in " + time;
+    if (signal != 0) {
+        line += "; stopped by " + std::string(signal == SIGINT ? "SIGINT" : "SIGTERM") + ", " +
+                std::to_string(batch.jobs.size() - batch.done.load()) + " not converted";
+    }
+    batch.reporter.Line(line);
+}
+
+// Ends the process by `signal`, as a shell expects of a program the user
+// stopped (a script's loop then stops too); its status there is 128 + the
+// signal's number.
+[[noreturn]] void EndBySignal(int signal)
+{
+    (void)std::fflush(stderr);
+    (void)std::signal(signal, SIG_DFL);
+    sigset_t set;
+    (void)sigemptyset(&set);
+    (void)sigaddset(&set, signal);
+    (void)pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    (void)raise(signal);
+    _exit(128 + signal);
+}
+
+}  // namespace
+
+bool IsBatch(int argc, char** argv)
+{
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (argv[i][0] == '-' && argv[i][1] != '\0' && std::strchr("ojrnq", argv[i][1]) != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int RunBatch(int argc, char** argv, bool padded)
+{
+    Options options;
+    options.padded = padded;  // --padded, taken out of the arguments before
+    if (const int status = ParseOptions(argc, argv, options); status != 0) {
+        return status;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    Reporter reporter(!options.quiet && isatty(STDERR_FILENO) == 1);
+    Planner planner(options, reporter);
+    if (const int status = planner.Plan(); status != 0) {
+        return status;
+    }
+    std::vector<Job>& jobs = planner.jobs();
+    uint64_t totalBytes = 0;
+    for (const Job& job : jobs) {
+        totalBytes += job.bytes;
+    }
+
+    // The signals are taken by the main thread alone, with sigtimedwait:
+    // blocked here, before any worker starts, they stay blocked in each.
+    sigset_t signals;
+    (void)sigemptyset(&signals);
+    (void)sigaddset(&signals, SIGINT);
+    (void)sigaddset(&signals, SIGTERM);
+    (void)sigaddset(&signals, SIGUSR1);
+    (void)pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    reporter.Progress(ProgressText(0, jobs.size(), 0, totalBytes, 0.0));  // the totals, at once
+    Batch batch{jobs, reporter, pthread_self(), options.padded};
+    const unsigned wanted = options.workers != 0 ? options.workers : Processors();
+    const auto workers = static_cast<unsigned>(std::min<size_t>(wanted, std::max<size_t>(jobs.size(), 1)));
+    pthread_attr_t attributes;
+    (void)pthread_attr_init(&attributes);
+    (void)pthread_attr_setstacksize(&attributes, kWorkerStackBytes);
+    std::vector<pthread_t> threads;
+    batch.running.store(workers);
+    for (unsigned i = 0; i < workers; ++i) {
+        pthread_t thread;
+        const int error = pthread_create(&thread, &attributes, Work, &batch);
+        if (error != 0) {
+            batch.running.fetch_sub(workers - i);
+            if (threads.empty()) {
+                reporter.Line(std::string("kestovatiff: cannot start a thread: ") + std::strerror(error));
+                return 1;
+            }
+            break;  // fewer workers do the same work
+        }
+        threads.push_back(thread);
+    }
+    (void)pthread_attr_destroy(&attributes);
+
+    int stoppedBy = 0;
+    int signalCount = 0;
+    while (batch.running.load() > 0) {
+        const timespec redraw = {0, kRedrawNanoseconds};
+        const timespec idle = {3600, 0};
+        const int signal = sigtimedwait(&signals, nullptr, reporter.ShowsProgress() ? &redraw : &idle);
+        if (signal == SIGINT || signal == SIGTERM) {
+            batch.stop.store(true);
+            stoppedBy = stoppedBy == 0 ? signal : stoppedBy;
+            if (++signalCount == 2) {
+                // New files have no name until complete: those conversions
+                // are abandoned with the process. A replacement is waited for.
+                while (batch.finishing.load() > 0) {
+                    const timespec pause = {0, 10L * 1000 * 1000};
+                    (void)nanosleep(&pause, nullptr);
+                }
+                PrintSummary(batch, planner.skipped(), planner.failed(), SecondsSince(start), stoppedBy);
+                EndBySignal(stoppedBy);
+            }
+        }
+        reporter.Progress(
+            ProgressText(batch.done.load(), jobs.size(), batch.bytes.load(), totalBytes, SecondsSince(start)));
+    }
+    for (const pthread_t thread : threads) {
+        (void)pthread_join(thread, nullptr);
+    }
+    reporter.Progress("");
+    PrintSummary(batch, planner.skipped(), planner.failed(), SecondsSince(start), stoppedBy);
+    if (stoppedBy != 0) {
+        EndBySignal(stoppedBy);
+    }
+    return batch.failed.load() + planner.failed() == 0 ? 0 : 1;
+}
+
+}  // namespace kestovatiff_cli

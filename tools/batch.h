@@ -1,0 +1,40 @@
+// Many files at once: kestovatiff [options] -o DIR SOURCE...
+#pragma once
+
+// The options' part of --help.
+#define KESTOVATIFF_BATCH_HELP                                                      \
+    "Many files: each SOURCE is converted into DIR, named after it with the\n"    \
+    "new extension (.tif from a BMP, .bmp from a TIFF). A SOURCE that is a\n"      \
+    "directory gives the pictures in it (not its hidden files); other files\n"    \
+    "are reported and skipped. Two sources that would make one output name are\n" \
+    "refused before anything is converted. An existing output is replaced.\n"     \
+    "\n"                                                                           \
+    "  -o DIR   write the outputs into DIR (made if missing)\n"                    \
+    "  -r       go into SOURCE directories' subdirectories too, and make the\n"    \
+    "           same subdirectories in DIR\n"                                     \
+    "  -j N     convert N files at once (default: one per processor)\n"           \
+    "  -n       keep outputs that exist already, and report them skipped\n"       \
+    "  -q       no progress line (there is none either when standard error\n"     \
+    "           is not a terminal), and no notice of files skipped\n"              \
+    "  --       the end of the options: what follows is a file, even if it\n"     \
+    "           starts with -. A file named - is a file, not standard input.\n"   \
+    "\n"                                                                           \
+    "A batch ends with one line: how many files were converted, skipped and\n"   \
+    "failed, bytes and time. On SIGINT or SIGTERM no new file starts, those\n"    \
+    "under way finish, the line is printed, and kestovatiff ends by that\n"      \
+    "signal (status 130 or 143); a second signal abandons the conversions of\n"  \
+    "new files at once (they have no name until complete) and waits only for\n"  \
+    "those replacing a file.\n"
+
+namespace kestovatiff_cli {
+
+// Whether the command line asks for a batch: one of its options before any
+// "--".
+bool IsBatch(int argc, char** argv);
+
+// Runs the batch the command line describes, TIFF sources to BMPs with
+// rows padded to 4 bytes if `padded`. Returns the exit status (or ends the
+// process by the signal that stopped it).
+int RunBatch(int argc, char** argv, bool padded);
+
+}  // namespace kestovatiff_cli
