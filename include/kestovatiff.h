@@ -40,6 +40,17 @@
 #define KESTOVATIFF_API __attribute__((visibility("default")))
 #endif
 
+/* Both functions use the C calling convention: on 32-bit Windows the
+ * caller removes the arguments from the stack (__cdecl). A host that
+ * declares them __stdcall, as Visual Basic's Declare does, corrupts its
+ * stack. 64-bit Windows has one convention, on which __cdecl changes
+ * nothing. */
+#if defined(_WIN32)
+#define KESTOVATIFF_CALL __cdecl
+#else
+#define KESTOVATIFF_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -68,11 +79,11 @@ enum KestovaTiffResult {
 
 /* Converts the BMP at bmpPath into an uncompressed RGB TIFF at
  * tiffPath. Returns KESTOVATIFF_OK or a negative KestovaTiffResult. */
-KESTOVATIFF_API int32_t Bmp2Tiff(const char16_t* bmpPath, const char16_t* tiffPath);
+KESTOVATIFF_API int32_t KESTOVATIFF_CALL Bmp2Tiff(const char16_t* bmpPath, const char16_t* tiffPath);
 
 /* Converts the uncompressed RGB TIFF at tiffPath into a 24-bit BMP at
  * bmpPath. Returns KESTOVATIFF_OK or a negative KestovaTiffResult. */
-KESTOVATIFF_API int32_t Tiff2Bmp(const char16_t* tiffPath, const char16_t* bmpPath);
+KESTOVATIFF_API int32_t KESTOVATIFF_CALL Tiff2Bmp(const char16_t* tiffPath, const char16_t* bmpPath);
 
 /* Fixed English text for a result value, for messages. Never null. */
 static inline const char* KestovaTiffResultText(int32_t result)

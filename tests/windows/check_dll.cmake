@@ -1,6 +1,7 @@
-# Fails unless the DLL's export table and resources are exactly the
-# module's: name, ordinals, version strings, string 101, the type library.
-# Run as: cmake -DOBJDUMP=... -DWINDRES=... -DDLL=... -P
+# Fails unless the DLL is exactly the module its hosts know: its machine,
+# name, ordinals, the system DLLs it imports, version strings, string 101
+# and the type library. Run as:
+#   cmake -DOBJDUMP=... -DWINDRES=... -DDLL=... -DFORMAT=pei-i386|pei-x86-64 -P
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} could not read ${DLL}")
@@ -12,6 +13,19 @@ macro(expect text where what)
     string(APPEND problems "\n  ${what}: expected ${text}")
   endif()
 endmacro()
+
+string(REGEX MATCH "file format ([^\n]+)" _ "${headers}")
+if(NOT CMAKE_MATCH_1 STREQUAL FORMAT)
+  string(APPEND problems "\n  machine: expected ${FORMAT}, found '${CMAKE_MATCH_1}'")
+endif()
+
+# Only the system's own DLLs: the C++ runtime and zlib are linked in.
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
+list(TRANSFORM imports REPLACE "DLL Name: " "")
+list(SORT imports)
+if(NOT imports STREQUAL "KERNEL32.dll;msvcrt.dll")
+  string(APPEND problems "\n  imports: expected KERNEL32.dll;msvcrt.dll, found ${imports}")
+endif()
 
 # The export table.
 string(REGEX MATCH "Name[ \t]+[0-9a-fA-F]+ ([^\n]+)" _ "${headers}")
@@ -86,4 +100,4 @@ endif()
 if(problems)
   message(FATAL_ERROR "the DLL is not as its hosts know it:${problems}")
 endif()
-message(STATUS "KESTOVATIFF.dll: exports ${exports}; version 1.0.0.1; string 101; type library KestovaTIFFW")
+message(STATUS "KESTOVATIFF.dll (${FORMAT}): exports ${exports}; imports ${imports}; version 1.0.0.1; string 101; type library KestovaTIFFW")

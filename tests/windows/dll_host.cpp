@@ -19,7 +19,7 @@
 
 namespace {
 
-using Convert = int32_t (*)(const char16_t*, const char16_t*);
+using Convert = int32_t(KESTOVATIFF_CALL*)(const char16_t*, const char16_t*);
 
 int g_checks = 0;
 int g_failed = 0;
@@ -186,6 +186,53 @@ Convert Find(HMODULE dll, const char* name, WORD ordinal)
     return reinterpret_cast<Convert>(reinterpret_cast<void*>(byName));
 }
 
+#if defined(__i386__)
+// Calls a conversion as a 32-bit C host does, pushing the arguments and
+// removing them itself afterwards, and returns how far the stack pointer
+// moved: 0, unless the function removed them too, as __stdcall does (-8).
+int StackMoved(Convert convert, const char16_t* from, const char16_t* to, int32_t* result)
+{
+    int moved = 0;
+    int saved = 0;
+    auto* function = reinterpret_cast<void*>(convert);
+    asm volatile(
+        "movl %%esp, %%ebx\n\t"
+        "andl $-16, %%esp\n\t"  // aligned as the compiler's own calls are
+        "subl $8, %%esp\n\t"
+        "movl %%esp, %%edi\n\t"
+        "pushl %%edx\n\t"
+        "pushl %%ecx\n\t"
+        "call *%%eax\n\t"
+        "addl $8, %%esp\n\t"
+        "subl %%esp, %%edi\n\t"
+        "movl %%ebx, %%esp"
+        : "=D"(moved), "=b"(saved), "+a"(function), "+c"(from), "+d"(to)
+        :
+        : "memory", "cc");
+    *result = static_cast<int32_t>(reinterpret_cast<intptr_t>(function));
+    return moved;
+}
+
+int32_t __stdcall PopsItsArguments(const char16_t*, const char16_t*)
+{
+    return KESTOVATIFF_OK;
+}
+
+// The C calling convention the header states: the caller's stack is as it
+// was after each call, success or failure.
+void CheckCallingConvention(Convert bmp2tiff, Convert tiff2bmp)
+{
+    int32_t result = 0;
+    Check(StackMoved(reinterpret_cast<Convert>(reinterpret_cast<void*>(PopsItsArguments)), u"a", u"b", &result) == -8,
+          "a __stdcall function moves the caller's stack");
+    Check(StackMoved(bmp2tiff, u"test-card.bmp", u"cdecl.tif", &result) == 0 && result == KESTOVATIFF_OK,
+          "Bmp2Tiff is __cdecl: the caller's stack as it was");
+    Check(StackMoved(tiff2bmp, u"missing.tif", u"cdecl.bmp", &result) == 0 && result == KESTOVATIFF_ERROR_SOURCE,
+          "Tiff2Bmp is __cdecl, failing too");
+    Remove(L"cdecl.tif");
+}
+#endif
+
 }  // namespace
 
 int main()
@@ -220,6 +267,9 @@ int main()
     const size_t tiffSize = 3 * kestovatiff_cli::kTestCardWidth * kestovatiff_cli::kTestCardHeight + 206;
     Check(Contents(reinterpret_cast<const wchar_t*>(tiff)).size() == tiffSize, "the TIFF has the layout's size");
     Check(tiff2bmp(u"test-card.bmp", u"x.bmp") == KESTOVATIFF_ERROR_FORMAT, "a BMP given as TIFF is -3");
+#if defined(__i386__)
+    CheckCallingConvention(bmp2tiff, tiff2bmp);
+#endif
 
     // What went wrong is in GetLastError() too: a host with its own C
     // runtime never sees the errno of msvcrt.dll.
