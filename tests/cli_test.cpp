@@ -482,6 +482,7 @@ TEST_F(BatchTest, UsageErrors)
         {"-r in", "many files need -o DIR"},
         {"-o out", "expected a SOURCE after -o DIR"},
         {"-o out -x in", "unknown option -x"},
+        {"-o out --quiet in", "unknown option --quiet"},
     };
     for (const auto& [args, says] : cases) {
         SCOPED_TRACE(args);
@@ -490,6 +491,24 @@ TEST_F(BatchTest, UsageErrors)
         EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
     }
     EXPECT_NE(Cli("--help").out.find("  -j N     convert N files at once"), std::string::npos);
+}
+
+// A folder converted into itself and run again with -n keeps its outputs;
+// DIR's missing parents are made; a FIFO in a folder is reported, never
+// opened.
+TEST_F(BatchTest, RunAgainDeepOutputsAndFifos)
+{
+    Write({Bmp("a.bmp", 1)}, "s");
+    ASSERT_EQ(Cli("-q -o " + Quoted("s") + " " + Quoted("s")).status, 0);
+    Run run = Cli("-n -o " + Quoted("s") + " " + Quoted("s"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("skipped"), std::string::npos) << run.err;
+
+    ASSERT_EQ(mkfifo(Path("s/pipe.bmp").c_str(), 0600), 0);
+    run = Cli("-o " + Quoted("deep/a/b") + " " + Quoted("s"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("pipe.bmp: skipped: not a regular file"), std::string::npos) << run.err;
+    EXPECT_TRUE(FileExists(Path("deep/a/b/a.tif")));
 }
 
 // On a terminal a progress line, redrawn in place and cleared before the

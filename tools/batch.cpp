@@ -99,6 +99,9 @@ int ParseOptions(int argc, char** argv, Options& options)
             optionsEnded = true;
             continue;
         }
+        if (arg[1] == '-') {
+            return UsageError(std::string("unknown option ") + arg);
+        }
         for (const char* flag = arg + 1; *flag != '\0'; ++flag) {
             if (*flag == 'r') {
                 options.recurse = true;
@@ -167,12 +170,20 @@ std::string Join(const std::string& dir, const std::string& name)
     return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
+// A SIGINT or SIGTERM waiting (they are blocked from the start of a
+// batch): the planning stops looking for more files.
+bool StopPending()
+{
+    sigset_t pending;
+    return sigpending(&pending) == 0 && (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1);
+}
+
 class Planner {
 public:
     Planner(const Options& options, Reporter& reporter) : options_(options), reporter_(reporter) {}
 
-    // Finds the sources and plans their outputs. Returns 0, or 2 when the
-    // batch is refused.
+    // Finds the sources and plans their outputs. Returns 0, 1 when DIR
+    // cannot be made, or 2 when the batch is refused.
     int Plan();
 
     std::vector<Job>& jobs() { return jobs_; }
@@ -240,20 +251,35 @@ void Planner::Walk(const std::string& dir, const std::string& relative)
     }
     std::sort(entries.begin(), entries.end());
     for (const auto& [name, type] : entries) {
+        if (StopPending()) {
+            return;
+        }
         const std::string path = Join(dir, name);
         bool isDir = type == DT_DIR;
         bool isFile = type == DT_REG;
+        bool isOther = type != DT_DIR && type != DT_REG && type != DT_UNKNOWN && type != DT_LNK;
         if (type == DT_UNKNOWN || type == DT_LNK) {
             struct stat info {};
             struct stat link {};
             if (stat(path.c_str(), &info) != 0) {
-                continue;  // a dangling link: nothing to convert
+                // A dangling or looping link: reported as the same name given
+                // on the command line is.
+                reporter_.Fail(path, ResultReason(KESTOVATIFF_ERROR_SOURCE, errno));
+                ++failed_;
+                continue;
             }
             const bool viaLink = lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
             isDir = S_ISDIR(info.st_mode) && !viaLink;
             isFile = S_ISREG(info.st_mode);
+            isOther = !S_ISDIR(info.st_mode) && !isFile;
         }
-        if (isFile) {
+        if (isOther) {
+            // A FIFO, a device or a socket: never opened, only reported.
+            if (!options_.quiet) {
+                reporter_.Fail(path, "skipped: not a regular file");
+            }
+            ++skipped_;
+        } else if (isFile) {
             AddFile(path, relative, name);
         } else if (isDir && options_.recurse) {
             struct stat info {};
@@ -315,6 +341,9 @@ int Planner::Plan()
         return 2;
     }
     for (const std::string& source : options_.sources) {
+        if (StopPending()) {
+            break;
+        }
         AddSource(source);
     }
     // One output name, one source; and no output may be a source.
@@ -334,17 +363,19 @@ int Planner::Plan()
         Job& job = jobs_[i];
         struct stat info {};
         if (stat(job.dest.c_str(), &info) == 0) {
-            if (sourceFiles_.count({info.st_dev, info.st_ino}) != 0) {
-                reporter_.Line("kestovatiff: " + job.dest + " is one of the sources; converting " + job.source +
-                               " would replace it");
-                refused = true;
-                continue;
-            }
+            // With -n an existing output is kept, even one that is also a
+            // source (a folder converted into itself, run again).
             if (options_.keepExisting) {
                 if (!options_.quiet) {
                     reporter_.Fail(job.source, "skipped: " + job.dest + " exists");
                 }
                 ++skipped_;
+                continue;
+            }
+            if (sourceFiles_.count({info.st_dev, info.st_ino}) != 0) {
+                reporter_.Line("kestovatiff: " + job.dest + " is one of the sources; converting " + job.source +
+                               " would replace it");
+                refused = true;
                 continue;
             }
             job.mustFinish = true;
@@ -358,7 +389,7 @@ int Planner::Plan()
     }
     jobs_ = std::move(kept);
     relativeDirs_ = std::move(keptDirs);
-    return MakeDirectories() ? 0 : 2;
+    return MakeDirectories() ? 0 : 1;
 }
 
 // Makes DIR and the subdirectories the outputs go to, and finds out where
@@ -372,9 +403,16 @@ bool Planner::MakeDirectories()
     if (unnamed.empty()) {
         return true;
     }
-    if (mkdir(options_.outDir.c_str(), 0777) != 0 && errno != EEXIST) {
-        reporter_.Fail(options_.outDir, std::string("cannot make the directory: ") + std::strerror(errno));
-        return false;
+    // DIR and any of its parents missing, each level in turn.
+    for (size_t slash = options_.outDir.find('/', 1); ; slash = options_.outDir.find('/', slash + 1)) {
+        const std::string dir = options_.outDir.substr(0, slash);
+        if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+            reporter_.Fail(dir, std::string("cannot make the directory: ") + std::strerror(errno));
+            return false;
+        }
+        if (slash == std::string::npos) {
+            break;
+        }
     }
     for (auto& [relative, works] : unnamed) {
         // Each level in turn: "a/b/" needs "a" first.
@@ -520,6 +558,19 @@ int RunBatch(int argc, char** argv, bool padded)
     if (const int status = ParseOptions(argc, argv, options); status != 0) {
         return status;
     }
+    // The host's own lines to a closed pipe fail with EPIPE instead of
+    // ending the batch between a conversion's steps.
+    (void)signal(SIGPIPE, SIG_IGN);
+    // The signals are taken by the main thread alone, with sigtimedwait:
+    // blocked here, before planning and before any worker starts, they stay
+    // blocked in each. One that comes while planning ends the planning.
+    sigset_t signals;
+    (void)sigemptyset(&signals);
+    (void)sigaddset(&signals, SIGINT);
+    (void)sigaddset(&signals, SIGTERM);
+    (void)sigaddset(&signals, SIGUSR1);
+    (void)pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
     const auto start = std::chrono::steady_clock::now();
     Reporter reporter(!options.quiet && isatty(STDERR_FILENO) == 1);
     Planner planner(options, reporter);
@@ -532,17 +583,9 @@ int RunBatch(int argc, char** argv, bool padded)
         totalBytes += job.bytes;
     }
 
-    // The signals are taken by the main thread alone, with sigtimedwait:
-    // blocked here, before any worker starts, they stay blocked in each.
-    sigset_t signals;
-    (void)sigemptyset(&signals);
-    (void)sigaddset(&signals, SIGINT);
-    (void)sigaddset(&signals, SIGTERM);
-    (void)sigaddset(&signals, SIGUSR1);
-    (void)pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
     reporter.Progress(ProgressText(0, jobs.size(), 0, totalBytes, 0.0));  // the totals, at once
     Batch batch{jobs, reporter, pthread_self(), options.padded};
+    batch.stop.store(StopPending());  // stopped while planning: no file starts
     const unsigned wanted = options.workers != 0 ? options.workers : Processors();
     const auto workers = static_cast<unsigned>(std::min<size_t>(wanted, std::max<size_t>(jobs.size(), 1)));
     pthread_attr_t attributes;
