@@ -187,13 +187,15 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
             status = Status::NotSupported;  // not defined
             break;
         }
-        LzwEntry* entry = &table[free];
-        entry->prefix = static_cast<uint16_t>(previous);
-        entry->prefix2 = before->prefix;
-        entry->length = static_cast<uint16_t>(before->length + 1);
-        entry->last = code < free ? table[code].first : before->first;
-        entry->last2 = before->last;
-        entry->first = before->first;
+        if (free < kLzwStoredEntries) {
+            LzwEntry* entry = &table[free];
+            entry->prefix = static_cast<uint16_t>(previous);
+            entry->prefix2 = before->prefix;
+            entry->length = static_cast<uint16_t>(before->length + 1);
+            entry->last = code < free ? table[code].first : before->first;
+            entry->last2 = before->last;
+            entry->first = before->first;
+        }
         const LzwEntry* string = &table[code];
         if (++free >= (1u << width) - (d.oldStyle ? 0 : 1) && width < kMaxWidth) {
             ++width;

@@ -7,7 +7,7 @@
 //
 // Every code is checked against the table: a code not yet defined, a table
 // that overflows, or a string that does not start with a clear code is
-// refused ("corrupted LZW table"). The table (about 50 KiB) lives in an
+// refused ("corrupted LZW table"). The table (40 KiB) lives in an
 // arena lent by the caller; strings are written back to front along their
 // prefixes, which always point to earlier codes, so no walk can loop.
 #pragma once
@@ -31,9 +31,12 @@ struct LzwEntry {
     uint8_t first;     // its first byte
 };
 
-// Old-style streams could run 1024 codes past a full table.
+// Old-style streams could run 1024 codes past a full table. Codes are 12
+// bits at most, so the strings defined past 4095 can never be named: they
+// are counted, not stored.
 constexpr size_t kLzwTableEntries = 4096 + 1024;
-constexpr size_t kLzwArenaBytes = kLzwTableEntries * sizeof(LzwEntry);
+constexpr size_t kLzwStoredEntries = 4096;
+constexpr size_t kLzwArenaBytes = kLzwStoredEntries * sizeof(LzwEntry);
 
 struct LzwDecoder {
     LzwEntry* table = nullptr;
