@@ -18,6 +18,7 @@
 #include "output_file.h"
 #include "pipe_signal.h"
 #include "staging_file.h"
+#include "write_at_posix.h"
 
 namespace kestova {
 namespace {
@@ -69,24 +70,9 @@ bool WriteAll(int fd, const uint8_t* data, size_t size)
 // Copies the staging file's `size` bytes to the stream destFd, in order.
 bool CopyStagingToStream(const OutputFile& file, uint64_t size, Scratch scratch)
 {
-    for (uint64_t at = 0; at < size;) {
-        const size_t want = size - at < scratch.size ? static_cast<size_t>(size - at) : scratch.size;
-        const ssize_t got = pread(file.fd, scratch.data, want, static_cast<off_t>(at));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            if (got == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        if (!WriteAll(file.destFd, scratch.data, static_cast<size_t>(got))) {
-            return false;
-        }
-        at += static_cast<uint64_t>(got);
-    }
-    return true;
+    return ForEachStagedPiece(file, size, scratch, [&file](const uint8_t* data, size_t length, uint64_t) {
+        return WriteAll(file.destFd, data, length);
+    });
 }
 
 // A descriptor closed at the end of its scope, errno kept.
@@ -433,22 +419,7 @@ bool WriteOutput(OutputFile& file, const uint8_t* data, size_t size) { return Wr
 
 bool WriteOutputAt(OutputFile& file, uint64_t offset, const uint8_t* data, size_t size)
 {
-    while (size > 0) {
-        const ssize_t put = pwrite(file.fd, data, size, static_cast<off_t>(offset));
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            if (put == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        data += put;
-        size -= static_cast<size_t>(put);
-        offset += static_cast<uint64_t>(put);
-    }
-    return true;
+    return WriteAllAt(file.fd, data, size, offset);
 }
 
 bool SeekOutput(OutputFile& file, uint64_t offset)

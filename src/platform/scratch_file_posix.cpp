@@ -6,6 +6,7 @@
 
 #include "platform/scratch_file.h"
 #include "platform/temp_name.h"
+#include "platform/write_at_posix.h"
 
 namespace kestova {
 
@@ -48,20 +49,8 @@ Status OpenScratchFile(SourceFile& file)
 Status WriteScratchFile(SourceFile& file, uint64_t offset, const uint8_t* data, size_t size)
 {
     const uint64_t end = offset + size;
-    while (size > 0) {
-        const ssize_t put = pwrite(file.fd, data, size, static_cast<off_t>(offset));
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            if (put == 0) {
-                errno = EIO;
-            }
-            return Status::DestinationUnwritable;
-        }
-        data += put;
-        size -= static_cast<size_t>(put);
-        offset += static_cast<uint64_t>(put);
+    if (!WriteAllAt(file.fd, data, size, offset)) {
+        return Status::DestinationUnwritable;
     }
     file.size = end > file.size ? end : file.size;
     return Status::Ok;

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 
 #include "output_file.h"
@@ -28,6 +30,32 @@ bool NameStaging(OutputFile& file, uint64_t size, Scratch scratch, bool& copied)
 // Renames the named staging file to file.finalName, unless that name is
 // taken (EEXIST).
 bool RenameStagingIfFree(OutputFile& file);
+
+// Reads the staging file's first `size` bytes, a scratch buffer at a time,
+// and hands each piece on: put(data, length, offset). False when a read or
+// a put fails (errno says why).
+template <typename Put>
+bool ForEachStagedPiece(const OutputFile& file, uint64_t size, Scratch scratch, Put&& put)
+{
+    for (uint64_t at = 0; at < size;) {
+        const size_t want = size - at < scratch.size ? static_cast<size_t>(size - at) : scratch.size;
+        const ssize_t got = pread(file.fd, scratch.data, want, static_cast<off_t>(at));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            if (got == 0) {
+                errno = EIO;  // the staging file cannot have shrunk
+            }
+            return false;
+        }
+        if (!put(scratch.data, static_cast<size_t>(got), at)) {
+            return false;
+        }
+        at += static_cast<uint64_t>(got);
+    }
+    return true;
+}
 
 // Copies the staging file's first `size` bytes to `to`, from offset 0.
 bool CopyStaging(const OutputFile& file, int to, uint64_t size, Scratch scratch);

@@ -8,6 +8,7 @@
 #include "file_identity.h"
 #include "staging_file.h"
 #include "temp_name.h"
+#include "write_at_posix.h"
 
 namespace kestova {
 namespace {
@@ -131,35 +132,9 @@ bool RenameStagingIfFree(OutputFile& file)
 
 bool CopyStaging(const OutputFile& file, int to, uint64_t size, Scratch scratch)
 {
-    for (uint64_t at = 0; at < size;) {
-        const size_t want = size - at < scratch.size ? static_cast<size_t>(size - at) : scratch.size;
-        const ssize_t got = pread(file.fd, scratch.data, want, static_cast<off_t>(at));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            if (got == 0) {
-                errno = EIO;  // the staging file cannot have shrunk
-            }
-            return false;
-        }
-        for (ssize_t put = 0; put < got;) {
-            const ssize_t wrote =
-                pwrite(to, scratch.data + put, static_cast<size_t>(got - put), static_cast<off_t>(at) + put);
-            if (wrote < 0 && errno == EINTR) {
-                continue;
-            }
-            if (wrote <= 0) {
-                if (wrote == 0) {
-                    errno = EIO;
-                }
-                return false;
-            }
-            put += wrote;
-        }
-        at += static_cast<uint64_t>(got);
-    }
-    return true;
+    return ForEachStagedPiece(file, size, scratch, [to](const uint8_t* data, size_t length, uint64_t at) {
+        return WriteAllAt(to, data, length, at);
+    });
 }
 
 }  // namespace kestova
