@@ -1,6 +1,8 @@
 #include "child_process.h"
 
 #include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,6 +56,11 @@ void BecomeUser(uid_t uid, gid_t gid, std::initializer_list<gid_t> groups)
 }
 
 void DropPrivileges() { BecomeUser(65534, 65534); }
+
+bool PrivateMounts()
+{
+    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
 
 Sysctl::Sysctl(const char* name, const char* value) : path_(name)
 {

@@ -28,6 +28,10 @@ void BecomeUser(uid_t uid, gid_t gid, std::initializer_list<gid_t> groups = {});
 // For `prepare`: become the unprivileged user nobody (65534).
 void DropPrivileges();
 
+// For `prepare`: gives the child mounts of its own, which go with it.
+// False where it cannot (not root).
+bool PrivateMounts();
+
 // Sets a file-system protection sysctl (fs.protected_symlinks and its
 // kin) for the life of the object, and puts the old value back. ok() is
 // false where it cannot be set (not root, no such sysctl).

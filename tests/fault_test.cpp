@@ -5,7 +5,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -16,7 +15,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "child_process.h"
@@ -59,6 +60,34 @@ protected:
     {
         EXPECT_EQ(ReadFile(Path("out.tif")), kOld);
         EXPECT_EQ(Names(), names);
+    }
+
+    // Converts in.bmp onto `disk`/out.tif, which holds `old` and has a
+    // second name, other.tif, once `mountDisk` has mounted a small file
+    // system at `disk` in a private mount namespace and `fill` has taken
+    // some of its room. The child fails unless both names hold `old` after.
+    Outcome ConvertOntoSmallDisk(const std::string& disk, const Bytes& old, const std::function<bool()>& mountDisk,
+                                 const std::function<bool()>& fill = [] { return true; })
+    {
+        return InChild(
+            [&] {
+                if (!PrivateMounts() || !mountDisk()) {
+                    _exit(3);
+                }
+                WriteFile(disk + "/out.tif", old);
+                if (link((disk + "/out.tif").c_str(), (disk + "/other.tif").c_str()) != 0 || !fill()) {
+                    _exit(3);
+                }
+            },
+            [&] {
+                const int32_t result = Convert(Path("in.bmp"), disk + "/out.tif");
+                const int error = errno;
+                if (ReadFile(disk + "/out.tif") != old || ReadFile(disk + "/other.tif") != old) {
+                    _exit(4);
+                }
+                errno = error;
+                return result;
+            });
     }
 
     const Bytes kOld = {'o', 'l', 'd'};
@@ -249,7 +278,7 @@ TEST_F(FaultTest, WhatARenameWouldLoseIsWrittenInPlace)
         const Outcome mounted = InChild(
             [&] {
                 const std::string dir = Path("dir");
-                if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                if (!PrivateMounts() ||
                     (readOnlyDirectory &&
                      (mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
                       mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)) ||
@@ -276,31 +305,53 @@ TEST_F(FaultTest, InPlaceWriteFindsAFullDiskFirst)
     const Picture large = MakePicture(400, 200);  // a 240206-byte TIFF
     WriteFile(Path("in.bmp"), BmpFile(large));
     ASSERT_EQ(mkdir(Path("small").c_str(), 0755), 0);
-    const Outcome outcome = InChild(
-        [&] {
-            // A private mount: gone with the child. 100 pages hold the staged
-            // picture (59 pages) but not its copy as well.
-            if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                mount("kestova", Path("small").c_str(), "tmpfs", 0, "size=400k") != 0) {
-                _exit(3);
-            }
-            WriteFile(Path("small/out.tif"), kOld);
-            if (link(Path("small/out.tif").c_str(), Path("small/other.tif").c_str()) != 0) {
-                _exit(3);
-            }
-        },
-        [&] {
-            const int32_t result = Convert(Path("in.bmp"), Path("small/out.tif"));
-            const int error = errno;
-            if (ReadFile(Path("small/out.tif")) != kOld || ReadFile(Path("small/other.tif")) != kOld) {
-                _exit(4);
-            }
-            errno = error;
-            return result;
-        });
+    // 100 pages hold the staged picture (59 pages) but not its copy as well.
+    const Outcome outcome = ConvertOntoSmallDisk(Path("small"), kOld, [&] {
+        return mount("kestova", Path("small").c_str(), "tmpfs", 0, "size=400k") == 0;
+    });
     if (outcome.result == 0) {
         GTEST_SKIP() << "cannot mount tmpfs here";
     }
+    EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
+    EXPECT_EQ(outcome.error, ENOSPC);
+}
+
+// ext3, which today's kernels mount with the ext4 driver, cannot reserve
+// space for a file (fallocate gives EOPNOTSUPP). A file written in place
+// on such a disk that fills up keeps every old byte under both its names.
+TEST_F(FaultTest, InPlaceWriteOnExt3KeepsTheOldFileWhenTheDiskFills)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to mount a file system image";
+    }
+    if (std::system("command -v mkfs.ext3 >/dev/null") != 0) {
+        GTEST_SKIP() << "no mkfs.ext3 here (package e2fsprogs)";
+    }
+    WriteFile(Path("in.bmp"), BmpFile(MakePicture(400, 200)));  // a 240206-byte TIFF
+    ASSERT_EQ(mkdir(Path("disk").c_str(), 0755), 0);
+    WriteFile(Path("ext3.img"), {});
+    ASSERT_EQ(truncate(Path("ext3.img").c_str(), off_t{4} << 20), 0);
+    ASSERT_EQ(std::system(("mkfs.ext3 -q -F " + Path("ext3.img") + " >/dev/null").c_str()), 0);
+    Bytes old(100000);
+    for (size_t i = 0; i < old.size(); ++i) {
+        old[i] = static_cast<uint8_t>(i * 7 + 1);
+    }
+    const auto mountDisk = [&] {
+        return std::system(("mount -o loop " + Path("ext3.img") + " " + Path("disk")).c_str()) == 0;
+    };
+    // Filled up, then 300 KiB given back: room for the staged picture, not
+    // for the 140 KiB it has past the old end too.
+    const auto fill = [&] {
+        const int filler = open(Path("disk/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        const Bytes block(65536, 'f');
+        off_t filled = 0;
+        for (ssize_t put = 0; (put = write(filler, block.data(), block.size())) > 0;) {
+            filled += put;
+        }
+        const off_t room = off_t{300} << 10;
+        return filled > room && ftruncate(filler, filled - room) == 0 && fsync(filler) == 0 && close(filler) == 0;
+    };
+    const Outcome outcome = ConvertOntoSmallDisk(Path("disk"), old, mountDisk, fill);
     EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
     EXPECT_EQ(outcome.error, ENOSPC);
 }

@@ -10,9 +10,12 @@
 //   without unnamed files.
 // - Races: the destination changed by someone else between the library's
 //   look at it and its open, or while the picture is written.
+// - File systems that cannot reserve space (fallocate gives EOPNOTSUPP):
+//   a file written in place keeps every old byte when the disk fills.
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "kestovatiff.h"
 #include "test_files.h"
 
@@ -37,6 +41,7 @@ std::vector<Event> g_events;
 bool g_recording = false;
 bool g_noUnnamedFiles = false;  // O_TMPFILE fails as on file systems without it
 bool g_noLinking = false;       // linking an open file fails
+bool g_noReserving = false;     // fallocate fails as on file systems without it
 
 // Run once, as another process would act: after the library's next open of
 // a path, or before its next link.
@@ -88,6 +93,15 @@ extern "C" int linkat(int fromDir, const char* from, int toDir, const char* to, 
     return Real<int (*)(int, const char*, int, const char*, int)>("linkat")(fromDir, from, toDir, to, flags);
 }
 
+extern "C" int fallocate64(int fd, int mode, off_t offset, off_t length)
+{
+    if (g_noReserving) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return Real<int (*)(int, int, off_t, off_t)>("fallocate64")(fd, mode, offset, length);
+}
+
 extern "C" int openat64(int dir, const char* path, int flags, ...)
 {
     if (g_noUnnamedFiles && (flags & O_TMPFILE) == O_TMPFILE) {
@@ -123,7 +137,7 @@ protected:
 
     void TearDown() override
     {
-        g_recording = g_noUnnamedFiles = g_noLinking = false;
+        g_recording = g_noUnnamedFiles = g_noLinking = g_noReserving = false;
         g_events.clear();
         g_afterOpen = nullptr;
         g_beforeLink = nullptr;
@@ -198,6 +212,75 @@ TEST_F(InterposedTest, FileWrittenInPlaceIsFlushed)
     EXPECT_EQ(events[0].call, 'f');
     EXPECT_EQ(events[0].inode, inode);
     EXPECT_EQ(Inode("other.tif"), inode);
+}
+
+// Written in place where no space can be reserved: the part past the old
+// end goes first and is flushed, then the rest; a file longer than the
+// picture, or with holes, ends as the picture too.
+TEST_F(InterposedTest, FileWrittenInPlaceWithoutReservingSpace)
+{
+    const size_t size = ExpectedTiff(picture_).size();
+    g_noReserving = true;
+    for (const size_t old : {size_t{3}, size + 1000, size_t{1} << 20}) {
+        SCOPED_TRACE(old);
+        WriteFile(Path("out.tif"), Bytes(old > 4096 ? 4096 : old, 'o'));
+        ASSERT_EQ(truncate(Path("out.tif").c_str(), static_cast<off_t>(old)), 0);  // a hole past 4096
+        ASSERT_EQ(link(Path("out.tif").c_str(), Path("other.tif").c_str()), 0);
+        const std::vector<Event> events = Convert("out.tif");
+        EXPECT_EQ(events.size(), 2u);  // the space held, and the picture whole
+        EXPECT_EQ(Inode("other.tif"), Inode("out.tif"));
+        ASSERT_EQ(unlink(Path("other.tif").c_str()), 0);
+    }
+}
+
+// The same on a disk too small for the picture: every old byte stays
+// under both names, whether the picture is longer than the old file or
+// fills its holes (which need space though they read as zeros).
+TEST_F(InterposedTest, FullDiskWithoutReservingSpaceKeepsTheOldFile)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to mount a small file system";
+    }
+    const Picture large = MakePicture(400, 200);  // a 240206-byte TIFF: 59 pages
+    WriteFile(Path("in.bmp"), BmpFile(large));
+    ASSERT_EQ(mkdir(Path("small").c_str(), 0755), 0);
+    Bytes old(100000);
+    for (size_t i = 0; i < old.size(); ++i) {
+        old[i] = static_cast<uint8_t>(i * 7 + 1);
+    }
+    // 100 pages: the staged picture and the old file (25 pages), but not
+    // the picture's 35 pages past the old end; the staged picture and 59
+    // pages of holes neither.
+    for (const off_t holes : {off_t{0}, off_t{300000}}) {
+        SCOPED_TRACE(holes > 0 ? "old file with holes" : "old file shorter than the picture");
+        const Outcome outcome = InChild(
+            [&] {
+                if (!PrivateMounts() || mount("kestova", Path("small").c_str(), "tmpfs", 0, "size=400k") != 0) {
+                    _exit(3);
+                }
+                WriteFile(Path("small/out.tif"), old);
+                if ((holes > 0 && truncate(Path("small/out.tif").c_str(), holes) != 0) ||
+                    link(Path("small/out.tif").c_str(), Path("small/other.tif").c_str()) != 0) {
+                    _exit(3);
+                }
+                g_noReserving = true;
+            },
+            [&] {
+                const int32_t result =
+                    Bmp2Tiff(Path16("in.bmp").c_str(), U16(Path("small/out.tif")).c_str());
+                const int error = errno;
+                Bytes expected = old;
+                expected.resize(holes > 0 ? static_cast<size_t>(holes) : old.size());
+                if (ReadFile(Path("small/out.tif")) != expected || ReadFile(Path("small/other.tif")) != expected ||
+                    Names("small") != std::vector<std::string>{"other.tif", "out.tif"}) {
+                    _exit(4);
+                }
+                errno = error;
+                return result;
+            });
+        EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
+        EXPECT_EQ(outcome.error, ENOSPC);
+    }
 }
 
 // Between the look at the destination and its open, the name is taken

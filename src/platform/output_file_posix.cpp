@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <initializer_list>
 
 #include "destination_path.h"
 #include "file_identity.h"
@@ -70,7 +72,7 @@ bool WriteAll(int fd, const uint8_t* data, size_t size)
 // Copies the staging file's `size` bytes to the stream destFd, in order.
 bool CopyStagingToStream(const OutputFile& file, uint64_t size, Scratch scratch)
 {
-    return ForEachStagedPiece(file, size, scratch, [&file](const uint8_t* data, size_t length, uint64_t) {
+    return ForEachStagedPiece(file, 0, size, scratch, [&file](const uint8_t* data, size_t length, uint64_t) {
         return WriteAll(file.destFd, data, length);
     });
 }
@@ -259,9 +261,47 @@ Status OpenOnce(NativePath& name, OutputFile& file, Scratch scratch, OutputAcces
     return PrepareReplace(file, info, scratch, changed);
 }
 
+// Fills the holes in the file's first `end` bytes with zeros: what the file
+// holds stays the same, and the space its blocks need is taken. False with
+// errno set (ENOSPC on a full disk).
+bool FillHoles(int fd, uint64_t end, Scratch scratch)
+{
+    std::memset(scratch.data, 0, scratch.size);
+    for (uint64_t at = 0; at < end;) {
+        const off_t hole = lseek(fd, static_cast<off_t>(at), SEEK_HOLE);
+        if (hole < 0) {
+            return errno == ENXIO || errno == EINVAL;  // past the end, or holes not told
+        }
+        if (static_cast<uint64_t>(hole) >= end) {
+            return true;
+        }
+        const off_t data = lseek(fd, hole, SEEK_DATA);
+        if (data < 0 && errno != ENXIO) {
+            return false;
+        }
+        const uint64_t filled = data < 0 || static_cast<uint64_t>(data) > end ? end : static_cast<uint64_t>(data);
+        for (at = static_cast<uint64_t>(hole); at < filled;) {
+            const size_t length = filled - at < scratch.size ? static_cast<size_t>(filled - at) : scratch.size;
+            if (!WriteAllAt(fd, scratch.data, length, at)) {
+                return false;
+            }
+            at += length;
+        }
+    }
+    return true;
+}
+
 // Writes the staged picture into the existing destination, in place: the
 // way to keep a file whose identity a rename would lose. Conversions of
 // this library into one file take turns.
+//
+// Not a byte of the old content is changed before all the space the new
+// picture needs is held, so that a full disk or quota fails the call with
+// the file as it was. The space is reserved where the file system can;
+// where it cannot (ext3, many network and FUSE file systems), the part of
+// the picture past the old end is written first and flushed, and holes in
+// the old part are filled with the zeros they read as. Should that fail,
+// the file is cut back to its old length.
 Status Overwrite(OutputFile& file, uint64_t size, Scratch scratch)
 {
     struct flock whole {};
@@ -273,17 +313,23 @@ Status Overwrite(OutputFile& file, uint64_t size, Scratch scratch)
     if (fstat(file.destFd, &before) != 0) {
         return Status::DestinationUnwritable;
     }
-    // Reserve the space first, so that a full disk is found before the old
-    // content is touched. File systems that cannot reserve go on without.
-    if (size > 0 && fallocate(file.destFd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) != 0 &&
-        errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL) {
+    const auto old = static_cast<uint64_t>(before.st_size);
+    const uint64_t kept = size < old ? size : old;  // the old bytes the picture overwrites
+    uint64_t copyEnd = size;                        // the picture's bytes from here on are in place
+    bool held = size == 0 || fallocate(file.destFd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0;
+    if (!held && (errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL)) {
+        held = CopyStaging(file, file.destFd, old, size, scratch) && FillHoles(file.destFd, kept, scratch) &&
+               fsync(file.destFd) == 0;
+        copyEnd = kept;
+    }
+    if (!held) {
         const int error = errno;
-        (void)ftruncate(file.destFd, before.st_size);  // gives back what was reserved past the end
+        (void)ftruncate(file.destFd, before.st_size);  // gives back what was reserved or written past the end
         return Unwritable(error);
     }
     struct stat after {};
-    if (!CopyStaging(file, file.destFd, size, scratch) || ftruncate(file.destFd, static_cast<off_t>(size)) != 0 ||
-        fstat(file.destFd, &after) != 0) {
+    if (!CopyStaging(file, file.destFd, 0, copyEnd, scratch) ||
+        ftruncate(file.destFd, static_cast<off_t>(size)) != 0 || fstat(file.destFd, &after) != 0) {
         return Status::DestinationUnwritable;
     }
     // A write by anyone but the owner clears setuid and setgid; so does

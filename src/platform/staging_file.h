@@ -31,14 +31,14 @@ bool NameStaging(OutputFile& file, uint64_t size, Scratch scratch, bool& copied)
 // taken (EEXIST).
 bool RenameStagingIfFree(OutputFile& file);
 
-// Reads the staging file's first `size` bytes, a scratch buffer at a time,
-// and hands each piece on: put(data, length, offset). False when a read or
-// a put fails (errno says why).
+// Reads the staging file's bytes from `from` up to `end`, a scratch buffer
+// at a time, and hands each piece on: put(data, length, offset). False
+// when a read or a put fails (errno says why).
 template <typename Put>
-bool ForEachStagedPiece(const OutputFile& file, uint64_t size, Scratch scratch, Put&& put)
+bool ForEachStagedPiece(const OutputFile& file, uint64_t from, uint64_t end, Scratch scratch, Put&& put)
 {
-    for (uint64_t at = 0; at < size;) {
-        const size_t want = size - at < scratch.size ? static_cast<size_t>(size - at) : scratch.size;
+    for (uint64_t at = from; at < end;) {
+        const size_t want = end - at < scratch.size ? static_cast<size_t>(end - at) : scratch.size;
         const ssize_t got = pread(file.fd, scratch.data, want, static_cast<off_t>(at));
         if (got < 0 && errno == EINTR) {
             continue;
@@ -57,7 +57,8 @@ bool ForEachStagedPiece(const OutputFile& file, uint64_t size, Scratch scratch, 
     return true;
 }
 
-// Copies the staging file's first `size` bytes to `to`, from offset 0.
-bool CopyStaging(const OutputFile& file, int to, uint64_t size, Scratch scratch);
+// Copies the staging file's bytes from `from` up to `end` to the same
+// offsets of `to`.
+bool CopyStaging(const OutputFile& file, int to, uint64_t from, uint64_t end, Scratch scratch);
 
 }  // namespace kestova

@@ -93,7 +93,7 @@ bool NameStaging(OutputFile& file, uint64_t size, Scratch scratch, bool& copied)
     file.tempDirFd = file.dirFd;
     file.tempNamed = true;  // removed if anything fails from here
     struct stat info {};
-    const bool done = fstat(file.fd, &info) == 0 && CopyStaging(file, copy, size, scratch) &&
+    const bool done = fstat(file.fd, &info) == 0 && CopyStaging(file, copy, 0, size, scratch) &&
                       CopyIdentity(file.fd, info, copy, scratch);
     const int error = errno;
     close(file.fd);
@@ -130,9 +130,9 @@ bool RenameStagingIfFree(OutputFile& file)
     return false;
 }
 
-bool CopyStaging(const OutputFile& file, int to, uint64_t size, Scratch scratch)
+bool CopyStaging(const OutputFile& file, int to, uint64_t from, uint64_t end, Scratch scratch)
 {
-    return ForEachStagedPiece(file, size, scratch, [to](const uint8_t* data, size_t length, uint64_t at) {
+    return ForEachStagedPiece(file, from, end, scratch, [to](const uint8_t* data, size_t length, uint64_t at) {
         return WriteAllAt(to, data, length, at);
     });
 }
