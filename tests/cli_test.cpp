@@ -22,10 +22,11 @@ protected:
         std::string err;
     };
 
-    Run Cli(const std::string& args)
+    // `shell` runs first, in the shell that starts the host (`ulimit`).
+    Run Cli(const std::string& args, const std::string& shell = "")
     {
-        const std::string command = std::string(KESTOVATIFF_CLI_LAUNCHER) + " '" + KESTOVATIFF_CLI + "' " + args + " >'" +
-                                    Path("stdout") + "' 2>'" + Path("stderr") + "'";
+        const std::string command = shell + std::string(KESTOVATIFF_CLI_LAUNCHER) + " '" + KESTOVATIFF_CLI + "' " + args +
+                                    " >'" + Path("stdout") + "' 2>'" + Path("stderr") + "'";
         const int raw = std::system(command.c_str());
         const Bytes out = ReadFile(Path("stdout"));
         const Bytes err = ReadFile(Path("stderr"));
@@ -529,6 +530,24 @@ TEST_F(BatchTest, ProgressLineOnlyOnATerminal)
             << tty;
         EXPECT_NE(tty.find("kestovatiff: 2 converted"), std::string::npos) << tty;
     }
+}
+
+// Under a file-size limit, an output that would pass it fails like any
+// destination that cannot be written, without the signal that would kill
+// the host: the others are converted, the summary printed, and nothing
+// is left of the one that failed.
+TEST_F(BatchTest, FileSizeLimitFailsOneFileNotTheBatch)
+{
+    const Picture large = MakePicture(300, 300);  // a 270206-byte TIFF
+    Write({Bmp("1.bmp", 1), Source{"2.bmp", BmpFile(large), "2.tif", ExpectedTiff(large)}, Bmp("3.bmp", 3)}, "in");
+    // 200 blocks: 100 KiB in dash's 512-byte ones, 200 KiB in bash's.
+    const Run run = Cli("-j2 -o " + Quoted("out") + " " + Quoted("in"), "trap - XFSZ; ulimit -f 200; ");
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find(Path("out/2.tif") + ": the destination cannot be written: File too large"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(Summary(run.err).rfind("kestovatiff: 2 converted, 0 skipped, 1 failed, ", 0), 0u) << run.err;
+    EXPECT_EQ(Names("out"), (std::vector<std::string>{"1.tif", "3.tif"}));
 }
 
 // A signal midway: no new file starts, those under way finish, the summary

@@ -94,23 +94,51 @@ protected:
     Picture picture_;
 };
 
+// Past the file-size limit a write fails with EFBIG and raises SIGXFSZ,
+// which kills by default: the call gives -5 whatever the host does with
+// the signal, and leaves the thread's signals as they were (one the host
+// had blocked and pending stays so).
 TEST_F(FaultTest, WriteFailsWhenTheFileSizeLimitIsHit)
 {
+    enum class Host { Ignores, Default, BlockedPending };
     // Replaced by rename, and (with a second name) written in place.
     for (const bool linked : {false, true}) {
-        SCOPED_TRACE(linked ? "hard-linked destination" : "destination");
         if (linked) {
             ASSERT_EQ(link(Path("out.tif").c_str(), Path("other.tif").c_str()), 0);
         }
-        const Outcome outcome = InChild(
-            [] {
-                signal(SIGXFSZ, SIG_IGN);
-                const rlimit limit = {100000, 100000};
-                setrlimit(RLIMIT_FSIZE, &limit);
-            },
-            [&] { return Convert(Path("in.bmp"), Path("out.tif")); });
-        EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
-        EXPECT_EQ(outcome.error, EFBIG);
+        for (const Host host : {Host::Ignores, Host::Default, Host::BlockedPending}) {
+            SCOPED_TRACE(std::string(linked ? "hard-linked destination, " : "destination, ") +
+                         std::to_string(static_cast<int>(host)));
+            const Outcome outcome = InChild(
+                [&] {
+                    signal(SIGXFSZ, host == Host::Ignores ? SIG_IGN : SIG_DFL);
+                    const rlimit limit = {100000, 100000};
+                    setrlimit(RLIMIT_FSIZE, &limit);
+                },
+                [&] {
+                    sigset_t set;
+                    sigemptyset(&set);
+                    sigaddset(&set, SIGXFSZ);
+                    if (host == Host::BlockedPending) {
+                        sigprocmask(SIG_BLOCK, &set, nullptr);
+                        raise(SIGXFSZ);
+                    }
+                    const int32_t result = Convert(Path("in.bmp"), Path("out.tif"));
+                    const int error = errno;
+                    sigset_t pending;
+                    sigset_t mask;
+                    sigpending(&pending);
+                    sigprocmask(SIG_BLOCK, nullptr, &mask);
+                    const bool hostBlocked = host == Host::BlockedPending;
+                    if (sigismember(&pending, SIGXFSZ) != hostBlocked || sigismember(&mask, SIGXFSZ) != hostBlocked) {
+                        _exit(4);
+                    }
+                    errno = error;
+                    return result;
+                });
+            EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
+            EXPECT_EQ(outcome.error, EFBIG);
+        }
     }
     EXPECT_EQ(ReadFile(Path("other.tif")), kOld);
     ExpectNothingTouched({"in.bmp", "other.tif", "out.tif"});

@@ -16,10 +16,12 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <functional>
 #include <string>
@@ -212,6 +214,30 @@ TEST_F(InterposedTest, FileWrittenInPlaceIsFlushed)
     EXPECT_EQ(events[0].call, 'f');
     EXPECT_EQ(events[0].inode, inode);
     EXPECT_EQ(Inode("other.tif"), inode);
+}
+
+// Without unnamed files, a conversion stopped by the file-size limit
+// (SIGXFSZ as by default, which would kill the process) leaves no
+// temporary name behind.
+TEST_F(InterposedTest, FileSizeLimitLeavesNoTemporaryName)
+{
+    WriteFile(Path("in.bmp"), BmpFile(MakePicture(300, 200)));  // a 180206-byte TIFF
+    for (const char* dest : {"new.tif", "old.tif"}) {
+        SCOPED_TRACE(dest);
+        WriteFile(Path("old.tif"), {1, 2, 3});
+        const Outcome outcome = InChild(
+            [] {
+                g_noUnnamedFiles = true;
+                signal(SIGXFSZ, SIG_DFL);
+                const rlimit limit = {100000, 100000};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            },
+            [&] { return Bmp2Tiff(Path16("in.bmp").c_str(), Path16(dest).c_str()); });
+        EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
+        EXPECT_EQ(outcome.error, EFBIG);
+        EXPECT_EQ(Names(), (std::vector<std::string>{"in.bmp", "old.tif"}));
+        EXPECT_EQ(ReadFile(Path("old.tif")), (Bytes{1, 2, 3}));
+    }
 }
 
 // Written in place where no space can be reserved: the part past the old

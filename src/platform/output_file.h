@@ -78,7 +78,7 @@ struct OutputFile {
     int dirFd = -1;       // the directory holding the final name
     int tempDirFd = -1;   // the directory holding the staging file's name, if it has one
     bool tempNamed = false;     // the staging file is tempName in tempDirFd
-    PipeSignalGuard pipeGuard;  // while streaming
+    WriteSignalGuard signals;   // from the open to the commit
     char finalName[kMaxNameBytes + 1] = {};
     char tempName[kMaxNameBytes + 1] = {};
 };

@@ -217,7 +217,6 @@ Status OpenStream(OutputFile& file, int fd, OutputAccess access)
     } else {
         file.fd = fd;
     }
-    BlockPipeSignal(file.pipeGuard);
     return Status::Ok;
 }
 
@@ -455,6 +454,7 @@ Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, Outpu
     for (int attempt = 0; attempt < kAttempts && changed; ++attempt) {
         DiscardOutput(file);
         file = OutputFile{};
+        BlockWriteSignals(file.signals);
         changed = false;
         status = OpenOnce(name, file, scratch, access, changed);
     }
@@ -528,7 +528,7 @@ void DiscardOutput(OutputFile& file)
     CloseKeepingErrno(file.fd);
     CloseKeepingErrno(file.destFd);
     CloseKeepingErrno(file.dirFd);
-    RestorePipeSignal(file.pipeGuard);
+    RestoreWriteSignals(file.signals);
     errno = saved;
 }
 

@@ -9,48 +9,54 @@
 namespace kestova {
 namespace {
 
-sigset_t PipeSet()
+constexpr int kWriteSignals[WriteSignalGuard::kSignals] = {SIGPIPE, SIGXFSZ};
+
+sigset_t SetOf(int signal)
 {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGPIPE);
+    sigaddset(&set, signal);
     return set;
-}
-
-bool PipePending()
-{
-    sigset_t pending;
-    return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
 }
 
 }  // namespace
 
-void BlockPipeSignal(PipeSignalGuard& guard)
+void BlockWriteSignals(WriteSignalGuard& guard)
 {
-    const sigset_t set = PipeSet();
+    sigset_t pending;
+    const bool known = sigpending(&pending) == 0;
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : kWriteSignals) {
+        sigaddset(&set, signal);
+    }
     sigset_t old;
-    guard.wasPending = PipePending();
-    guard.blocked = pthread_sigmask(SIG_BLOCK, &set, &old) == 0 && sigismember(&old, SIGPIPE) == 0;
+    const bool masked = pthread_sigmask(SIG_BLOCK, &set, &old) == 0;
+    for (int i = 0; i < WriteSignalGuard::kSignals; ++i) {
+        guard.wasPending[i] = known && sigismember(&pending, kWriteSignals[i]) == 1;
+        guard.blocked[i] = masked && sigismember(&old, kWriteSignals[i]) == 0;
+    }
     guard.active = true;
 }
 
-void RestorePipeSignal(PipeSignalGuard& guard)
+void RestoreWriteSignals(WriteSignalGuard& guard)
 {
     if (!guard.active) {
         return;
     }
     const int saved = errno;
-    if (!guard.wasPending) {
-        const sigset_t set = PipeSet();
-        const timespec now = {0, 0};
-        while (sigtimedwait(&set, nullptr, &now) == SIGPIPE) {
+    for (int i = 0; i < WriteSignalGuard::kSignals; ++i) {
+        const sigset_t set = SetOf(kWriteSignals[i]);
+        if (!guard.wasPending[i]) {
+            const timespec now = {0, 0};
+            while (sigtimedwait(&set, nullptr, &now) == kWriteSignals[i]) {
+            }
+        }
+        if (guard.blocked[i]) {
+            pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
         }
     }
-    if (guard.blocked) {
-        const sigset_t set = PipeSet();
-        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-    }
-    guard = PipeSignalGuard{};
+    guard = WriteSignalGuard{};
     errno = saved;
 }
 
