@@ -73,7 +73,11 @@ enum KestovaTiffResult {
      * above 65535 pixels, or a file that would pass 4 GiB - 1 bytes. */
     KESTOVATIFF_ERROR_TOO_LARGE = -4,
     /* The destination cannot be written (create, write, flush, close or
-     * rename failed). */
+     * rename failed). errno ENOSR instead says that a temporary file the
+     * conversion needed (for a TIFF with compressed or tiled separate
+     * planes) could not be had: none of $TMPDIR, /tmp and the
+     * destination's folder could take it (on Windows, the folder
+     * GetTempPath names; GetLastError() says why). */
     KESTOVATIFF_ERROR_DESTINATION = -5
 };
 

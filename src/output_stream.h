@@ -75,6 +75,10 @@ public:
 
     bool failed() const { return failed_; }
 
+    // The destination: where a conversion may find room for its own
+    // temporary files.
+    const OutputFile& file() const { return file_; }
+
     // For output whose parts are not made in file order (run-length coded
     // rows, bottom row first): writes `size` bytes at `offset`, which may
     // be the buffer's own, lent out while nothing is buffered. Needs an

@@ -1,5 +1,6 @@
 // The command-line host as a user runs it: exit status and messages.
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "child_process.h"
 #include "test_files.h"
 
 namespace testing_files {
@@ -133,6 +135,47 @@ TEST_F(CliTest, FailureIsOneLineNamingTheFileAndTheReason)
         EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
     }
+}
+
+// A TIFF with compressed separate planes needs a temporary file. Where no
+// folder has room for one ($TMPDIR full, /tmp read-only, the destination's
+// folder full), the message says so instead of blaming the destination.
+TEST_F(CliTest, NoScratchSpaceIsSaidSo)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to mount small file systems";
+    }
+    TiffForm form;
+    form.compression = 8;
+    form.planar = true;
+    WriteFile(Path("in.tif"), TiffFile(MakePicture(300, 200), form));  // planes of 180000 bytes
+    ASSERT_EQ(mkdir(Path("full").c_str(), 0755), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        // Mounts of the child's own: the test's folder stays writable, the
+        // rest of /tmp is read-only, and "full" is full.
+        const std::string dir = Path("");
+        if (!PrivateMounts() || mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+            mount("kestova", Path("full").c_str(), "tmpfs", 0, "size=64k") != 0 ||
+            mount("/tmp", "/tmp", nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
+            mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+            _exit(3);
+        }
+        // Fails when the disk is full, which is the point.
+        (void)std::system(("head -c 1M /dev/zero >" + Quoted("full/filler") + " 2>/dev/null").c_str());
+        setenv("TMPDIR", Path("full").c_str(), 1);
+        const Run run = Cli(Quoted("in.tif") + " " + Quoted("full/out.bmp"));
+        WriteFile(Path("err"), Bytes(run.err.begin(), run.err.end()));
+        _exit(run.status);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    const Bytes err = ReadFile(Path("err"));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(std::string(err.begin(), err.end()),
+              "kestovatiff: " + Path("full/out.bmp") +
+                  ": no scratch space: a temporary file for the picture's planes fits neither in $TMPDIR, /tmp "
+                  "nor the destination's folder\n");
 }
 
 // Every option --help names is in the manual page too (troff writes a

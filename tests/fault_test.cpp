@@ -90,6 +90,19 @@ protected:
             });
     }
 
+    // Writes the file `path` until its disk is full, and keeps it open:
+    // the descriptor, or -1.
+    static int FillDisk(const std::string& path, off_t& filled)
+    {
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        const Bytes block(65536, 'f');
+        filled = 0;
+        for (ssize_t put = 0; fd >= 0 && (put = write(fd, block.data(), block.size())) > 0;) {
+            filled += put;
+        }
+        return fd;
+    }
+
     const Bytes kOld = {'o', 'l', 'd'};
     Picture picture_;
 };
@@ -370,18 +383,100 @@ TEST_F(FaultTest, InPlaceWriteOnExt3KeepsTheOldFileWhenTheDiskFills)
     // Filled up, then 300 KiB given back: room for the staged picture, not
     // for the 140 KiB it has past the old end too.
     const auto fill = [&] {
-        const int filler = open(Path("disk/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-        const Bytes block(65536, 'f');
         off_t filled = 0;
-        for (ssize_t put = 0; (put = write(filler, block.data(), block.size())) > 0;) {
-            filled += put;
-        }
+        const int filler = FillDisk(Path("disk/filler"), filled);
         const off_t room = off_t{300} << 10;
         return filled > room && ftruncate(filler, filled - room) == 0 && fsync(filler) == 0 && close(filler) == 0;
     };
     const Outcome outcome = ConvertOntoSmallDisk(Path("disk"), old, mountDisk, fill);
     EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
     EXPECT_EQ(outcome.error, ENOSPC);
+}
+
+// A TIFF with compressed separate planes is decoded into a temporary file
+// first. A $TMPDIR that is missing, not a folder or not writable is passed
+// over for /tmp.
+TEST_F(FaultTest, UnusableTemporaryFolderIsPassedOver)
+{
+    const Picture picture = MakePicture(300, 200);  // planes of 180000 bytes
+    TiffForm form;
+    form.compression = 32773;
+    form.planar = true;
+    WriteFile(Path("in.tif"), TiffFile(picture, form));
+    ASSERT_EQ(chmod(Path("in.tif").c_str(), 0644), 0);
+    WriteFile(Path("file"), kOld);
+    ASSERT_EQ(mkdir(Path("read-only").c_str(), 0555), 0);
+    for (const char* tmpdir : {"missing", "file", "read-only"}) {
+        SCOPED_TRACE(tmpdir);
+        const Outcome outcome = InChild(
+            [&] {
+                DropPrivileges();
+                setenv("TMPDIR", Path(tmpdir).c_str(), 1);
+            },
+            [&] { return Tiff2Bmp(U16(Path("in.tif")).c_str(), U16(Path("out.bmp")).c_str()); });
+        EXPECT_EQ(outcome.result, KESTOVATIFF_OK);
+        EXPECT_EQ(ReadFile(Path("out.bmp")), BmpFile(picture));
+        ASSERT_EQ(unlink(Path("out.bmp").c_str()), 0);
+    }
+}
+
+// A full $TMPDIR is passed over too, for /tmp or the destination's folder.
+// Where none has room, errno ENOSR says that the temporary file failed,
+// not the destination.
+TEST_F(FaultTest, FullTemporaryFolderIsPassedOverOrNamed)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to mount small file systems";
+    }
+    const Picture picture = MakePicture(300, 200);  // planes of 180000 bytes
+    TiffForm form;
+    form.compression = 8;
+    form.planar = true;
+    form.tileSide = 64;
+    WriteFile(Path("in.tif"), TiffFile(picture, form));
+    ASSERT_EQ(mkdir(Path("full").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(Path("room").c_str(), 0755), 0);
+    struct Case {
+        const char* room;  // where the temporary file goes
+        bool tmpReadOnly;
+        const char* dest;
+        int32_t result;
+    };
+    const Case cases[] = {
+        {"/tmp", false, "out.bmp", KESTOVATIFF_OK},
+        {"the destination's folder", true, "room/out.bmp", KESTOVATIFF_OK},
+        {"nowhere", true, "full/out.bmp", KESTOVATIFF_ERROR_DESTINATION},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.room);
+        const Outcome outcome = InChild(
+            [&] {
+                off_t filled = 0;
+                // /tmp read-only, but for what is mounted under it.
+                if (!PrivateMounts() || mount("kestova", Path("full").c_str(), "tmpfs", 0, "size=64k") != 0 ||
+                    mount("kestova", Path("room").c_str(), "tmpfs", 0, "size=1m") != 0 ||
+                    FillDisk(Path("full/filler"), filled) < 0 ||
+                    (c.tmpReadOnly && (mount("/tmp", "/tmp", nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
+                                       mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0))) {
+                    _exit(3);
+                }
+                setenv("TMPDIR", Path("full").c_str(), 1);
+            },
+            [&] {
+                const int32_t result = Tiff2Bmp(U16(Path("in.tif")).c_str(), U16(Path(c.dest)).c_str());
+                const int error = errno;
+                if (Names("full") != std::vector<std::string>{"filler"} ||
+                    (result == KESTOVATIFF_OK && ReadFile(Path(c.dest)) != BmpFile(picture))) {
+                    _exit(4);
+                }
+                errno = error;
+                return result;
+            });
+        EXPECT_EQ(outcome.result, c.result);
+        if (c.result != KESTOVATIFF_OK) {
+            EXPECT_EQ(outcome.error, ENOSR);
+        }
+    }
 }
 
 // A conversion killed at any moment leaves no file: the picture is written

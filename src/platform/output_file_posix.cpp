@@ -103,33 +103,26 @@ Found Probe(int dir, const char* name, ScopedFd& probe, struct stat& info)
     return fstat(probe.fd, &info) == 0 ? Found::Something : Found::Error;
 }
 
-// The directory for a staging file that cannot be beside the destination.
-int OpenTempDir()
-{
-    const char* dir = secure_getenv("TMPDIR");
-    if (dir == nullptr || *dir != '/') {
-        dir = "/tmp";
-    }
-    return open(dir, O_PATH | O_DIRECTORY | O_CLOEXEC);
-}
-
 // Stages the picture for an Overwrite: beside the destination where its
-// directory allows, else in the temporary directory. Only its bytes are
-// used, and it is private to the caller.
+// directory allows, else in $TMPDIR, else (unusable) in /tmp. Only its
+// bytes are used, and it is private to the caller.
 bool OpenPrivateStaging(OutputFile& file)
 {
     if (file.dirFd >= 0 && OpenStaging(file, file.dirFd, 0600)) {
         return true;
     }
-    int dir = OpenTempDir();
-    if (dir < 0 || !OpenStaging(file, dir, 0600)) {
+    const char* tmpdir = secure_getenv("TMPDIR");
+    for (const char* folder : {tmpdir != nullptr && *tmpdir == '/' ? tmpdir : "/tmp", "/tmp"}) {
+        int dir = open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0 && OpenStaging(file, dir, 0600)) {
+            if (file.tempDirFd != dir) {
+                close(dir);  // unnamed: the directory is not needed again
+            }
+            return true;
+        }
         CloseKeepingErrno(dir);
-        return false;
     }
-    if (file.tempDirFd != dir) {
-        close(dir);  // unnamed: the directory is not needed again
-    }
-    return true;
+    return false;
 }
 
 // Opens the existing regular file at `name` (in `dir`) for writing as a

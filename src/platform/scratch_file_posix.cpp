@@ -9,17 +9,12 @@
 #include "platform/write_at_posix.h"
 
 namespace kestova {
+namespace {
 
-Status OpenScratchFile(SourceFile& file)
+// A private file in `dir` with room for `size` bytes where the file system
+// can reserve it, or -1 with errno set.
+int OpenIn(int dir, uint64_t size)
 {
-    const char* folder = secure_getenv("TMPDIR");
-    if (folder == nullptr || *folder != '/') {
-        folder = "/tmp";
-    }
-    const int dir = open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) {
-        return Status::DestinationUnwritable;
-    }
     int fd = openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     // Where the file system has no unnamed files: a fresh name, let go of
     // at once.
@@ -35,10 +30,39 @@ Status OpenScratchFile(SourceFile& file)
             unlinkat(dir, name, 0);
         }
     }
-    const int error = errno;
+    if (fd >= 0 && size > 0 && fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL) {
+        close(fd);  // a full folder: the next one may have room
+        return -1;
+    }
+    return fd;
+}
+
+int OpenInFolder(const char* folder, uint64_t size)
+{
+    const int dir = open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        return -1;
+    }
+    const int fd = OpenIn(dir, size);
     close(dir);
+    return fd;
+}
+
+}  // namespace
+
+Status OpenScratchFile(SourceFile& file, uint64_t size, const OutputFile& destination)
+{
+    const char* tmpdir = secure_getenv("TMPDIR");
+    int fd = tmpdir != nullptr && *tmpdir == '/' ? OpenInFolder(tmpdir, size) : -1;
     if (fd < 0) {
-        errno = error;
+        fd = OpenInFolder("/tmp", size);
+    }
+    if (fd < 0 && destination.dirFd >= 0) {
+        fd = OpenIn(destination.dirFd, size);
+    }
+    if (fd < 0) {
+        errno = kNoScratchSpace;
         return Status::DestinationUnwritable;
     }
     file.fd = fd;
@@ -50,6 +74,9 @@ Status WriteScratchFile(SourceFile& file, uint64_t offset, const uint8_t* data, 
 {
     const uint64_t end = offset + size;
     if (!WriteAllAt(file.fd, data, size, offset)) {
+        if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG) {
+            errno = kNoScratchSpace;
+        }
         return Status::DestinationUnwritable;
     }
     file.size = end > file.size ? end : file.size;

@@ -9,12 +9,13 @@
 
 namespace kestova {
 
-Status OpenScratchFile(SourceFile& file)
+Status OpenScratchFile(SourceFile& file, uint64_t /*size*/, const OutputFile& /*destination*/)
 {
     wchar_t path[MAX_PATH + 64];
     const DWORD length = GetTempPathW(MAX_PATH + 1, path);
     if (length == 0 || length > MAX_PATH) {
         SetErrnoFromLastError();
+        errno = kNoScratchSpace;  // GetLastError() says why
         return Status::DestinationUnwritable;
     }
     for (int attempt = 0; attempt < 16; ++attempt) {
@@ -40,6 +41,7 @@ Status OpenScratchFile(SourceFile& file)
         }
     }
     SetErrnoFromLastError();
+    errno = kNoScratchSpace;
     return Status::DestinationUnwritable;
 }
 
@@ -57,6 +59,9 @@ Status WriteScratchFile(SourceFile& file, uint64_t offset, const uint8_t* data, 
                 SetError(ERROR_WRITE_FAULT);
             } else {
                 SetErrnoFromLastError();
+            }
+            if (GetLastError() == ERROR_DISK_FULL || GetLastError() == ERROR_HANDLE_DISK_FULL) {
+                errno = kNoScratchSpace;
             }
             return Status::DestinationUnwritable;
         }

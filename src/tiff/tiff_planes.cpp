@@ -231,7 +231,7 @@ Status WriteTiffPlanes(SourceFile& source, const TiffImage& image, OutputStream&
         return Interleave(Planes{&source, false}, image, source, out);
     }
     SourceFile scratch;
-    Status status = OpenScratchFile(scratch);
+    Status status = OpenScratchFile(scratch, uint64_t{image.width} * image.height * image.samples, out.file());
     if (status == Status::Ok) {
         // The output buffer, idle until the interleaving, lends the decoder
         // its arena and its piece.
