@@ -62,6 +62,12 @@ bool PrivateMounts()
     return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
+bool ReadOnlyTmp()
+{
+    return mount("/tmp", "/tmp", nullptr, MS_BIND | MS_REC, nullptr) == 0 &&
+           mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+}
+
 Sysctl::Sysctl(const char* name, const char* value) : path_(name)
 {
     std::FILE* f = std::fopen(path_, "r");

@@ -32,6 +32,9 @@ void DropPrivileges();
 // False where it cannot (not root).
 bool PrivateMounts();
 
+// After PrivateMounts: /tmp read-only, but for what is mounted under it.
+bool ReadOnlyTmp();
+
 // Sets a file-system protection sysctl (fs.protected_symlinks and its
 // kin) for the life of the object, and puts the old value back. ok() is
 // false where it cannot be set (not root, no such sysctl).

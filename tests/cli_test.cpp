@@ -27,8 +27,8 @@ protected:
     // `shell` runs first, in the shell that starts the host (`ulimit`).
     Run Cli(const std::string& args, const std::string& shell = "")
     {
-        const std::string command = shell + std::string(KESTOVATIFF_CLI_LAUNCHER) + " '" + KESTOVATIFF_CLI + "' " + args +
-                                    " >'" + Path("stdout") + "' 2>'" + Path("stderr") + "'";
+        const std::string command = shell + KESTOVATIFF_CLI_LAUNCHER + " '" + KESTOVATIFF_CLI + "' " + args + " >'" +
+                                    Path("stdout") + "' 2>'" + Path("stderr") + "'";
         const int raw = std::system(command.c_str());
         const Bytes out = ReadFile(Path("stdout"));
         const Bytes err = ReadFile(Path("stderr"));
@@ -157,8 +157,7 @@ TEST_F(CliTest, NoScratchSpaceIsSaidSo)
         const std::string dir = Path("");
         if (!PrivateMounts() || mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
             mount("kestova", Path("full").c_str(), "tmpfs", 0, "size=64k") != 0 ||
-            mount("/tmp", "/tmp", nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
-            mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+            !ReadOnlyTmp()) {
             _exit(3);
         }
         // Fails when the disk is full, which is the point.
