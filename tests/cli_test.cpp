@@ -331,17 +331,35 @@ protected:
         }
     }
 
-    // Starts the host in the background with its standard error in "err".
-    pid_t Start(const std::string& args)
+    // Starts the host in the background with its standard error in "err",
+    // `environment` ("NAME=value ...") added to its own.
+    pid_t Start(const std::string& args, const std::string& environment = "")
     {
-        const std::string command = "exec " + std::string(KESTOVATIFF_CLI_LAUNCHER) + " '" + KESTOVATIFF_CLI +
-                                    "' " + args + " 2>'" + Path("err") + "'";
+        const std::string command = environment + "exec " + std::string(KESTOVATIFF_CLI_LAUNCHER) + " '" +
+                                    KESTOVATIFF_CLI + "' " + args + " 2>'" + Path("err") + "'";
         const pid_t pid = fork();
         if (pid == 0) {
             execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         return pid;
+    }
+
+    // The host's wait status once it ends; a host still running after ten
+    // seconds is killed, and the test fails.
+    int Finish(pid_t pid)
+    {
+        int status = 0;
+        for (int waited = 0; waited < 1000; ++waited) {
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                return status;
+            }
+            usleep(10 * 1000);
+        }
+        ADD_FAILURE() << "the host did not end";
+        (void)kill(pid, SIGKILL);
+        (void)waitpid(pid, &status, 0);
+        return status;
     }
 
     // The last line of "err".
@@ -509,6 +527,84 @@ TEST_F(BatchTest, RunAgainDeepOutputsAndFifos)
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("pipe.bmp: skipped: not a regular file"), std::string::npos) << run.err;
     EXPECT_TRUE(FileExists(Path("deep/a/b/a.tif")));
+}
+
+// A FIFO at an output's name never hangs the host. Found while planning,
+// it is reported and skipped. Put there after the host's last look (the
+// preloaded race), the worker waits in open() for a reader: the first
+// signal waits for it, the second ends the host, though the file it
+// replaces was one a second signal otherwise waits for. A single
+// conversion to a FIFO waits for its reader too, until a signal.
+TEST_F(BatchTest, OutputsThatAreFifosNeverHang)
+{
+    const Source b = Tiff("b.tif", 2);
+    Write({Bmp("a.bmp", 1), b}, "in");
+    const std::string fifo = Path("out/a.tif");
+    struct Case {
+        const char* what;
+        std::string args;
+        bool race;
+        std::vector<int> signals;
+        std::string says;  // in the last line
+    };
+    const Case cases[] = {
+        {"planned", "-o " + Quoted("out") + " " + Quoted("in"), false, {}, "1 converted, 1 skipped, 0 failed"},
+        {"race, SIGINT twice", "-o " + Quoted("out") + " " + Quoted("in"), true, {SIGINT, SIGINT},
+         "stopped by SIGINT"},
+        {"race, SIGINT then SIGTERM", "-j1 -o " + Quoted("out") + " " + Quoted("in"), true, {SIGINT, SIGTERM},
+         "stopped by SIGINT"},
+        {"single", Quoted("in/a.bmp") + " " + Quoted("out/a.tif"), false, {SIGTERM}, ""},
+    };
+#ifdef KESTOVATIFF_FIFO_AT_OPEN
+    const std::string preload = std::string("LD_PRELOAD='") + KESTOVATIFF_FIFO_AT_OPEN + "' KESTOVATIFF_TEST_FIFO='" +
+                                fifo + "' ";
+#else
+    const std::string preload;
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.race && preload.empty()) {
+            std::printf("%s: not run, this build cannot preload into the host\n", c.what);
+            continue;
+        }
+        mkdir(Path("out").c_str(), 0755);
+        if (c.race) {
+            WriteFile(fifo, {'o', 'l', 'd'});
+        } else {
+            ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        }
+        const pid_t pid = Start(c.args, c.race ? preload : "");
+        struct stat info {};
+        while (c.race && (stat(fifo.c_str(), &info) != 0 || !S_ISFIFO(info.st_mode))) {
+            usleep(1000);
+        }
+        usleep(200 * 1000);  // at the open, or done
+        for (size_t i = 0; i < c.signals.size(); ++i) {
+            ASSERT_EQ(kill(pid, c.signals[i]), 0);
+            usleep(50 * 1000);
+            int running = 0;
+            EXPECT_TRUE(!c.race || i > 0 || waitpid(pid, &running, WNOHANG) == 0) << "the first signal waits";
+        }
+        const int status = Finish(pid);
+        if (c.signals.empty()) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signals[0]) << status;
+        }
+        const Bytes errBytes = ReadFile(Path("err"));
+        const std::string err(errBytes.begin(), errBytes.end());
+        EXPECT_NE(Summary(err).find(c.says), std::string::npos) << err;
+        if (!c.race && !c.signals.empty()) {
+            EXPECT_EQ(err, "");
+        } else if (!c.race) {
+            EXPECT_NE(err.find(fifo + ": skipped: the output is not a regular file"), std::string::npos) << err;
+            EXPECT_EQ(ReadFile(Path("out/b.bmp")), b.expected);
+        }
+        for (const std::string& name : Names("out")) {
+            EXPECT_TRUE(name == "a.tif" || name == "b.bmp") << name;  // nothing left behind
+        }
+        ASSERT_EQ(std::system(("rm -r " + Quoted("out")).c_str()), 0);
+    }
 }
 
 // On a terminal a progress line, redrawn in place and cleared before the

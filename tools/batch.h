@@ -7,7 +7,9 @@
     "new extension (.tif from a BMP, .bmp from a TIFF). A SOURCE that is a\n"      \
     "directory gives the pictures in it (not its hidden files); other files\n"    \
     "are reported and skipped. Two sources that would make one output name are\n" \
-    "refused before anything is converted. An existing output is replaced.\n"     \
+    "refused before anything is converted. An existing output is replaced;\n"    \
+    "one that is not a regular file (a FIFO, a device or a socket) is\n"         \
+    "reported and skipped.\n"                                                    \
     "\n"                                                                           \
     "  -o DIR   write the outputs into DIR (made if missing)\n"                    \
     "  -r       go into SOURCE directories' subdirectories too, and make the\n"    \
@@ -24,7 +26,7 @@
     "under way finish, the line is printed, and kestovatiff ends by that\n"      \
     "signal (status 130 or 143); a second signal abandons the conversions of\n"  \
     "new files at once (they have no name until complete) and waits only for\n"  \
-    "those replacing a file.\n"
+    "those replacing a file, never for one held by a FIFO or a device.\n"
 
 namespace kestovatiff_cli {
 
