@@ -60,6 +60,8 @@ struct Job {
     std::string dest;
     Direction direction = Direction::Unknown;
     uint64_t bytes = 0;
+    dev_t sourceDevice = 0;  // the source file's identity: one file named
+    ino_t sourceInode = 0;   // twice is converted once
     // Replaces a file, or writes where the kernel cannot keep a file
     // unnamed until it is complete: a second signal waits for it.
     bool mustFinish = false;
@@ -341,6 +343,8 @@ void Planner::AddFile(const std::string& path, const std::string& relative, cons
     job.dest = Join(options_.outDir, relative + OutputName(name, direction));
     job.direction = direction;
     job.bytes = static_cast<uint64_t>(info.st_size);
+    job.sourceDevice = info.st_dev;
+    job.sourceInode = info.st_ino;
     jobs_.push_back(std::move(job));
     relativeDirs_.push_back(relative);
     sourceFiles_.emplace(info.st_dev, info.st_ino);
@@ -359,12 +363,17 @@ int Planner::Plan()
         }
         AddSource(source);
     }
-    // One output name, one source; and no output may be a source.
+    // One output name, one source (a file named twice is converted once);
+    // and no output may be a source.
     bool refused = false;
     std::map<std::string, size_t> byOutput;
+    std::vector<bool> repeated(jobs_.size(), false);
     for (size_t i = 0; i < jobs_.size(); ++i) {
         const auto [at, added] = byOutput.emplace(jobs_[i].dest, i);
-        if (!added) {
+        const Job& first = jobs_[at->second];
+        if (!added && first.sourceDevice == jobs_[i].sourceDevice && first.sourceInode == jobs_[i].sourceInode) {
+            repeated[i] = true;
+        } else if (!added) {
             reporter_.Line("kestovatiff: " + jobs_[at->second].source + " and " + jobs_[i].source +
                            " would both be converted to " + jobs_[i].dest);
             refused = true;
@@ -373,6 +382,9 @@ int Planner::Plan()
     std::vector<Job> kept;
     std::vector<std::string> keptDirs;
     for (size_t i = 0; i < jobs_.size() && !refused; ++i) {
+        if (repeated[i]) {
+            continue;
+        }
         Job& job = jobs_[i];
         struct stat info {};
         if (IsSpecialFile(job.dest)) {

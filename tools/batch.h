@@ -7,9 +7,9 @@
     "new extension (.tif from a BMP, .bmp from a TIFF). A SOURCE that is a\n"      \
     "directory gives the pictures in it (not its hidden files); other files\n"    \
     "are reported and skipped. Two sources that would make one output name are\n" \
-    "refused before anything is converted. An existing output is replaced;\n"    \
-    "one that is not a regular file (a FIFO, a device or a socket) is\n"         \
-    "reported and skipped.\n"                                                    \
+    "refused before anything is converted; one file named twice is converted\n"  \
+    "once. An existing output is replaced; one that is not a regular file (a\n"  \
+    "FIFO, a device or a socket) is reported and skipped.\n"                     \
     "\n"                                                                           \
     "  -o DIR   write the outputs into DIR (made if missing)\n"                    \
     "  -r       go into SOURCE directories' subdirectories too, and make the\n"    \
