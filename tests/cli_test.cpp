@@ -170,6 +170,40 @@ TEST_F(CliTest, ManualPageHasEveryOptionOfHelp)
     EXPECT_GE(seen, 4);
 }
 
+// What --help says of an option, the manual page says too: the paragraphs
+// of each, hyphens and line breaks aside, share these words.
+TEST_F(CliTest, ManualPageSaysWhatHelpSays)
+{
+    const Run help = Cli("--help");
+    const Bytes page = ReadFile(KESTOVATIFF_MAN_PAGE);
+    const auto paragraph = [](const std::string& text, const std::string& start, const char* end) {
+        const size_t from = text.find(start);
+        std::string words;
+        for (const char c : text.substr(from, from == std::string::npos ? 0 : text.find(end, from + 1) - from)) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (std::isspace(byte) != 0 && !words.empty() && words.back() != ' ') {
+                words += ' ';
+            } else if (std::isspace(byte) == 0 && c != '\\') {
+                words += static_cast<char>(std::tolower(byte));
+            }
+        }
+        return words;
+    };
+    const std::pair<const char*, std::vector<const char*>> options[] = {
+        {"q", {"progress line", "not a terminal", "skipped"}},
+        {"r", {"subdirectories", "links to directories", "skipped"}},
+    };
+    for (const auto& [option, words] : options) {
+        const std::string inHelp = paragraph(help.out, std::string("\n  -") + option + " ", "\n  -");
+        const std::string inMan =
+            paragraph(std::string(page.begin(), page.end()), std::string(".B \\-") + option + "\n", "\n.TP");
+        for (const char* word : words) {
+            EXPECT_NE(inHelp.find(word), std::string::npos) << option << ": " << word << " in " << inHelp;
+            EXPECT_NE(inMan.find(word), std::string::npos) << option << ": " << word << " in " << inMan;
+        }
+    }
+}
+
 // A bad DEST is reported against DEST, whatever the source.
 TEST_F(CliTest, BadDestIsNamed)
 {
@@ -370,9 +404,11 @@ protected:
     }
 };
 
-// A folder of a few hundred files, pictures and not, with a subdirectory:
-// each picture converted either way, the others reported and skipped, the
-// subdirectory only with -r; no progress line off a terminal.
+// A folder of a few hundred files, pictures and not, with a subdirectory
+// and a link to it: each picture converted either way, the others reported
+// and skipped, the subdirectory only with -r, the link under -r reported
+// and skipped (its pictures are not converted twice); no progress line off
+// a terminal, and no notices with -q.
 TEST_F(BatchTest, ConvertsAMixedFolder)
 {
     std::vector<Source> top;
@@ -388,11 +424,13 @@ TEST_F(BatchTest, ConvertsAMixedFolder)
     sub.push_back(Bmp("deep.bmp", 4));
     Write(top, "in");
     Write(sub, "in/sub");
+    ASSERT_EQ(symlink("sub", Path("in/linked").c_str()), 0);
     struct Case {
         const char* options;
         bool recursed;
+        bool quiet;
     };
-    for (const Case& c : {Case{"-j 3", false}, Case{"-r -j1", true}, Case{"-rj2", true}}) {
+    for (const Case& c : {Case{"-j 3", false, false}, Case{"-r -j1", true, false}, Case{"-rqj2", true, true}}) {
         SCOPED_TRACE(c.options);
         const Run run = Cli(std::string(c.options) + " -o " + Quoted("out") + " " + Quoted("in"));
         EXPECT_EQ(run.status, 0) << run.err;
@@ -401,7 +439,8 @@ TEST_F(BatchTest, ConvertsAMixedFolder)
         size_t converted = 0;
         for (const Source& source : top) {
             if (source.output.empty()) {
-                EXPECT_EQ(source.name[0] == '.', run.err.find(source.name) == std::string::npos) << source.name;
+                EXPECT_EQ(source.name[0] == '.' || c.quiet, run.err.find(source.name) == std::string::npos)
+                    << source.name;
                 continue;
             }
             EXPECT_EQ(ReadFile(Path("out/" + source.output)), source.expected) << source.name;
@@ -412,7 +451,13 @@ TEST_F(BatchTest, ConvertsAMixedFolder)
             EXPECT_EQ(FileExists(Path("out/sub/" + source.output)), c.recursed);
         }
         converted += c.recursed ? sub.size() : 0;
-        EXPECT_EQ(Summary(run.err).rfind("kestovatiff: " + std::to_string(converted) + " converted, 30 skipped, 0 failed, ", 0),
+        EXPECT_EQ(run.err.find(Path("in") + "/linked: skipped: a link to a directory, not followed") !=
+                      std::string::npos,
+                  c.recursed && !c.quiet)
+            << run.err;
+        const std::string skipped = c.recursed ? "31" : "30";
+        EXPECT_EQ(Summary(run.err).rfind(
+                      "kestovatiff: " + std::to_string(converted) + " converted, " + skipped + " skipped, 0 failed, ", 0),
                   0u)
             << Summary(run.err);
         EXPECT_EQ(Names("out").size(), converted - (c.recursed ? sub.size() : 0) + (c.recursed ? 1 : 0));

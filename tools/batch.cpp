@@ -287,6 +287,13 @@ void Planner::Walk(const std::string& dir, const std::string& relative)
             isDir = S_ISDIR(info.st_mode) && !viaLink;
             isFile = S_ISREG(info.st_mode);
             isOther = !S_ISDIR(info.st_mode) && !isFile;
+            if (S_ISDIR(info.st_mode) && viaLink && options_.recurse) {
+                if (!options_.quiet) {
+                    reporter_.Fail(path, "skipped: a link to a directory, not followed");
+                }
+                ++skipped_;
+                continue;
+            }
         }
         if (isOther) {
             // A FIFO, a device or a socket: never opened, only reported.

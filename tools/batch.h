@@ -13,7 +13,8 @@
     "\n"                                                                           \
     "  -o DIR   write the outputs into DIR (made if missing)\n"                    \
     "  -r       go into SOURCE directories' subdirectories too, and make the\n"    \
-    "           same subdirectories in DIR\n"                                     \
+    "           same subdirectories in DIR; links to directories are not\n"   \
+    "           followed, but reported and skipped\n"                           \
     "  -j N     convert N files at once (default: one per processor)\n"           \
     "  -n       keep outputs that exist already, and report them skipped\n"       \
     "  -q       no progress line (there is none either when standard error\n"     \
