@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -59,6 +60,8 @@ struct Job {
     std::string dest;
     Direction direction = Direction::Unknown;
     uint64_t bytes = 0;
+    dev_t sourceDevice = 0;  // the source file's identity: one file named
+    ino_t sourceInode = 0;   // twice is converted once
     // Replaces a file, or writes where the kernel cannot keep a file
     // unnamed until it is complete: a second signal waits for it.
     bool mustFinish = false;
@@ -178,6 +181,18 @@ bool StopPending()
     return sigpending(&pending) == 0 && (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1);
 }
 
+// Whether `dest` is a FIFO, a device or a socket, or a link to one. Opening
+// one to write waits for a reader or wakes a device, and nothing there can
+// be staged and replaced whole: a batch skips it. A directory is left to
+// the conversion, which fails naming it.
+bool IsSpecialFile(const std::string& dest)
+{
+    struct stat info {};
+    return stat(dest.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
+const char kSpecialOutput[] = "skipped: the output is not a regular file (a FIFO, a device or a socket)";
+
 class Planner {
 public:
     Planner(const Options& options, Reporter& reporter) : options_(options), reporter_(reporter) {}
@@ -272,6 +287,13 @@ void Planner::Walk(const std::string& dir, const std::string& relative)
             isDir = S_ISDIR(info.st_mode) && !viaLink;
             isFile = S_ISREG(info.st_mode);
             isOther = !S_ISDIR(info.st_mode) && !isFile;
+            if (S_ISDIR(info.st_mode) && viaLink && options_.recurse) {
+                if (!options_.quiet) {
+                    reporter_.Fail(path, "skipped: a link to a directory, not followed");
+                }
+                ++skipped_;
+                continue;
+            }
         }
         if (isOther) {
             // A FIFO, a device or a socket: never opened, only reported.
@@ -328,6 +350,8 @@ void Planner::AddFile(const std::string& path, const std::string& relative, cons
     job.dest = Join(options_.outDir, relative + OutputName(name, direction));
     job.direction = direction;
     job.bytes = static_cast<uint64_t>(info.st_size);
+    job.sourceDevice = info.st_dev;
+    job.sourceInode = info.st_ino;
     jobs_.push_back(std::move(job));
     relativeDirs_.push_back(relative);
     sourceFiles_.emplace(info.st_dev, info.st_ino);
@@ -346,12 +370,17 @@ int Planner::Plan()
         }
         AddSource(source);
     }
-    // One output name, one source; and no output may be a source.
+    // One output name, one source (a file named twice is converted once);
+    // and no output may be a source.
     bool refused = false;
     std::map<std::string, size_t> byOutput;
+    std::vector<bool> repeated(jobs_.size(), false);
     for (size_t i = 0; i < jobs_.size(); ++i) {
         const auto [at, added] = byOutput.emplace(jobs_[i].dest, i);
-        if (!added) {
+        const Job& first = jobs_[at->second];
+        if (!added && first.sourceDevice == jobs_[i].sourceDevice && first.sourceInode == jobs_[i].sourceInode) {
+            repeated[i] = true;
+        } else if (!added) {
             reporter_.Line("kestovatiff: " + jobs_[at->second].source + " and " + jobs_[i].source +
                            " would both be converted to " + jobs_[i].dest);
             refused = true;
@@ -360,8 +389,18 @@ int Planner::Plan()
     std::vector<Job> kept;
     std::vector<std::string> keptDirs;
     for (size_t i = 0; i < jobs_.size() && !refused; ++i) {
+        if (repeated[i]) {
+            continue;
+        }
         Job& job = jobs_[i];
         struct stat info {};
+        if (IsSpecialFile(job.dest)) {
+            if (!options_.quiet) {
+                reporter_.Fail(job.dest, kSpecialOutput);
+            }
+            ++skipped_;
+            continue;
+        }
         if (stat(job.dest.c_str(), &info) == 0) {
             // With -n an existing output is kept, even one that is also a
             // source (a folder converted into itself, run again).
@@ -442,12 +481,16 @@ struct Batch {
     Reporter& reporter;
     pthread_t mainThread;
     bool padded;
+    bool quiet;
     std::atomic<size_t> next{0};
     std::atomic<bool> stop{false};
     std::atomic<unsigned> running{0};
-    std::atomic<unsigned> finishing{0};  // conversions a second signal waits for
+    std::atomic<unsigned> slots{0};  // hands each worker its place in `finishing`
+    // Each worker's conversion that a second signal waits for, if any.
+    std::array<std::atomic<const Job*>, kMaxWorkers> finishing{};
     std::atomic<size_t> done{0};
     std::atomic<size_t> converted{0};
+    std::atomic<size_t> skipped{0};  // outputs that became special files after planning
     std::atomic<size_t> failed{0};
     std::atomic<uint64_t> bytes{0};
 };
@@ -477,27 +520,34 @@ void ConvertOne(Batch& batch, const Job& job)
 void* Work(void* argument)
 {
     Batch& batch = *static_cast<Batch*>(argument);
+    std::atomic<const Job*>& finishing = batch.finishing.at(batch.slots.fetch_add(1));
     for (;;) {
         const size_t i = batch.next.fetch_add(1);
         if (i >= batch.jobs.size()) {
             break;
         }
         const Job& job = batch.jobs[i];
-        // Counted before the look at `stop`: a second signal that sees no
+        // Shown before the look at `stop`: a second signal that sees no
         // such conversion under way knows none will start.
         if (job.mustFinish) {
-            batch.finishing.fetch_add(1);
+            finishing.store(&job);
         }
         if (batch.stop.load()) {
-            if (job.mustFinish) {
-                batch.finishing.fetch_sub(1);
-            }
+            finishing.store(nullptr);
             break;
         }
-        ConvertOne(batch, job);
-        if (job.mustFinish) {
-            batch.finishing.fetch_sub(1);
+        // Looked at again: a FIFO made at the name since the planning would
+        // hold this worker in open() until some reader came.
+        if (IsSpecialFile(job.dest)) {
+            if (!batch.quiet) {
+                batch.reporter.Fail(job.dest, kSpecialOutput);
+            }
+            batch.skipped.fetch_add(1);
+            batch.done.fetch_add(1);
+        } else {
+            ConvertOne(batch, job);
         }
+        finishing.store(nullptr);
     }
     if (batch.running.fetch_sub(1) == 1) {
         (void)pthread_kill(batch.mainThread, SIGUSR1);  // wakes the main thread
@@ -510,13 +560,28 @@ double SecondsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Whether a second signal must wait for some conversion still under way:
+// one replacing a file, or one whose file is named before it is complete.
+// One whose output has become a FIFO, a device or a socket is not waited
+// for: it may wait for ever for a reader, and it leaves no file behind.
+bool MustWait(const Batch& batch)
+{
+    for (const std::atomic<const Job*>& slot : batch.finishing) {
+        const Job* job = slot.load();
+        if (job != nullptr && !IsSpecialFile(job->dest)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void PrintSummary(Batch& batch, size_t skipped, size_t failedEarlier, double seconds, int signal)
 {
     char time[32];
     (void)std::snprintf(time, sizeof time, "%.2f s", seconds);
     std::string line = "kestovatiff: " + std::to_string(batch.converted.load()) + " converted, " +
-                       std::to_string(skipped) + " skipped, " + std::to_string(batch.failed.load() + failedEarlier) +
-                       " failed, " + FormatBytes(batch.bytes.load()) + " in " + time;
+                       std::to_string(skipped + batch.skipped.load()) + " skipped, " +
+                       std::to_string(batch.failed.load() + failedEarlier) + " failed, " + FormatBytes(batch.bytes.load()) + " in " + time;
     if (signal != 0) {
         line += "; stopped by " + std::string(signal == SIGINT ? "SIGINT" : "SIGTERM") + ", " +
                 std::to_string(batch.jobs.size() - batch.done.load()) + " not converted";
@@ -584,9 +649,10 @@ int RunBatch(int argc, char** argv, bool padded)
     }
 
     reporter.Progress(ProgressText(0, jobs.size(), 0, totalBytes, 0.0));  // the totals, at once
-    Batch batch{jobs, reporter, pthread_self(), options.padded};
+    Batch batch{jobs, reporter, pthread_self(), options.padded, options.quiet};
     batch.stop.store(StopPending());  // stopped while planning: no file starts
-    const unsigned wanted = options.workers != 0 ? options.workers : Processors();
+    // At most kMaxWorkers, however many processors: each has its slot.
+    const unsigned wanted = options.workers != 0 ? options.workers : std::min(Processors(), kMaxWorkers);
     const auto workers = static_cast<unsigned>(std::min<size_t>(wanted, std::max<size_t>(jobs.size(), 1)));
     pthread_attr_t attributes;
     (void)pthread_attr_init(&attributes);
@@ -619,8 +685,9 @@ int RunBatch(int argc, char** argv, bool padded)
             stoppedBy = stoppedBy == 0 ? signal : stoppedBy;
             if (++signalCount == 2) {
                 // New files have no name until complete: those conversions
-                // are abandoned with the process. A replacement is waited for.
-                while (batch.finishing.load() > 0) {
+                // are abandoned with the process. A replacement is waited for,
+                // but not one held by a FIFO or a device (MustWait).
+                while (MustWait(batch)) {
                     const timespec pause = {0, 10L * 1000 * 1000};
                     (void)nanosleep(&pause, nullptr);
                 }

@@ -7,11 +7,14 @@
     "new extension (.tif from a BMP, .bmp from a TIFF). A SOURCE that is a\n"      \
     "directory gives the pictures in it (not its hidden files); other files\n"    \
     "are reported and skipped. Two sources that would make one output name are\n" \
-    "refused before anything is converted. An existing output is replaced.\n"     \
+    "refused before anything is converted; one file named twice is converted\n"  \
+    "once. An existing output is replaced; one that is not a regular file (a\n"  \
+    "FIFO, a device or a socket) is reported and skipped.\n"                     \
     "\n"                                                                           \
     "  -o DIR   write the outputs into DIR (made if missing)\n"                    \
     "  -r       go into SOURCE directories' subdirectories too, and make the\n"    \
-    "           same subdirectories in DIR\n"                                     \
+    "           same subdirectories in DIR; links to directories are not\n"   \
+    "           followed, but reported and skipped\n"                           \
     "  -j N     convert N files at once (default: one per processor)\n"           \
     "  -n       keep outputs that exist already, and report them skipped\n"       \
     "  -q       no progress line (there is none either when standard error\n"     \
@@ -24,7 +27,7 @@
     "under way finish, the line is printed, and kestovatiff ends by that\n"      \
     "signal (status 130 or 143); a second signal abandons the conversions of\n"  \
     "new files at once (they have no name until complete) and waits only for\n"  \
-    "those replacing a file.\n"
+    "those replacing a file, never for one held by a FIFO or a device.\n"
 
 namespace kestovatiff_cli {
 
