@@ -402,6 +402,35 @@ TEST_F(LibtiffPeerTest, FormsLibtiffWritesThatTheLibraryDoesNotReadAreRefused)
     }
 }
 
+// A tag given twice converts as libtiff reads it: by its first entry, the
+// second passed over whatever it holds.
+TEST_F(LibtiffPeerTest, DuplicateTagsTakeTheirFirstEntry)
+{
+    const Picture picture = MakePicture(5, 4, 2);
+    const std::vector<TiffEntry> grey = {{256, 4, {15}}, {258, 3, {8}}, {262, 3, {1}}, {277, 3, {1}}};  // 15 wide
+    struct Case {
+        const char* name;
+        std::vector<TiffEntry> changes, duplicates;
+    };
+    const Case cases[] = {
+        {"grey, then white at zero", grey, {{262, 3, {0}}}},
+        {"RGB, then palette", {}, {{262, 3, {3}}}},
+        {"Orientation 1, then 3", {{274, 3, {1}}}, {{274, 3, {3}}}},
+        {"ImageWidth 5, then 4", {}, {{256, 4, {4}}}},
+        {"StripOffsets, then past the end", {}, {{273, 4, {100000}}}},
+        {"Compression, then a RATIONAL", {}, {{259, 5, {8, 1}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TiffForm form;
+        form.changes = c.changes;
+        form.duplicates = c.duplicates;
+        WriteFile(Path("peer.tif"), TiffFile(picture, form));
+        ASSERT_EQ(Tiff2Bmp(Path16("peer.tif").c_str(), Path16("out.bmp").c_str()), KESTOVATIFF_OK);
+        EXPECT_EQ(ReadFile(Path("out.bmp")), ReadAsBmp(Path("peer.tif")));
+    }
+}
+
 class LibtiffFormsTest : public LibtiffPeerTest, public testing::WithParamInterface<Layout> {};
 
 // Every kind of picture in every coding, turned each of four ways in
