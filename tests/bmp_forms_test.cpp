@@ -231,8 +231,9 @@ void SetLe(Bytes& bytes, size_t at, uint32_t value)
     }
 }
 
-// 24 bits: biSizeImage tells padded rows from the library's own unpadded
-// ones; only where it tells neither does the file's length.
+// 24 bits: rows are padded, as the format says, except in the library's own
+// layout (40-byte header, pixels at 54, the file ending with 3*W*|H| bytes
+// of them), which is read unpadded unless biSizeImage names the padded size.
 TEST_F(BmpFormsTest, PaddedOrUnpaddedRows)
 {
     enum Size { kUnpadded, kPadded, kZero, kOther };
@@ -243,13 +244,20 @@ TEST_F(BmpFormsTest, PaddedOrUnpaddedRows)
         Size sizeImage;
         int change;  // bytes added at the end (negative: cut)
         bool converts;
+        uint32_t infoSize = 40, gap = 0;
     };
     const Case cases[] = {
-        {"unpadded 1x4 with 3 bytes after", 1, 4, false, kUnpadded, 3, true},
-        {"unpadded 5x2 with 2 bytes after", 5, 2, false, kUnpadded, 2, true},
+        {"unpadded 1x4", 1, 4, false, kUnpadded, 0, true},
         {"unpadded 4x3, the sizes alike", 4, 3, false, kUnpadded, 0, true},
         {"unpadded 5x2 one byte short", 5, 2, false, kUnpadded, -1, false},
+        {"unpadded 5x3 with a byte after: padded, short", 5, 3, false, kUnpadded, 1, false},
+        {"unpadded 5x2, the size padded: short", 5, 2, false, kPadded, 0, false},
+        {"unpadded 5x2 after a 124-byte header: padded, short", 5, 2, false, kUnpadded, 0, false, 124},
+        {"unpadded 5x2 after a gap: padded, short", 5, 2, false, kUnpadded, 0, false, 40, 4},
         {"padded 5x2 with 5 bytes after", 5, 2, true, kPadded, 5, true},
+        {"padded 5x2, the size 3*W*H", 5, 2, true, kUnpadded, 0, true},
+        {"padded 1x4, the size 3*W*H, the last padding missing", 1, 4, true, kUnpadded, -1, true},
+        {"padded 7x13, the size 3*W*H, 3 bytes after", 7, 13, true, kUnpadded, 3, true},
         {"padded 1x4 cut 2 bytes into its last row", 1, 4, true, kPadded, -2, false},
         {"padded 1x4 cut 1 byte into its last row", 1, 4, true, kPadded, -3, false},
         {"padded 5x2 cut to the unpadded length", 5, 2, true, kPadded, -2, false},
@@ -264,6 +272,8 @@ TEST_F(BmpFormsTest, PaddedOrUnpaddedRows)
         const Picture picture = MakePicture(c.width, c.height, c.width);
         BmpForm form;
         form.padRows = c.padded;
+        form.infoSize = c.infoSize;
+        form.gap = c.gap;
         Bytes bmp = BmpFile(picture, form);
         const uint32_t unpadded = 3 * c.width * c.height, padded = (3 * c.width + 3) / 4 * 4 * c.height;
         const uint32_t sizes[] = {unpadded, padded, 0, unpadded + 1};

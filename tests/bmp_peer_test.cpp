@@ -113,15 +113,20 @@ protected:
 TEST_F(BmpPeerTest, FilesPillowWritesConvert)
 {
     NEED_TOOL(HavePillow(), "Pillow (python3-pil)");
-    auto save = [](const std::string& how) {  // how: Python making `im` ready
+    // how: Python making `im` ready; then: Python run after the file is saved.
+    auto save = [](const std::string& how, const std::string& then = "pass") {
         return "{python} -c 'import sys; from PIL import Image; im = Image.open(sys.argv[1]); " + how +
-               "; im.save(sys.argv[2], \"BMP\")' {in} {bmp}";
+               "; im.save(sys.argv[2], \"BMP\"); " + then + "' {in} {bmp}";
     };
+    // The padded rows' biSizeImage set to 3·W·H, as some writers set it.
+    const std::string unpaddedSize = "f = open(sys.argv[2], \"r+b\"); f.seek(34); "
+                                     "f.write((3 * im.width * im.height).to_bytes(4, \"little\"))";
     ExpectPeerFilesConvert(
         {{"1 bit", save("im = im.convert(\"1\", dither=Image.NONE)"), 40, 1, 0, 0},
          {"8 bits, grey", save("im = im.convert(\"L\")"), 40, 8, 0, 0},
          {"8 bits", save("im = im.convert(\"P\", palette=Image.ADAPTIVE, colors=200)"), 40, 8, 0, 0},
          {"24 bits", save("pass"), 40, 24, 0, 0},
+         {"24 bits, biSizeImage 3·W·H", save("pass", unpaddedSize), 40, 24, 0, 0},
          {"32 bits, the fourth byte 200", save("im = im.convert(\"RGBA\"); im.putalpha(200)"), 40, 32, 0, 0}},
         "{python} -c 'import sys; from PIL import Image; open(sys.argv[2], \"wb\")"
         ".write(Image.open(sys.argv[1]).convert(\"RGB\").tobytes())' {bmp} {rgb}");

@@ -29,7 +29,7 @@ TEST_F(ForeignFilesTest, BmpVariantsConvertToTheSameTiff)
     // Widths whose rows need 0, 1, 2 and 3 bytes of padding.
     for (uint32_t width : {4u, 1u, 2u, 3u, 5u, 667u}) {
         for (uint32_t infoSize : {16u, 40u, 52u, 56u, 64u, 108u, 124u}) {
-            for (int variant = 0; variant < 6; ++variant) {
+            for (int variant = infoSize == 40 ? 0 : 1; variant < 6; ++variant) {  // 0: the library's own rows
                 BmpForm form;
                 form.infoSize = infoSize;
                 form.padRows = variant != 0;
@@ -113,7 +113,9 @@ TEST_F(ForeignFilesTest, PixelsPast2GiBAreFound)
         ASSERT_EQ(std::fclose(stream), 0);
     };
 
-    Bytes bmp = BmpFile(picture);
+    BmpForm padded;  // rows 3*W apart only where the file ends with them
+    padded.padRows = true;
+    Bytes bmp = BmpFile(picture, padded);
     const Bytes bmpPixels(bmp.begin() + 54, bmp.end());
     bmp.resize(54);
     for (int i = 0; i < 4; ++i) {

@@ -12,6 +12,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,7 @@ struct Kind {
     uint16_t samples = 1;
     uint16_t alpha = EXTRASAMPLE_UNASSALPHA;
     bool seeThrough = false;  // the last pixel stored is not opaque: refused
+    bool byteMap = false;     // a ColorMap of values below 256, as some writers store it
 };
 
 std::vector<Kind> Kinds()
@@ -61,6 +63,7 @@ std::vector<Kind> Kinds()
         kinds.push_back({b + "grey, black at zero", PHOTOMETRIC_MINISBLACK, bits});
         kinds.push_back({b + "grey, white at zero", PHOTOMETRIC_MINISWHITE, bits});
         kinds.push_back({b + "palette", PHOTOMETRIC_PALETTE, bits});
+        kinds.push_back({b + "palette, a map of bytes", PHOTOMETRIC_PALETTE, bits, 1, 0, false, true});
     }
     return kinds;
 }
@@ -191,7 +194,7 @@ protected:
         }
         std::vector<uint16_t> map(3u << kind.bits);
         for (size_t i = 0; i < map.size(); ++i) {
-            map[i] = static_cast<uint16_t>(i * 40503u + 7919u);  // 16-bit values, as libtiff expects
+            map[i] = static_cast<uint16_t>((i * 40503u + 7919u) & (kind.byteMap ? 0xFFu : 0xFFFFu));
         }
         if (kind.photometric == PHOTOMETRIC_PALETTE) {
             const size_t entries = map.size() / 3;
@@ -237,6 +240,12 @@ protected:
         EXPECT_EQ(TIFFReadRGBAImageOriented(tiff, width, height, raster.data(), ORIENTATION_BOTLEFT, 1), 1)
             << g_messages;
         TIFFClose(tiff);
+        // libtiff warns where it takes a map of values below 256 as 8-bit.
+        std::istringstream lines(g_messages);
+        g_messages.clear();
+        for (std::string line; std::getline(lines, line);) {
+            g_messages += line.find("Assuming 8-bit colormap") == std::string::npos ? line + "\n" : "";
+        }
         Picture shown{width, height, Bytes(raster.size() * 3)};
         for (size_t i = 0; i < raster.size(); ++i) {
             const size_t top = (height - 1 - i / width) * size_t{width} + i % width;
@@ -390,6 +399,35 @@ TEST_F(LibtiffPeerTest, FormsLibtiffWritesThatTheLibraryDoesNotReadAreRefused)
         EXPECT_EQ(Tiff2Bmp(Path16("peer.tif").c_str(), Path16("out.bmp").c_str()), KESTOVATIFF_ERROR_FORMAT);
         EXPECT_EQ(Names(), std::vector<std::string>{"peer.tif"});
         std::remove(Path("out.bmp").c_str());
+    }
+}
+
+// A tag given twice converts as libtiff reads it: by its first entry, the
+// second passed over whatever it holds.
+TEST_F(LibtiffPeerTest, DuplicateTagsTakeTheirFirstEntry)
+{
+    const Picture picture = MakePicture(5, 4, 2);
+    const std::vector<TiffEntry> grey = {{256, 4, {15}}, {258, 3, {8}}, {262, 3, {1}}, {277, 3, {1}}};  // 15 wide
+    struct Case {
+        const char* name;
+        std::vector<TiffEntry> changes, duplicates;
+    };
+    const Case cases[] = {
+        {"grey, then white at zero", grey, {{262, 3, {0}}}},
+        {"RGB, then palette", {}, {{262, 3, {3}}}},
+        {"Orientation 1, then 3", {{274, 3, {1}}}, {{274, 3, {3}}}},
+        {"ImageWidth 5, then 4", {}, {{256, 4, {4}}}},
+        {"StripOffsets, then past the end", {}, {{273, 4, {100000}}}},
+        {"Compression, then a RATIONAL", {}, {{259, 5, {8, 1}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TiffForm form;
+        form.changes = c.changes;
+        form.duplicates = c.duplicates;
+        WriteFile(Path("peer.tif"), TiffFile(picture, form));
+        ASSERT_EQ(Tiff2Bmp(Path16("peer.tif").c_str(), Path16("out.bmp").c_str()), KESTOVATIFF_OK);
+        EXPECT_EQ(ReadFile(Path("out.bmp")), ReadAsBmp(Path("peer.tif")));
     }
 }
 

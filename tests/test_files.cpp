@@ -287,7 +287,9 @@ Bytes TiffFile(const Picture& picture, const TiffForm& form)
             entries.push_back(change);
         }
     }
-    std::sort(entries.begin(), entries.end(), [](const TiffEntry& a, const TiffEntry& b) { return a.tag < b.tag; });
+    entries.insert(entries.end(), form.duplicates.begin(), form.duplicates.end());
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const TiffEntry& a, const TiffEntry& b) { return a.tag < b.tag; });
 
     auto typeSize = [](uint16_t type) { return type == 3 ? 2 : type == 4 || type == 5 ? 4 : 1; };
     const uint32_t directory = static_cast<uint32_t>(file.size());

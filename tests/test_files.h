@@ -59,6 +59,7 @@ struct TiffForm {
     bool shortStripFields = false;   // StripOffsets, StripByteCounts as SHORT
     bool stripByteCounts = true;     // write StripByteCounts
     std::vector<TiffEntry> changes;  // replace or add (or, empty, remove) entries
+    std::vector<TiffEntry> duplicates;  // second entries, each after its tag's first
     // How the chunks are coded, each on its own: Compression 1, 5 (LZW,
     // literal codes only), 8 (Deflate) or 32773 (PackBits); differenced
     // (Predictor 2); one plane a sample; square tiles of this side, the

@@ -1,5 +1,6 @@
 #include "bmp_header.h"
 
+#include "bmp_layout.h"
 #include "byte_order.h"
 #include "picture_limits.h"
 
@@ -60,6 +61,7 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info)
         return Status::NotSupported;
     }
     const uint32_t infoSize = ReadLe32(head + 14);
+    info.infoSize = infoSize;
     const bool core = infoSize == 12;
     const bool oldVariant = infoSize == 16 || infoSize == 64;
     const bool windows = infoSize == 40 || infoSize == 52 || infoSize == 56 || infoSize == 108 || infoSize == 124;
@@ -172,22 +174,22 @@ Status LocateBmpRows(const BmpInfo& info, uint64_t fileSize, RowRun& rows)
         return Status::NotSupported;
     }
     // The format pads each row to a multiple of 4 bytes. The library's own
-    // files (24 bits) do not: biSizeImage tells which where it names one
-    // of the two sizes, else the file's length does (room for padded rows,
-    // the last one's padding possibly missing, means padded).
+    // files do not: 24 bits, a 40-byte info header, the pixels right after
+    // the 54 bytes of headers and the file ending right after 3*W*|H| of
+    // them. Only a file of exactly that layout whose biSizeImage does not
+    // name the padded size is read unpadded; biSizeImage alone cannot
+    // decide, as writers commonly put 3*W*|H| there for padded rows. A
+    // padded file of that length would lack (padded - 3*W) * (|H| - 1)
+    // bytes and could not be read padded anyway.
     const uint64_t rowBytes = StoredRowBytes(info);
     const uint64_t padded = (rowBytes + 3) / 4 * 4;
     const uint64_t height = info.height;
     const uint64_t available = fileSize - offset;
-    uint64_t stride = padded;
-    if (info.bitCount == 24 && padded != rowBytes) {
-        const bool saysUnpadded = info.sizeImage == rowBytes * height;
-        const bool saysPadded = info.sizeImage == padded * height;
-        const bool tooShortForPadded = height > 0 && available < padded * (height - 1) + rowBytes;
-        if (saysUnpadded || (!saysPadded && tooShortForPadded)) {
-            stride = rowBytes;
-        }
-    }
+    const bool ownLayout = info.bitCount == 24 && info.infoSize == kBmpInfoHeaderSize &&
+                           offset == kBmpHeadersSize && available == rowBytes * height &&
+                           info.sizeImage != padded * height;
+    const uint64_t stride = ownLayout ? rowBytes : padded;
+    // A padded file may lack its last row's padding.
     if (height > 0 && available < stride * (height - 1) + rowBytes) {
         return Status::NotSupported;
     }

@@ -61,6 +61,7 @@ struct BmpInfo {
     uint32_t paletteEntries = 0;  // declared, at most 2^bitCount
     uint64_t pixelOffset = 0;     // bfOffBits
     uint32_t sizeImage = 0;       // biSizeImage, 0 where the header has none
+    uint32_t infoSize = 0;        // biSize
 };
 
 // Checks the headers alone: `head` holds the first `length` bytes of the
@@ -73,10 +74,11 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info);
 uint64_t StoredRowBytes(const BmpInfo& info);
 
 // Where the uncompressed rows lie in a file of `fileSize` bytes, and how far
-// apart: padded to 4 bytes as the format says, or (24 bits only) 3*W bytes
-// apart as the library writes them. biSizeImage decides where it names one
-// of the two; else the file's length does. NotSupported when the pixels
-// would start inside the headers or the file is shorter than its rows.
+// apart: padded to 4 bytes as the format says, or 3*W bytes apart in the
+// library's own layout (bmp_layout.h) where the file is exactly that and
+// biSizeImage does not name the padded size. NotSupported when the pixels
+// would start inside the headers or the file is shorter than its rows (a
+// padded file's last row may lack its padding).
 Status LocateBmpRows(const BmpInfo& info, uint64_t fileSize, RowRun& rows);
 
 }  // namespace kestova

@@ -166,8 +166,8 @@ Status ReadTiffDirectory(SourceFile& source, TiffDirectory& d)
         for (uint64_t i = 0; i < count; ++i) {
             const uint8_t* entry = block + entrySize * i;
             TiffField* field = Slot(d, Read16(entry, f));
-            if (field == nullptr) {
-                continue;
+            if (field == nullptr || field->present) {
+                continue;  // not read, or a tag seen before: its first entry counts, as other readers take it
             }
             field->present = true;
             field->type = Read16(entry + 2, f);

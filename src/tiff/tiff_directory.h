@@ -7,7 +7,8 @@
 // A directory is an entry count (2 bytes; BigTIFF 8), then entries of tag
 // (2), type (2), count (4; BigTIFF 8) and a value field (4; BigTIFF 8) that
 // holds the values when they fit, else their offset. Entries may come in
-// any order; tags not read are passed over.
+// any order; tags not read are passed over, and so is every entry of a tag
+// after its first.
 #pragma once
 
 #include <cstddef>

@@ -30,16 +30,27 @@ Status PrepareTiffPixels(SourceFile& source, const TiffImage& image, TiffPixelFo
     if (image.colour != TiffColour::Palette) {
         return Status::Ok;
     }
-    // ColorMap: all the reds, then the greens, then the blues.
+    // ColorMap: all the reds, then the greens, then the blues, 16 bits each,
+    // of which the high byte is kept. Some writers store 8-bit values
+    // instead: a map whose every value is below 256 is taken as one of
+    // those (a true 16-bit map that dark would be all but black).
     TiffValueReader map(source, image.colorMap, image.format);
     const uint64_t entries = uint64_t{most} + 1;
+    unsigned shift = 0;
+    for (uint64_t i = 0; i < 3 * entries && shift == 0; ++i) {
+        uint64_t value = 0;
+        if (const Status status = map.Get(i, value); status != Status::Ok) {
+            return status;
+        }
+        shift = value > 255 ? 8 : 0;
+    }
     for (uint64_t channel = 0; channel < 3; ++channel) {
         for (uint64_t i = 0; i < entries; ++i) {
             uint64_t value = 0;
             if (const Status status = map.Get(channel * entries + i, value); status != Status::Ok) {
                 return status;
             }
-            format.palette[i][2 - channel] = static_cast<uint8_t>(value >> 8);
+            format.palette[i][2 - channel] = static_cast<uint8_t>(value >> shift);
         }
     }
     return Status::Ok;

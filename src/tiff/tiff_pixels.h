@@ -4,7 +4,9 @@
 //                        with white at zero, of 2^n - 1 - v
 //   palette, index i     ColorMap's red, green and blue of i, each 16-bit
 //                        value's high byte (writers store an 8-bit c as
-//                        c * 257 or c * 256: the high byte gives c back)
+//                        c * 257 or c * 256: the high byte gives c back);
+//                        where every value of the map is below 256, the
+//                        values themselves (a writer's 8-bit map)
 //   RGB                  as it is, the bytes turned
 //   RGB + alpha          the same, if alpha is 255; else refused (the BMP
 //                        has no alpha, and dropping it would change the
