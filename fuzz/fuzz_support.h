@@ -11,11 +11,14 @@
 namespace fuzz_support {
 
 struct Scratch {
-    std::string source, dest, again, last;
+    std::string folder, source, dest, again, last;
     std::u16string source16, dest16, again16, last16;
 };
 
-// Files in a directory of this process's own, made on first use.
+// Files in a folder of this process's own on a memory file system, made on
+// first use, removed when the process ends (and, after a crash or a
+// timeout, by the next target to start). The library's own scratch files
+// go there too.
 const Scratch& Files();
 
 void WriteBytes(const std::string& path, const uint8_t* data, size_t size);
@@ -28,9 +31,16 @@ inline uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16
 inline uint32_t Be32(const uint8_t* p) { return (uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3]; }
 inline uint32_t Be16(const uint8_t* p) { return static_cast<uint32_t>((p[0] << 8) | p[1]); }
 
-// Writes the input as the source and converts it to `dest`. A refusal must
-// be a known negative result that leaves no destination; returns true, with
-// the destination's bytes, when the conversion succeeded.
+// Half the inputs, as their hash falls, are converted with room to write;
+// the others under a file-size limit, from none to gigabytes, past which
+// every write fails with EFBIG. With room, the result must be success or a refusal of the source;
+// under the limit it must be success within the limit, -5, or the very
+// refusal the source gets with room: a -3 for a source that converts with
+// room is a write failure reported as the source's fault.
+//
+// Writes the source and converts it to `dest`. A refusal must be a known
+// negative result that leaves no destination; returns true, with the
+// destination's bytes, when the conversion succeeded.
 bool ConvertInput(int32_t (*convert)(const char16_t*, const char16_t*), const uint8_t* data, size_t size,
                   std::vector<uint8_t>& dest);
 

@@ -1,6 +1,7 @@
 // Writes the fuzzers' seed corpora: small pictures of odd sizes in the forms
 // each direction reads, the damaged files the tests refuse, TIFFs of every
-// form the library reads, and streams for the codec targets.
+// form the library reads, pictures whose conversion writes far more than
+// the file holds, and streams for the codec targets.
 // Usage: make_seeds BMP_DIR TIFF_DIR [LZW_DIR PACKBITS_DIR DEFLATE_DIR]
 
 #include <algorithm>
@@ -33,6 +34,7 @@ struct Form {
     uint32_t rowsPerStrip = 0;  // 0: one strip
     uint32_t tileWidth = 0, tileLength = 0;  // 0: strips
     bool little = true, big = false;
+    bool sampleFormat = false;  // SampleFormat 1, unsigned integers, for each sample
 };
 
 Bytes Compress(const Form& form, const Bytes& raw)
@@ -145,6 +147,9 @@ Bytes MakeTiff(const Form& f)
     if (f.samples == 4) {
         entries.push_back({338, kShort, {f.extra}});
     }
+    if (f.sampleFormat) {
+        entries.emplace_back(339, kShort, std::vector<uint64_t>(f.samples, 1));
+    }
     if (f.photometric == 3) {
         std::vector<uint64_t> map;
         for (uint32_t c = 0; c < 3; ++c) {
@@ -249,14 +254,6 @@ void TiffForms(const std::string& dir)
         forms.push_back(planar);
         planar.samples = 4;
         forms.push_back(planar);
-        Form tiled;
-        tiled.width = 20;
-        tiled.height = 17;
-        tiled.tileWidth = tiled.tileLength = 16;
-        tiled.compression = compression;
-        forms.push_back(tiled);
-        tiled.planar = 2;
-        forms.push_back(tiled);
     }
     for (const uint32_t orientation : {1, 2, 3, 4}) {
         Form turned;
@@ -276,6 +273,68 @@ void TiffForms(const std::string& dir)
         big.rowsPerStrip = 3;
         forms.push_back(big);
     }
+    // Each codec tiled and in planes, with the predictor where it applies.
+    for (const uint32_t compression : {1, 5, 8, 32773, 32946}) {
+        const uint32_t predictor = compression == 1 || compression == 32773 ? 1 : 2;
+        Form tiled;
+        tiled.width = 20;
+        tiled.height = 17;
+        tiled.tileWidth = tiled.tileLength = 16;
+        tiled.compression = compression;
+        tiled.predictor = predictor;
+        forms.push_back(tiled);
+        tiled.planar = 2;
+        forms.push_back(tiled);
+        Form planar;
+        planar.planar = 2;
+        planar.compression = compression;
+        planar.predictor = predictor;
+        planar.rowsPerStrip = 3;
+        planar.height = 5;
+        planar.sampleFormat = true;
+        forms.push_back(planar);
+    }
+    for (const uint32_t compression : {1, 5}) {
+        Form reversed;  // FillOrder 2 on 8-bit samples
+        reversed.fillOrder = 2;
+        reversed.compression = compression;
+        reversed.rowsPerStrip = 3;
+        forms.push_back(reversed);
+        reversed.samples = 1;
+        reversed.photometric = 1;
+        reversed.sampleFormat = true;
+        forms.push_back(reversed);
+    }
+    for (const uint32_t compression : {8, 32773}) {
+        Form bigTiles;
+        bigTiles.big = true;
+        bigTiles.little = compression == 8;
+        bigTiles.width = 33;
+        bigTiles.height = 18;
+        bigTiles.tileWidth = 16;
+        bigTiles.tileLength = 32;
+        bigTiles.compression = compression;
+        forms.push_back(bigTiles);
+        bigTiles.planar = 2;
+        bigTiles.predictor = compression == 8 ? 2 : 1;
+        forms.push_back(bigTiles);
+    }
+    // Pictures whose BMP is many times their file's size, so that a write
+    // fails far into them: in strips, tiles and planes (through the
+    // library's scratch file).
+    Form large;
+    large.width = 400;
+    large.height = 300;
+    large.rowsPerStrip = 16;
+    large.compression = 8;
+    forms.push_back(large);
+    large.planar = 2;
+    large.compression = 5;
+    large.predictor = 2;
+    forms.push_back(large);
+    large.tileWidth = large.tileLength = 64;
+    large.compression = 32946;
+    forms.push_back(large);
     Form wide;  // rows of several pieces
     wide.width = 3000;
     wide.height = 2;
@@ -291,33 +350,69 @@ void TiffForms(const std::string& dir)
     }
 }
 
-// Streams for the codec targets, after the four bytes that ask for their
-// size: the rows of a few pictures, and damaged ones.
+// Streams for the codec targets, after the four bytes that say how they
+// are read (see codec_fuzz.h): the rows of pictures of several kinds, long
+// runs, bytes that do not compress, a picture long enough to fill the LZW
+// table; each whole, cut short, asked for more than it holds and for half,
+// in pieces of several sizes and cut in two calls at several places.
 void CodecSeeds(const std::string& lzwDir, const std::string& packBitsDir, const std::string& deflateDir)
 {
-    auto seed = [](const std::string& dir, size_t size, const Bytes& stream) {
-        Bytes bytes = {0, static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8), 128};
+    auto seed = [](const std::string& dir, uint8_t first, size_t size, uint8_t cut, const Bytes& stream) {
+        Bytes bytes = {first, static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8), cut};
         bytes.insert(bytes.end(), stream.begin(), stream.end());
         Seed(dir, bytes);
     };
+    std::vector<Bytes> raws;
     Form rgb;
     rgb.width = 40;
     Form bilevel;
     bilevel.samples = 1;
     bilevel.bits = 1;
     bilevel.width = 300;
-    for (const Form& form : {rgb, bilevel}) {
-        const Bytes raw = ChunkRows(form, 0, 0, 0, form.width, form.height);
-        const Bytes lzw = tiff_encoders::Lzw(raw.data(), raw.size());
-        seed(lzwDir, raw.size(), lzw);
-        seed(lzwDir, raw.size(), tiff_encoders::Lzw(raw.data(), raw.size(), true));
-        seed(lzwDir, raw.size(), Bytes(lzw.begin(), lzw.end() - 3));
-        const Bytes packBits = tiff_encoders::PackBits(raw.data(), raw.size());
-        seed(packBitsDir, raw.size(), packBits);
-        seed(packBitsDir, raw.size() + 1, packBits);
-        const Bytes deflate = tiff_encoders::Deflate(raw.data(), raw.size());
-        seed(deflateDir, raw.size(), deflate);
-        seed(deflateDir, raw.size(), Bytes(deflate.begin(), deflate.end() - 5));
+    Form grey;
+    grey.samples = 1;
+    grey.bits = 4;
+    grey.width = 64;
+    grey.height = 9;
+    Form long_;  // more strings than the LZW table holds
+    long_.width = 160;
+    long_.height = 40;
+    long_.predictor = 2;
+    for (const Form& form : {rgb, bilevel, grey, long_}) {
+        raws.push_back(ChunkRows(form, 0, 0, 0, form.width, form.height));
+    }
+    raws.emplace_back(1000, 0);
+    raws.emplace_back(3000, 0xAB);
+    Bytes noise(2000);
+    uint32_t state = 12345;
+    for (uint8_t& byte : noise) {
+        state = state * 1103515245 + 12345;
+        byte = static_cast<uint8_t>(state >> 16);
+    }
+    raws.push_back(noise);
+    uint8_t first = 0;  // the piece size, and for Deflate the level
+    for (const Bytes& raw : raws) {
+        const size_t size = std::min<size_t>(raw.size(), 0xFFFF);
+        for (const bool oldStyle : {false, true}) {
+            const Bytes lzw = tiff_encoders::Lzw(raw.data(), size, oldStyle);
+            const auto lzwFirst = static_cast<uint8_t>((first & 0x3F) | (oldStyle ? 0x40 : 0));
+            seed(lzwDir, lzwFirst, size, 128, lzw);
+            seed(lzwDir, lzwFirst, size / 2, 0, lzw);
+            seed(lzwDir, lzwFirst, size, 255, Bytes(lzw.begin(), lzw.end() - 3));
+        }
+        const Bytes packBits = tiff_encoders::PackBits(raw.data(), size);
+        seed(packBitsDir, first, size, 128, packBits);
+        seed(packBitsDir, first, size + 1, 0, packBits);
+        seed(packBitsDir, first, size / 2, 255, packBits);
+        seed(packBitsDir, first, size, 64, Bytes(packBits.begin(), packBits.end() - 2));
+        for (const int level : {0, 1, 6, 9}) {
+            const Bytes deflate = tiff_encoders::Deflate(raw.data(), size, level);
+            const auto deflateFirst = static_cast<uint8_t>(first / 10 * 10 + level);
+            seed(deflateDir, deflateFirst, size, 128, deflate);
+            seed(deflateDir, deflateFirst, size / 2, 255, deflate);
+            seed(deflateDir, deflateFirst, size, 0, Bytes(deflate.begin(), deflate.end() - 5));
+        }
+        first = static_cast<uint8_t>(first + 13);
     }
 }
 
@@ -383,6 +478,19 @@ int main(int argc, char** argv)
             Seed(bmpDir, BmpFile(form));
         }
     }
+    // Run lengths that write many times what they hold: a picture in runs,
+    // and one of 4 megapixels ended at once (its pixels left as entry 0).
+    for (const uint16_t bits : {4, 8}) {
+        PaletteBmp form = MakePaletteBmp(200, 150, bits, 5, 7);
+        form.compression = bits == 8 ? kBiRle8 : kBiRle4;
+        Seed(bmpDir, BmpFile(form));
+    }
+    PaletteBmp early;
+    early.width = early.height = 2048;
+    early.compression = kBiRle8;
+    early.palette = {0x102030, 0x405060};
+    early.pixelData = {0, 1};  // the end of the picture
+    Seed(bmpDir, BmpFile(early));
     // Damaged and refused forms, as the tests have them.
     Bytes bmp = BmpFile(MakePicture(3, 3));
     bmp[28] = 8;  // 8 bits per pixel

@@ -11,6 +11,15 @@ namespace kestova {
 constexpr uint64_t kMaxSide = 65535;
 constexpr uint64_t kMaxFileSize = 0xFFFFFFFFu;
 
+// The most pixels a picture may have: no further limit than the sides and
+// sizes above, except in the fuzzing build, where a few bytes declaring a
+// picture of gigabytes would spend the fuzzer's time writing it whole.
+#ifdef KESTOVATIFF_FUZZ_MAX_PIXELS
+constexpr uint64_t kMaxPixels = KESTOVATIFF_FUZZ_MAX_PIXELS;
+#else
+constexpr uint64_t kMaxPixels = kMaxSide * kMaxSide;
+#endif
+
 constexpr uint64_t kBytesPerPixel = 3;
 
 constexpr uint64_t RowBytes(uint64_t width) { return kBytesPerPixel * width; }

@@ -145,7 +145,8 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info)
         return Status::NotSupported;
     }
     const auto absHeight = static_cast<uint64_t>(height < 0 ? -height : height);
-    if (static_cast<uint64_t>(width) > kMaxSide || absHeight > kMaxSide) {
+    if (static_cast<uint64_t>(width) > kMaxSide || absHeight > kMaxSide ||
+        static_cast<uint64_t>(width) * absHeight > kMaxPixels) {
         return Status::TooLarge;
     }
     info.width = static_cast<uint32_t>(width);

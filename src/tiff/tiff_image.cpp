@@ -173,7 +173,8 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     image.planar = planar == 2 && samples > 1;
 
     // The BMP's headers hold the sides as signed 32-bit and its size in 32.
-    if (width > INT32_MAX || height > INT32_MAX || PixelBytes(width, height) + kBmpHeadersSize > kMaxFileSize) {
+    if (width > INT32_MAX || height > INT32_MAX || PixelBytes(width, height) + kBmpHeadersSize > kMaxFileSize ||
+        width * height > kMaxPixels) {
         return Status::TooLarge;
     }
     image.width = static_cast<uint32_t>(width);
