@@ -90,7 +90,7 @@ Status DecodeStored(SourceFile& source, const TiffImage& image, Bytes& stored)
         for (uint32_t row = 0; status == Status::Ok && row < ChunkRows(image, down); ++row) {
             const uint64_t y = uint64_t{down} * image.chunkHeight + row;
             const uint64_t visible = y < image.height ? std::min<uint64_t>(image.chunkWidth, image.width - x0) : 0;
-            status = DecodeChunkRow(*decoder, image, piece.get(), visible,
+            status = DecodeChunkRow(*decoder, image, piece.get(), visible, image.chunkWidth,
                                     [&](const uint8_t* samples, uint64_t first, uint64_t n) {
                                         const uint64_t at = y * image.width + x0 + first;
                                         if (image.planar) {

@@ -45,7 +45,7 @@ Status WriteStrips(SourceFile& source, const TiffImage& image, const TiffPixelFo
         }
         for (uint32_t row = 0; status == Status::Ok && row < ChunkRows(image, strip); ++row) {
             status = DecodeChunkRow(
-                decoder, image, work.piece, image.width,
+                decoder, image, work.piece, image.width, image.width,
                 [&](const uint8_t* samples, uint64_t /*first: the window keeps its place*/, uint64_t pixels) {
                     for (uint64_t k = 0; k < pixels;) {
                         size_t room = 0;
@@ -98,7 +98,7 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
             const uint64_t rowStart = y < image.height ? kBmpPixelOffset + BmpRowOf(image, y) * bmpRowBytes : 0;
             status = DecodeChunkRow(
                 decoder, image, work.piece, y < image.height ? visible : 0,
-                [&](const uint8_t* samples, uint64_t first, uint64_t pixels) {
+                DecodedPixels(image, down, static_cast<uint32_t>(row), visible), [&](const uint8_t* samples, uint64_t first, uint64_t pixels) {
                     // Each piece of the tile's row goes to its place in the BMP's row.
                     for (uint64_t k = 0; k < pixels;) {
                         const uint64_t n = std::min(pixels - k, segmentPixels);
@@ -117,7 +117,7 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
                     return out.failed() ? Status::DestinationUnwritable : Status::Ok;
                 });
         }
-        if (status == Status::Ok && rows == image.chunkHeight) {
+        if (status == Status::Ok && DecodedWhole(image, down)) {
             status = FinishChunk(decoder);
         }
         if (status != Status::Ok) {
