@@ -141,7 +141,7 @@ TEST_F(ForeignFilesTest, CodedTiledPlanarAndTurnedTiffs)
     for (const uint32_t compression : {1u, 5u, 8u, 32773u}) {
         for (const bool predictor : {false, true}) {
             for (const bool planar : {false, true}) {
-                for (const uint32_t tileSide : {0u, 16u}) {
+                for (const uint32_t tileSide : {0u, 16u, 64u}) {  // 64: one tile, taller than the picture
                     for (uint32_t orientation = 1; orientation <= 4; ++orientation) {
                         TiffForm form;
                         form.compression = compression;
@@ -169,17 +169,22 @@ TEST_F(ForeignFilesTest, CodedTiledPlanarAndTurnedTiffs)
 }
 
 // Rows wider than the piece decoded at a time (2728 RGB pixels), mirrored
-// or coded: each piece must be taken from its own start.
+// or coded: each piece must be taken from its own start. Coded tiles too
+// large to be gathered in a band go out a tile row at a time.
 TEST_F(ForeignFilesTest, RowsWiderThanADecodedPiece)
 {
-    const Picture picture = MakePicture(2729, 2, 4);
+    const Picture picture = MakePicture(2729, 4, 4);
     for (const uint32_t compression : {1u, 8u}) {
-        SCOPED_TRACE(compression);
-        TiffForm form;
-        form.compression = compression;
-        form.changes = {{274, 3, {compression == 1 ? 2u : 1u}}};
-        ASSERT_EQ(TiffToBmp(TiffFile(picture, form)), KESTOVATIFF_OK);
-        EXPECT_EQ(ReadFile(Path("out.bmp")), BmpFile(Shown(picture, compression == 1 ? 2 : 1)));
+        for (const uint32_t tileSide : compression == 1 ? std::vector<uint32_t>{0} : std::vector<uint32_t>{0, 2048}) {
+            const uint32_t orientation = compression == 1 || tileSide != 0 ? 2 : 1;
+            SCOPED_TRACE(testing::Message() << "compression " << compression << " tiles " << tileSide);
+            TiffForm form;
+            form.compression = compression;
+            form.tileSide = tileSide;
+            form.changes = {{274, 3, {orientation}}};
+            ASSERT_EQ(TiffToBmp(TiffFile(picture, form)), KESTOVATIFF_OK);
+            EXPECT_EQ(ReadFile(Path("out.bmp")), BmpFile(Shown(picture, orientation)));
+        }
     }
 }
 
@@ -296,6 +301,9 @@ TEST_F(ForeignFilesTest, HostileFilesCostWorkBoundedByThePicture)
         {"10 x 10 in a tile 256 x 256", 10, 10, 256, 256, kRgb, 256ull * 256 * 3, 1, KESTOVATIFF_OK},
         {"4097 x 4095 in tiles 4096 x 4096", 4097, 4095, 4096, 4096, kRgb, 4096ull * 4096 * 3, 2,
          KESTOVATIFF_OK},
+        // Small tiles: a write for each tile row would be a million.
+        {"4096 x 4096 in tiles 16 x 16", 4096, 4096, 16, 16, kRgb, 16ull * 16 * 3, 65536, KESTOVATIFF_OK},
+        {"16 x 2^20 in tiles 16 x 4096", 16, 1u << 20, 16, 4096, kRgb, 16ull * 4096 * 3, 256, KESTOVATIFF_OK},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -310,7 +318,10 @@ TEST_F(ForeignFilesTest, HostileFilesCostWorkBoundedByThePicture)
         if (c.form == kGrey) {
             form.changes.insert(form.changes.end(), {{258, 3, {8}}, {262, 3, {1}}, {277, 3, {1}}});
         }
-        form.chunks.assign(c.tiles, tiff_encoders::DeflateZeros(c.tileBytes));
+        // zlib's own stream where the zeros are few: its header is shorter.
+        const Bytes zeros(c.tileBytes < (1u << 20) ? c.tileBytes : 0);
+        form.chunks.assign(c.tiles, zeros.empty() ? tiff_encoders::DeflateZeros(c.tileBytes)
+                                                  : tiff_encoders::Deflate(zeros.data(), zeros.size(), 9));
         const Bytes file = TiffFile({c.width, c.height, {}}, form);
         ASSERT_LE(file.size(), 4u << 20);
         ASSERT_LE(uint64_t{c.width} * c.height, 16u << 20);
