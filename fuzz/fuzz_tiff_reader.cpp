@@ -87,10 +87,13 @@ Status DecodeStored(SourceFile& source, const TiffImage& image, Bytes& stored)
         if (status == Status::Ok) {
             status = StartChunk(*decoder, source, image.compression, image.reverseBits, offset, bytes, arena);
         }
-        for (uint32_t row = 0; status == Status::Ok && row < ChunkRows(image, down); ++row) {
+        // As far as the reader's plan decodes the chunk: the last row of
+        // tiles may end at the picture's last pixel (DecodedWhole).
+        for (uint32_t row = 0; status == Status::Ok && row < DecodedRows(image, down); ++row) {
             const uint64_t y = uint64_t{down} * image.chunkHeight + row;
-            const uint64_t visible = y < image.height ? std::min<uint64_t>(image.chunkWidth, image.width - x0) : 0;
-            status = DecodeChunkRow(*decoder, image, piece.get(), visible,
+            const uint64_t inside = std::min<uint64_t>(image.chunkWidth, image.width - x0);
+            const uint64_t visible = y < image.height ? inside : 0;
+            status = DecodeChunkRow(*decoder, image, piece.get(), visible, DecodedPixels(image, down, row, inside),
                                     [&](const uint8_t* samples, uint64_t first, uint64_t n) {
                                         const uint64_t at = y * image.width + x0 + first;
                                         if (image.planar) {
@@ -102,7 +105,7 @@ Status DecodeStored(SourceFile& source, const TiffImage& image, Bytes& stored)
                                                    : Status::NotSupported;
                                     });
         }
-        if (status == Status::Ok) {
+        if (status == Status::Ok && DecodedWhole(image, down)) {
             status = FinishChunk(*decoder);
         }
     }

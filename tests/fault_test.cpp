@@ -20,6 +20,7 @@
 #include <functional>
 #include <thread>
 
+#include "bmp_forms.h"
 #include "child_process.h"
 #include "kestovatiff.h"
 #include "test_files.h"
@@ -36,6 +37,15 @@ struct stat StatOf(const std::string& path)
     struct stat info {};
     EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
     return info;
+}
+
+// For InChild: files may grow to 100,000 bytes, and a write past that
+// fails with EFBIG rather than ending the process.
+void LimitFileSize()
+{
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit = {100000, 100000};
+    setrlimit(RLIMIT_FSIZE, &limit);
 }
 
 class FaultTest : public ScratchDir {
@@ -155,6 +165,32 @@ TEST_F(FaultTest, WriteFailsWhenTheFileSizeLimitIsHit)
     }
     EXPECT_EQ(ReadFile(Path("other.tif")), kOld);
     ExpectNothingTouched({"in.bmp", "other.tif", "out.tif"});
+}
+
+// Run-length BMPs whose codes leave the rest of the picture to fill (an
+// early end of the picture, a delta past the last row): the first write
+// that fails ends the conversion as a destination failure, as on every
+// other path, not after filling every remaining row.
+TEST_F(FaultTest, RunLengthPictureStopsAtTheFailedWrite)
+{
+    const struct {
+        const char* name;
+        Bytes codes;
+    } cases[] = {{"end of the picture", {0, 1}}, {"delta past the last row", {0, 2, 0, 255}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PaletteBmp form;  // a 1.2 MB TIFF from a few bytes
+        form.width = 2000;
+        form.height = 200;
+        form.compression = kBiRle8;
+        form.palette = {0x102030};
+        form.pixelData = c.codes;
+        WriteFile(Path("in.bmp"), BmpFile(form));
+        const Outcome outcome = InChild(LimitFileSize, [&] { return Convert(Path("in.bmp"), Path("out.tif")); });
+        EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
+        EXPECT_EQ(outcome.error, EFBIG);
+        ExpectNothingTouched({"in.bmp", "out.tif"});
+    }
 }
 
 TEST_F(FaultTest, FullDeviceFailsTheWrite)

@@ -2,10 +2,12 @@
 // to the right picture, the forms not read are refused with -3.
 
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "kestovatiff.h"
 #include "test_files.h"
+#include "tiff_encoders.h"
 
 namespace testing_files {
 namespace {
@@ -141,7 +143,7 @@ TEST_F(ForeignFilesTest, CodedTiledPlanarAndTurnedTiffs)
     for (const uint32_t compression : {1u, 5u, 8u, 32773u}) {
         for (const bool predictor : {false, true}) {
             for (const bool planar : {false, true}) {
-                for (const uint32_t tileSide : {0u, 16u}) {
+                for (const uint32_t tileSide : {0u, 16u, 64u}) {  // 64: one tile, taller than the picture
                     for (uint32_t orientation = 1; orientation <= 4; ++orientation) {
                         TiffForm form;
                         form.compression = compression;
@@ -169,17 +171,22 @@ TEST_F(ForeignFilesTest, CodedTiledPlanarAndTurnedTiffs)
 }
 
 // Rows wider than the piece decoded at a time (2728 RGB pixels), mirrored
-// or coded: each piece must be taken from its own start.
+// or coded: each piece must be taken from its own start. Coded tiles too
+// large to be gathered in a band go out a tile row at a time.
 TEST_F(ForeignFilesTest, RowsWiderThanADecodedPiece)
 {
-    const Picture picture = MakePicture(2729, 2, 4);
+    const Picture picture = MakePicture(2729, 4, 4);
     for (const uint32_t compression : {1u, 8u}) {
-        SCOPED_TRACE(compression);
-        TiffForm form;
-        form.compression = compression;
-        form.changes = {{274, 3, {compression == 1 ? 2u : 1u}}};
-        ASSERT_EQ(TiffToBmp(TiffFile(picture, form)), KESTOVATIFF_OK);
-        EXPECT_EQ(ReadFile(Path("out.bmp")), BmpFile(Shown(picture, compression == 1 ? 2 : 1)));
+        for (const uint32_t tileSide : compression == 1 ? std::vector<uint32_t>{0} : std::vector<uint32_t>{0, 2048}) {
+            const uint32_t orientation = compression == 1 || tileSide != 0 ? 2 : 1;
+            SCOPED_TRACE(testing::Message() << "compression " << compression << " tiles " << tileSide);
+            TiffForm form;
+            form.compression = compression;
+            form.tileSide = tileSide;
+            form.changes = {{274, 3, {orientation}}};
+            ASSERT_EQ(TiffToBmp(TiffFile(picture, form)), KESTOVATIFF_OK);
+            EXPECT_EQ(ReadFile(Path("out.bmp")), BmpFile(Shown(picture, orientation)));
+        }
     }
 }
 
@@ -261,6 +268,77 @@ TEST_F(ForeignFilesTest, TiffFormsNotReadAreRefused)
     Bytes bigTiff = TiffFile(picture);
     bigTiff[3] = 43;
     EXPECT_EQ(TiffToBmp(bigTiff), KESTOVATIFF_ERROR_FORMAT);
+}
+
+// Files of at most 4 MB declaring at most 16 megapixels whose chunks would
+// cost far more decoding than the picture: zeros in Deflate, which a stored
+// byte makes 1032 of, in tiles far wider or taller than the picture or in
+// a strip far longer than its rows. Each converts (to black) or is refused
+// within 0.5 s of processor time (where the library runs at full speed;
+// before the tiles' work was bounded by the picture, some took 2 to 14 s).
+TEST_F(ForeignFilesTest, HostileFilesCostWorkBoundedByThePicture)
+{
+    enum Form { kGrey, kRgb, kPlanes };
+    struct Case {
+        const char* name;
+        uint32_t width, height, tileWidth, tileLength;  // no tiles: one strip
+        Form form;
+        uint64_t tileBytes;  // each tile's zeros
+        uint32_t tiles;
+        int32_t expected;
+    };
+    const Case cases[] = {
+        {"1 x 1 in a tile 2^31 wide", 1, 1, 1u << 31, 1, kGrey, 1ull << 31, 1, KESTOVATIFF_OK},
+        {"1 x 1 in planes of tiles 2^30 wide", 1, 1, 1u << 30, 1, kPlanes, 1ull << 30, 3, KESTOVATIFF_OK},
+        {"1 x 1 in a tile 2^31 tall", 1, 1, 1, 1u << 31, kGrey, 1ull << 31, 1, KESTOVATIFF_OK},
+        {"one row over 128 tiles 2^20 tall", 2048, 1, 16, 1u << 20, kGrey, 1ull << 24, 128, KESTOVATIFF_OK},
+        // Row 2 lies past 2^30 bytes of row 1, and 1000 rows past 2^20 a row.
+        {"2 x 2 in a tile 2^30 wide", 2, 2, 1u << 30, 2, kGrey, 1ull << 31, 1, KESTOVATIFF_ERROR_FORMAT},
+        {"1 x 1000 in tiles 2^20 wide", 1, 1000, 1u << 20, 16, kGrey, 1ull << 24, 63,
+         KESTOVATIFF_ERROR_FORMAT},
+        // A strip holds the picture's rows only: more data is refused at once.
+        {"one row in a strip of 2^31 bytes", 1000, 1, 0, 0, kGrey, 1ull << 31, 1, KESTOVATIFF_ERROR_FORMAT},
+        // Tiles writers make: larger than a small picture, and as large
+        // as it is allowed to cost, nearly twice the picture's 48 MB.
+        {"10 x 10 in a tile 256 x 256", 10, 10, 256, 256, kRgb, 256ull * 256 * 3, 1, KESTOVATIFF_OK},
+        {"4097 x 4095 in tiles 4096 x 4096", 4097, 4095, 4096, 4096, kRgb, 4096ull * 4096 * 3, 2,
+         KESTOVATIFF_OK},
+        // Small tiles: a write for each tile row would be a million.
+        {"4096 x 4096 in tiles 16 x 16", 4096, 4096, 16, 16, kRgb, 16ull * 16 * 3, 65536, KESTOVATIFF_OK},
+        {"16 x 2^20 in tiles 16 x 4096", 16, 1u << 20, 16, 4096, kRgb, 16ull * 4096 * 3, 256, KESTOVATIFF_OK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TiffForm form;
+        form.compression = 8;
+        form.planar = c.form == kPlanes;
+        form.littleEndian = true;
+        form.tileSide = c.tileWidth;
+        if (c.tileWidth != 0) {
+            form.changes = {{322, 4, {c.tileWidth}}, {323, 4, {c.tileLength}}};
+        }
+        if (c.form == kGrey) {
+            form.changes.insert(form.changes.end(), {{258, 3, {8}}, {262, 3, {1}}, {277, 3, {1}}});
+        }
+        // zlib's own stream where the zeros are few: its header is shorter.
+        const Bytes zeros(c.tileBytes < (1u << 20) ? c.tileBytes : 0);
+        form.chunks.assign(c.tiles, zeros.empty() ? tiff_encoders::DeflateZeros(c.tileBytes)
+                                                  : tiff_encoders::Deflate(zeros.data(), zeros.size(), 9));
+        const Bytes file = TiffFile({c.width, c.height, {}}, form);
+        ASSERT_LE(file.size(), 4u << 20);
+        ASSERT_LE(uint64_t{c.width} * c.height, 16u << 20);
+        const std::clock_t start = std::clock();
+        EXPECT_EQ(TiffToBmp(file), c.expected);
+        const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+#if KESTOVATIFF_FULL_SPEED
+        EXPECT_LT(seconds, 0.5);
+#endif
+        if (c.expected == KESTOVATIFF_OK) {
+            EXPECT_EQ(ReadFile(Path("out.bmp")), BmpFile({c.width, c.height, Bytes(3ull * c.width * c.height, 0)}));
+            EXPECT_EQ(std::remove(Path("out.bmp").c_str()), 0);
+        }
+        EXPECT_EQ(Names(), std::vector<std::string>{"in.tif"}) << seconds;
+    }
 }
 
 // A coded chunk must decode to exactly its rows: the last strip of a

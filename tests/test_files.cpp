@@ -229,7 +229,7 @@ Bytes TiffFile(const Picture& picture, const TiffForm& form)
                   static_cast<uint8_t>(form.littleEndian ? 'I' : 'M')};
     put(file, 42, 2);
     put(file, 0, 4);  // directory offset, set below
-    const uint32_t chunks = across * down * planes;
+    const auto chunks = form.chunks.empty() ? across * down * planes : static_cast<uint32_t>(form.chunks.size());
     std::vector<uint32_t> offsets(chunks), counts(chunks);
     for (uint32_t index = chunks; index-- > 0;) {
         const uint32_t plane = index / (across * down);
@@ -237,7 +237,7 @@ Bytes TiffFile(const Picture& picture, const TiffForm& form)
         const uint32_t y0 = index / across % down * chunkHeight;
         const uint32_t rows = tiled ? chunkHeight : std::min(chunkHeight, picture.height - y0);
         Bytes chunk;
-        for (uint32_t y = y0; y < y0 + rows; ++y) {
+        for (uint32_t y = y0; form.chunks.empty() && y < y0 + rows; ++y) {
             const size_t rowStart = chunk.size();
             for (uint32_t x = x0; x < x0 + chunkWidth; ++x) {
                 for (uint32_t c = plane; c < plane + samples; ++c) {
@@ -249,7 +249,7 @@ Bytes TiffFile(const Picture& picture, const TiffForm& form)
                 chunk[i] = static_cast<uint8_t>(chunk[i] - chunk[i - samples]);
             }
         }
-        const Bytes coded = Code(form.compression, chunk);
+        const Bytes coded = form.chunks.empty() ? Code(form.compression, chunk) : form.chunks[index];
         offsets[index] = static_cast<uint32_t>(file.size());
         counts[index] = static_cast<uint32_t>(coded.size());
         file.insert(file.end(), coded.begin(), coded.end());

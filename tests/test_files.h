@@ -68,6 +68,7 @@ struct TiffForm {
     bool predictor = false;
     bool planar = false;
     uint32_t tileSide = 0;
+    std::vector<Bytes> chunks;  // if not empty, stored as they are instead of the picture's
 };
 
 // An RGB TIFF: header, the chunks (plane after plane) stored last chunk

@@ -130,4 +130,56 @@ Bytes Deflate(const uint8_t* data, size_t size, int level)
     return out;
 }
 
+Bytes DeflateZeros(uint64_t count)
+{
+    // One block with codes of its own: literal 0 is '10', the end of the
+    // block '11', a match of 258 bytes (length code 285) '0' and distance 1
+    // '0', so that all but the stream's ends are zero bytes.
+    CodeWriter bits(true);
+    const auto huffman = [&](uint32_t code, uint32_t width) {  // most significant bit first
+        for (uint32_t i = width; i-- > 0;) {
+            bits.Put(code >> i & 1, 1);
+        }
+    };
+    bits.Put(1, 1);   // the last block,
+    bits.Put(2, 2);   // its codes sent in it:
+    bits.Put(29, 5);  // 286 literal and length codes,
+    bits.Put(0, 5);   // 1 distance code,
+    bits.Put(14, 4);  // 18 code length codes, in the order the format sends them (16, 17, 18, 0, 8, ...):
+    for (const uint32_t length : {0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2}) {
+        bits.Put(length, 3);  // length 1 is '10', 2 '11', 18 (a run of zeros) '0'
+    }
+    const auto unused = [&](uint32_t n) {
+        for (uint32_t run = 0; n > 0; n -= run) {
+            run = std::min(n, 138u);
+            huffman(0, 1);
+            bits.Put(run - 11, 7);
+        }
+    };
+    huffman(3, 2);  // literal 0: 2 bits
+    unused(255);
+    huffman(3, 2);  // the end of the block: 2 bits
+    unused(28);
+    huffman(2, 2);  // length code 285: 1 bit
+    huffman(2, 2);  // distance 1: 1 bit
+    huffman(2, 2);
+    for (uint64_t left = (count - 1) / 258 * 2; left > 0;) {
+        const auto n = static_cast<uint32_t>(std::min<uint64_t>(left, 32));
+        bits.Put(0, n);
+        left -= n;
+    }
+    for (uint64_t i = 0; i < (count - 1) % 258; ++i) {
+        huffman(2, 2);
+    }
+    huffman(3, 2);
+    Bytes out = {0x78, 0x9C};
+    const Bytes block = bits.Finish();
+    out.insert(out.end(), block.begin(), block.end());
+    const uint32_t adler = static_cast<uint32_t>(count % 65521) << 16 | 1;  // every byte 0
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out.push_back(static_cast<uint8_t>(adler >> shift));
+    }
+    return out;
+}
+
 }  // namespace tiff_encoders

@@ -41,4 +41,8 @@ Bytes Lzw(const uint8_t* data, size_t size, bool oldStyle = false);
 // A zlib stream at `level` (0 to 9).
 Bytes Deflate(const uint8_t* data, size_t size, int level = 6);
 
+// A zlib stream of `count` (at least 1) zero bytes, a 1032nd of their size,
+// made without holding them: the largest that Deflate can declare.
+Bytes DeflateZeros(uint64_t count);
+
 }  // namespace tiff_encoders

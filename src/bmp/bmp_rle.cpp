@@ -55,8 +55,15 @@ public:
 private:
     bool Next(uint8_t& byte) { return in_.Next(byte); }
 
-    // A read error, or a code that broke a rule.
-    Status Failure() const { return in_.status() != Status::Ok ? in_.status() : Status::NotSupported; }
+    // A write that failed (decoding stops at the first), a read error, or a
+    // code that broke a rule.
+    Status Failure() const
+    {
+        if (rows_.failed()) {
+            return Status::DestinationUnwritable;
+        }
+        return in_.status() != Status::Ok ? in_.status() : Status::NotSupported;
+    }
 
     // The data ended without an end-of-picture code: fine once every row is
     // full, else the file is shorter than it declares.
@@ -77,7 +84,7 @@ private:
                 return false;
             }
         }
-        return !rows_.failed();
+        return true;
     }
 
     bool Put(unsigned index)
@@ -108,7 +115,7 @@ private:
         rows_.EndRow();
         x_ = 0;
         ++y_;
-        return true;
+        return !rows_.failed();  // a row that could not be written ends the work
     }
 
     // How many of `count` pixels from here lie in the picture. What passes

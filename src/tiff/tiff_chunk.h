@@ -88,25 +88,27 @@ inline uint64_t PiecePixels(const TiffImage& image)
     return kChunkPieceBytes * 8 / bitsPerPixel / 8 * 8;
 }
 
-// Decodes one row of a chunk, `image.chunkWidth` pixels, a piece at a time
-// (predictor undone), and hands the decoded samples of the first `visible`
-// pixels on: put(samples, firstPixel, pixels) for each piece, `samples`
-// holding the piece from pixel `firstPixel` of its start.
+// Decodes the first `decoded` pixels of one row of a chunk (its whole
+// width, `image.chunkWidth`, but where DecodedPixels says less), a piece at
+// a time (predictor undone), and hands the decoded samples of the first
+// `visible` pixels on: put(samples, firstPixel, pixels) for each piece,
+// `samples` holding the piece from pixel `firstPixel` of its start.
 template <typename Put>
-Status DecodeChunkRow(ChunkDecoder& decoder, const TiffImage& image, uint8_t* piece, uint64_t visible, Put&& put)
+Status DecodeChunkRow(ChunkDecoder& decoder, const TiffImage& image, uint8_t* piece, uint64_t visible,
+                      uint64_t decoded, Put&& put)
 {
     const uint64_t rowBytes = ChunkRowBytes(image);
     const uint64_t perPiece = PiecePixels(image);
     const uint64_t bitsPerPixel = uint64_t{ChunkSamples(image)} * image.bits;
     uint8_t carry[4] = {};
-    uint64_t decoded = 0;
-    for (uint64_t pixel = 0; pixel < image.chunkWidth;) {
+    uint64_t bytesDone = 0;
+    for (uint64_t pixel = 0; pixel < decoded;) {
         const uint64_t pixels = std::min(perPiece, uint64_t{image.chunkWidth} - pixel);
-        const uint64_t bytes = pixel + pixels == image.chunkWidth ? rowBytes - decoded : pixels * bitsPerPixel / 8;
+        const uint64_t bytes = pixel + pixels == image.chunkWidth ? rowBytes - bytesDone : pixels * bitsPerPixel / 8;
         if (const Status status = ReadChunk(decoder, piece, static_cast<size_t>(bytes)); status != Status::Ok) {
             return status;
         }
-        decoded += bytes;
+        bytesDone += bytes;
         if (image.predictor) {
             Undifference(piece, static_cast<size_t>(bytes), ChunkSamples(image), carry);
         }

@@ -1,9 +1,12 @@
 #include "tiff/tiff_image.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <initializer_list>
 
 #include "bmp/bmp_layout.h"
 #include "picture_limits.h"
+#include "tiff/tiff_chunk.h"
 
 namespace kestova {
 namespace {
@@ -36,6 +39,53 @@ Status PerSample(SourceFile& source, const TiffField& field, const TiffFormat& f
 bool IsPowerOfTwoBits(uint64_t bits) { return bits == 1 || bits == 2 || bits == 4 || bits == 8; }
 
 uint64_t CeilDiv(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
+
+// a * b and a + b, or UINT64_MAX where they would pass it.
+uint64_t Product(uint64_t a, uint64_t b) { return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b; }
+uint64_t Sum(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
+// The bytes that decoding compressed tiles may cost, beyond twice the
+// picture's own. A tile's rows are stored one after another, so reaching
+// a row means decoding the whole width of the rows before it, the part
+// right of the picture too; and a few megabytes of Deflate can declare
+// gigabytes of such bytes (a stored byte gives up to 1032, of LZW more).
+// Writers do make tiles larger than small pictures (a 256 x 256 tile for
+// a 10 x 10 picture), which this allowance keeps, and tiles no wider and
+// no taller than the picture never need more than twice its bytes once
+// their rows below it are left undecoded. A picture whose tiles need more
+// (a tile 2^31 pixels wide over a picture of two rows: 2 GiB decoded for a
+// few pixels) is refused, so that a conversion's work follows the picture
+// it declares, not the tiles' sides.
+constexpr uint64_t kTileAllowanceBytes = uint64_t{32} << 20;
+
+// Sets whether the last row of tiles is decoded whole (every row it holds,
+// its tiles' ends checked) or only as far as the picture reaches, the
+// first where that keeps within the bound above; NotSupported where even
+// the second does not.
+Status PlanTileWork(TiffImage& image)
+{
+    if (!image.tiled || image.compression == TiffCompression::None) {
+        return Status::Ok;  // strips hold the picture's rows only; uncompressed tiles lie whole in the file
+    }
+    const uint64_t planes = image.planar ? image.samples : 1;
+    const uint64_t bitsPerPixel = uint64_t{ChunkSamples(image)} * image.bits;
+    const uint64_t picture = planes * image.height * CeilDiv(uint64_t{image.width} * bitsPerPixel, 8);
+    const uint64_t bound = 2 * picture + kTileAllowanceBytes;
+    const uint64_t rowBytes = ChunkRowBytes(image);
+    const uint64_t acrossBytes = image.across * rowBytes;  // a row of all the tiles across
+    const uint64_t above = uint64_t{image.down - 1} * image.chunkHeight;
+    image.wholeLastChunks = Product(planes, Product(above + image.chunkHeight, acrossBytes)) <= bound;
+    if (image.wholeLastChunks) {
+        return Status::Ok;
+    }
+    // The rows to the picture's last, and of that one the pieces that hold
+    // the picture's pixels.
+    const uint64_t lastVisible = image.width - uint64_t{image.across - 1} * image.chunkWidth;
+    const uint64_t lastRow = (image.across - 1) * rowBytes +
+        std::min(rowBytes, CeilDiv(lastVisible * bitsPerPixel, 8) + kChunkPieceBytes);
+    const uint64_t decoded = Product(planes, Sum(Product(image.height - 1, acrossBytes), lastRow));
+    return decoded <= bound ? Status::Ok : Status::NotSupported;
+}
 
 Status CheckChunks(SourceFile& source, const TiffImage& image)
 {
@@ -228,6 +278,9 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     const uint64_t chunks = image.chunksPerPlane * (image.planar ? image.samples : 1);
     if (image.offsets.count < chunks || (image.byteCounts.present && image.byteCounts.count < chunks)) {
         return Status::NotSupported;
+    }
+    if (const Status status = PlanTileWork(image); status != Status::Ok) {
+        return status;
     }
     // Uncompressed pixels are all in the file.
     if (image.compression == TiffCompression::None &&

@@ -48,6 +48,8 @@ struct TiffImage {
     uint32_t across = 0;
     uint32_t down = 0;
     uint64_t chunksPerPlane = 0;
+    // Whether the last row of tiles is decoded whole (DecodedWhole).
+    bool wholeLastChunks = true;
     TiffField offsets;
     TiffField byteCounts;  // may be absent for uncompressed strips
     TiffField colorMap;
@@ -62,19 +64,13 @@ inline uint64_t ChunkRowBytes(const TiffImage& image)
     return (uint64_t{image.chunkWidth} * ChunkSamples(image) * image.bits + 7) / 8;
 }
 
-// Rows of chunk row `down` to decode. The last row of tiles may reach below
-// the picture: its tiles are decoded whole, and their ends checked, unless
-// a tile is larger than this, when only the rows inside the picture are,
-// so that a picture of a pixel in a tile of gigabytes costs a pixel's work.
-constexpr uint64_t kWholeTileBytes = uint64_t{16} << 20;
-
-inline uint32_t DecodedRows(const TiffImage& image, uint32_t down)
+// Whether the chunks of chunk row `down` are decoded whole, every row they
+// hold and their ends checked. Only the last row of tiles may not be (see
+// wholeLastChunks): of its tiles, only the rows inside the picture are
+// decoded, and of the last of those only the pixels inside the picture.
+inline bool DecodedWhole(const TiffImage& image, uint32_t down)
 {
-    const uint64_t left = uint64_t{image.height} - uint64_t{down} * image.chunkHeight;
-    if (left >= image.chunkHeight || ChunkRowBytes(image) * image.chunkHeight <= kWholeTileBytes) {
-        return image.tiled ? image.chunkHeight : static_cast<uint32_t>(std::min<uint64_t>(left, image.chunkHeight));
-    }
-    return static_cast<uint32_t>(left);
+    return image.wholeLastChunks || down + 1 < image.down;
 }
 
 // Rows chunk row `down` holds: a tile always its full height, a strip only
@@ -86,6 +82,22 @@ inline uint32_t ChunkRows(const TiffImage& image, uint32_t down)
     }
     const uint64_t left = uint64_t{image.height} - uint64_t{down} * image.chunkHeight;
     return static_cast<uint32_t>(left < image.chunkHeight ? left : image.chunkHeight);
+}
+
+// Rows of chunk row `down` to decode.
+inline uint32_t DecodedRows(const TiffImage& image, uint32_t down)
+{
+    if (DecodedWhole(image, down)) {
+        return ChunkRows(image, down);
+    }
+    return static_cast<uint32_t>(uint64_t{image.height} - uint64_t{down} * image.chunkHeight);
+}
+
+// Pixels to decode of row `row` of a chunk of chunk row `down` whose first
+// `visible` pixels are inside the picture.
+inline uint64_t DecodedPixels(const TiffImage& image, uint32_t down, uint32_t row, uint64_t visible)
+{
+    return DecodedWhole(image, down) || row + 1 < DecodedRows(image, down) ? image.chunkWidth : visible;
 }
 
 // Reads the directory and checks everything: NotSupported for a form not

@@ -28,6 +28,8 @@ void MirrorRow(uint8_t* row, uint64_t pixels)
     }
 }
 
+// Strips, and tiles one to a row of tiles (as wide as the picture or
+// wider): each chunk row's pixels inside the picture are the BMP row's.
 Status WriteStrips(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out,
                    ChunkDecoder& decoder, const ChunkWork& work)
 {
@@ -43,9 +45,10 @@ Status WriteStrips(SourceFile& source, const TiffImage& image, const TiffPixelFo
         if (status == Status::Ok) {
             status = StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena);
         }
-        for (uint32_t row = 0; status == Status::Ok && row < ChunkRows(image, strip); ++row) {
+        for (uint32_t row = 0; status == Status::Ok && row < DecodedRows(image, strip); ++row) {
+            const bool inside = uint64_t{strip} * image.chunkHeight + row < image.height;  // not a tile's rows below
             status = DecodeChunkRow(
-                decoder, image, work.piece, image.width,
+                decoder, image, work.piece, inside ? image.width : 0, DecodedPixels(image, strip, row, image.width),
                 [&](const uint8_t* samples, uint64_t /*first: the window keeps its place*/, uint64_t pixels) {
                     for (uint64_t k = 0; k < pixels;) {
                         size_t room = 0;
@@ -59,12 +62,14 @@ Status WriteStrips(SourceFile& source, const TiffImage& image, const TiffPixelFo
                     }
                     return Status::Ok;
                 });
-            window.EndRow();
+            if (inside) {
+                window.EndRow();
+            }
             if (window.failed()) {
                 status = Status::DestinationUnwritable;
             }
         }
-        if (status == Status::Ok) {
+        if (status == Status::Ok && DecodedWhole(image, strip)) {
             status = FinishChunk(decoder);
         }
         if (status != Status::Ok) {
@@ -74,6 +79,11 @@ Status WriteStrips(SourceFile& source, const TiffImage& image, const TiffPixelFo
     return Status::Ok;
 }
 
+// Tiles side by side whose rows inside the picture fit the window
+// together are decoded into it, a band, and written a band row at a time:
+// tile by tile, every tile row would be a write of its own (a million for
+// 16 megapixels in tiles of 16 x 16). A tile too large for the window goes
+// out piece by piece.
 Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out,
                   ChunkDecoder& decoder, const ChunkWork& work)
 {
@@ -81,47 +91,77 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
     TiffValueReader counts(source, image.byteCounts, image.format);
     const uint64_t bmpRowBytes = RowBytes(image.width);
     const uint64_t segmentPixels = work.window.size / 3;
-    for (uint64_t index = 0; index < image.chunksPerPlane; ++index) {
-        const uint64_t column = index % image.across;
-        const uint64_t x0 = column * image.chunkWidth;
-        const uint64_t visible = std::min<uint64_t>(image.chunkWidth, image.width - x0);
-        uint64_t offset = 0;
-        uint64_t bytes = 0;
-        Status status = TiffChunkPlace(source, image, offsets, counts, index, offset, bytes);
-        if (status == Status::Ok) {
-            status = StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena);
-        }
-        const auto down = static_cast<uint32_t>(index / image.across);
-        const uint32_t rows = DecodedRows(image, down);
-        for (uint64_t row = 0; status == Status::Ok && row < rows; ++row) {
-            const uint64_t y = uint64_t{down} * image.chunkHeight + row;
-            const uint64_t rowStart = y < image.height ? kBmpPixelOffset + BmpRowOf(image, y) * bmpRowBytes : 0;
-            status = DecodeChunkRow(
-                decoder, image, work.piece, y < image.height ? visible : 0,
-                [&](const uint8_t* samples, uint64_t first, uint64_t pixels) {
-                    // Each piece of the tile's row goes to its place in the BMP's row.
-                    for (uint64_t k = 0; k < pixels;) {
-                        const uint64_t n = std::min(pixels - k, segmentPixels);
-                        uint8_t* to = work.window.data;
-                        if (!TiffToBgr(format, to, samples, static_cast<size_t>(k), static_cast<size_t>(n))) {
-                            return Status::NotSupported;
-                        }
-                        uint64_t x = x0 + first + k;
-                        if (Mirrored(image)) {
-                            MirrorRow(to, n);
-                            x = image.width - x - n;
-                        }
-                        out.WriteAt(rowStart + 3 * x, to, static_cast<size_t>(3 * n));
-                        k += n;
-                    }
-                    return out.failed() ? Status::DestinationUnwritable : Status::Ok;
-                });
-        }
-        if (status == Status::Ok && rows == image.chunkHeight) {
-            status = FinishChunk(decoder);
-        }
-        if (status != Status::Ok) {
-            return status;
+    const auto rowStart = [&](uint64_t y) { return kBmpPixelOffset + BmpRowOf(image, y) * bmpRowBytes; };
+    for (uint32_t down = 0; down < image.down; ++down) {
+        const uint64_t y0 = uint64_t{down} * image.chunkHeight;
+        const uint64_t shownRows = std::min<uint64_t>(image.chunkHeight, image.height - y0);
+        const uint64_t perBand = work.window.size / (3 * shownRows * image.chunkWidth);
+        for (uint64_t column = 0; column < image.across;) {
+            const uint64_t end = std::min<uint64_t>(image.across, column + std::max<uint64_t>(perBand, 1));
+            const uint64_t bandX = column * image.chunkWidth;
+            const uint64_t bandPixels = std::min<uint64_t>(end * image.chunkWidth, image.width) - bandX;
+            for (; column < end; ++column) {
+                const uint64_t x0 = column * image.chunkWidth;
+                const uint64_t visible = std::min<uint64_t>(image.chunkWidth, image.width - x0);
+                uint64_t offset = 0;
+                uint64_t bytes = 0;
+                const uint64_t index = uint64_t{down} * image.across + column;
+                Status status = TiffChunkPlace(source, image, offsets, counts, index, offset, bytes);
+                if (status == Status::Ok) {
+                    status =
+                        StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena);
+                }
+                const uint32_t rows = DecodedRows(image, down);
+                for (uint32_t row = 0; status == Status::Ok && row < rows; ++row) {
+                    const uint64_t y = y0 + row;
+                    const uint64_t inBand = 3 * (row * bandPixels + x0 - bandX);  // used for rows in the picture
+                    status = DecodeChunkRow(
+                        decoder, image, work.piece, y < image.height ? visible : 0,
+                        DecodedPixels(image, down, row, visible),
+                        [&](const uint8_t* samples, uint64_t first, uint64_t pixels) {
+                            if (perBand > 0) {
+                                uint8_t* to = work.window.data + inBand + 3 * first;
+                                return TiffToBgr(format, to, samples, 0, static_cast<size_t>(pixels))
+                                    ? Status::Ok
+                                    : Status::NotSupported;
+                            }
+                            // Each piece of the tile's row goes to its place in the BMP's row.
+                            for (uint64_t k = 0; k < pixels;) {
+                                const uint64_t n = std::min(pixels - k, segmentPixels);
+                                uint8_t* to = work.window.data;
+                                if (!TiffToBgr(format, to, samples, static_cast<size_t>(k), static_cast<size_t>(n))) {
+                                    return Status::NotSupported;
+                                }
+                                uint64_t x = x0 + first + k;
+                                if (Mirrored(image)) {
+                                    MirrorRow(to, n);
+                                    x = image.width - x - n;
+                                }
+                                out.WriteAt(rowStart(y) + 3 * x, to, static_cast<size_t>(3 * n));
+                                k += n;
+                            }
+                            return out.failed() ? Status::DestinationUnwritable : Status::Ok;
+                        });
+                }
+                if (status == Status::Ok && DecodedWhole(image, down)) {
+                    status = FinishChunk(decoder);
+                }
+                if (status != Status::Ok) {
+                    return status;
+                }
+            }
+            for (uint64_t row = 0; perBand > 0 && row < shownRows; ++row) {
+                uint8_t* bandRow = work.window.data + 3 * row * bandPixels;
+                uint64_t x = bandX;
+                if (Mirrored(image)) {
+                    MirrorRow(bandRow, bandPixels);
+                    x = image.width - x - bandPixels;
+                }
+                out.WriteAt(rowStart(y0 + row) + 3 * x, bandRow, static_cast<size_t>(3 * bandPixels));
+            }
+            if (out.failed()) {
+                return Status::DestinationUnwritable;
+            }
         }
     }
     return Status::Ok;
@@ -202,7 +242,7 @@ Status WriteTiffRows(SourceFile& source, const TiffImage& image, const TiffPixel
     const ChunkWork work = DivideWork(out.Idle(), ChunkArenaBytes(image.compression));
     ChunkDecoder decoder;
     const Status status = FitsTileBands(image, work) ? WriteTileBands(source, image, format, out, work)
-        : image.tiled                                ? WriteTiles(source, image, format, out, decoder, work)
+        : image.tiled && image.across > 1            ? WriteTiles(source, image, format, out, decoder, work)
                                                      : WriteStrips(source, image, format, out, decoder, work);
     EndChunk(decoder);
     return status;
