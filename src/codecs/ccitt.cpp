@@ -49,23 +49,24 @@ constexpr RunTable<kWhiteBits> kWhite = MakeRunTable<kWhiteBits>(kCcittWhiteCode
 constexpr RunTable<kBlackBits> kBlack = MakeRunTable<kBlackBits>(kCcittBlackCodes);
 static_assert(!kWhite.overlap && !kBlack.overlap, "a code is the prefix of another");
 
-// The 2-D modes by the next 7 bits: the mode's index in kCcittModeCodes
-// and its length, or 0 for seven 0 bits (an EOL, or nothing).
+// The 2-D modes by the next 7 bits: the code's length (0 for seven 0
+// bits: an EOL, or nothing) in bits 0-3, the mode in 4-6, a vertical
+// mode's a1 - b1 + 3 from bit 8.
 constexpr uint32_t kModeBits = 7;
 struct ModeTable {
-    uint8_t entry[1u << kModeBits] = {};
+    uint16_t entry[1u << kModeBits] = {};
     bool overlap = false;
 };
 constexpr ModeTable MakeModeTable()
 {
     ModeTable table;
-    for (uint32_t i = 0; i < sizeof kCcittModeCodes / sizeof kCcittModeCodes[0]; ++i) {
-        const CcittModeCode& c = kCcittModeCodes[i];
+    for (const CcittModeCode& c : kCcittModeCodes) {
         const uint32_t shift = kModeBits - c.bits;
         for (uint32_t low = 0; low < (1u << shift); ++low) {
-            uint8_t& entry = table.entry[(uint32_t{c.code} << shift) | low];
+            uint16_t& entry = table.entry[(uint32_t{c.code} << shift) | low];
             table.overlap = table.overlap || entry != 0;
-            entry = static_cast<uint8_t>(i << 4 | c.bits);
+            entry = static_cast<uint16_t>(static_cast<uint32_t>(c.offset + 3) << 8 |
+                                          static_cast<uint32_t>(c.mode) << 4 | c.bits);
         }
     }
     return table;
@@ -73,36 +74,69 @@ constexpr ModeTable MakeModeTable()
 constexpr ModeTable kModes = MakeModeTable();
 static_assert(!kModes.overlap && kModes.entry[0] == 0, "a mode code is the prefix of another");
 
+// The row loops keep the bit reader in registers: stores to the row may
+// alias anything, so a reader reached through a pointer would be written
+// back and read again around each of them.
+#if defined(__GNUC__)
+#define CCITT_INLINE inline __attribute__((always_inline))
+#else
+#define CCITT_INLINE inline
+#endif
+
 Status Damaged(const ByteSource& source) { return source.status != Status::Ok ? source.status : Status::NotSupported; }
 
+inline uint64_t LoadBigEndian64(const uint8_t* bytes)
+{
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    word = __builtin_bswap64(word);
+#endif
+    return word;
+}
+
 // The bits of the data, most significant first, read ahead a word at a
-// time. Past the data's end they read as 0 bits, which start no code.
+// time and kept from the top of `bits` down, so that the next n are one
+// shift away. Past the data's end they read as 0 bits, which start no
+// code; a code is taken only when all its bits are there.
 struct Reader {
     ByteSource& source;
-    uint64_t bits;
-    uint32_t count;  // bits read ahead: the next is bit count - 1
+    uint64_t bits;   // the next bit in bit 63; below the `count` read ahead, 0 or the bits that follow
+    uint32_t count;
 
-    void Fill()
+    CCITT_INLINE void Fill()
     {
+        if (count <= 56 && source.end - source.next >= 8) {
+            // Whole bytes up to 63 bits from a word; the rest of the word's
+            // bits come again with their bytes.
+            bits |= LoadBigEndian64(source.next) >> count;
+            const uint32_t bytes = (63 - count) / 8;
+            source.next += bytes;
+            count += 8 * bytes;
+            return;
+        }
         while (count <= 56) {
             if (source.next == source.end && !Refill(source)) {
                 return;
             }
-            bits = bits << 8 | *source.next++;
+            bits |= uint64_t{*source.next++} << (56 - count);
             count += 8;
         }
     }
     // Enough for two codes or a mode and a code, when the data has them.
-    void Need()
+    CCITT_INLINE void Need()
     {
         if (count < 32) {
             Fill();
         }
     }
-    [[nodiscard]] uint32_t Peek(uint32_t n) const
+    // The next n bits, 1 to 32.
+    [[nodiscard]] uint32_t Peek(uint32_t n) const { return static_cast<uint32_t>(bits >> (64 - n)); }
+    // Drops n bits (at most 32) of those read ahead.
+    void Drop(uint32_t n)
     {
-        const uint64_t mask = (uint64_t{1} << n) - 1;
-        return static_cast<uint32_t>((count >= n ? bits >> (count - n) : bits << (n - count)) & mask);
+        bits <<= n;
+        count -= n;
     }
     // False when the code was not all there.
     [[nodiscard]] bool Skip(uint32_t n)
@@ -110,14 +144,14 @@ struct Reader {
         if (n > count) {
             return false;
         }
-        count -= n;
+        Drop(n);
         return true;
     }
 };
 
 // A run of one colour: its make-up codes and terminating code. False for a
 // code not in the tables, an EOL, the data's end, or a run past `limit`.
-bool ReadRun(Reader& r, bool black, uint32_t limit, uint32_t& run)
+CCITT_INLINE bool ReadRun(Reader& r, bool black, uint32_t limit, uint32_t& run)
 {
     run = 0;
     for (;;) {
@@ -162,27 +196,17 @@ bool ReadEol(Reader& r)
             while ((next >> (take - 1 - zeros) & 1) == 0) {
                 ++zeros;
             }
-            r.count -= zeros + 1;
+            r.Drop(zeros + 1);
             return true;
         }
-        r.count -= take;
+        r.Drop(take);
     }
-}
-
-inline uint64_t LoadBigEndian64(const uint8_t* bytes)
-{
-    uint64_t word;
-    std::memcpy(&word, bytes, sizeof word);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    word = __builtin_bswap64(word);
-#endif
-    return word;
 }
 
 // The first pixel at or after `from` of the colour `black`, or `width`.
 // Scanned a word at a time: the row is followed by 8 bytes of 0, and its
 // bits past `width` are 0.
-uint32_t FindColour(const uint8_t* row, uint32_t rowBytes, uint32_t from, uint32_t width, bool black)
+CCITT_INLINE uint32_t FindColour(const uint8_t* row, uint32_t rowBytes, uint32_t from, uint32_t width, bool black)
 {
     if (from >= width) {
         return width;
@@ -201,8 +225,30 @@ uint32_t FindColour(const uint8_t* row, uint32_t rowBytes, uint32_t from, uint32
     return at < width ? static_cast<uint32_t>(at) : width;
 }
 
+// b1 for an a0 on the row (not the imaginary pixel before it): the first
+// pixel above past a0 of the colour other than `black` whose left
+// neighbour is `black`. Most often within the word read at a0.
+CCITT_INLINE uint32_t FindB1(const uint8_t* above, uint32_t rowBytes, uint32_t a0, uint32_t width, bool black)
+{
+    // Bit 63 - k: the pixel at a0 + k above, for the 64 - a0 % 8 read.
+    const uint64_t word = LoadBigEndian64(above + (a0 >> 3)) << (a0 & 7);
+    const uint64_t next = word << 1;  // the pixel at a0 + k + 1
+    const uint64_t changes = (black ? ~next & word : next & ~word) & (~uint64_t{0} << ((a0 & 7) + 1));
+    if (changes != 0) {
+        const uint64_t at = a0 + 1 + static_cast<uint64_t>(__builtin_clzll(changes));
+        return at < width ? static_cast<uint32_t>(at) : width;
+    }
+    // Past the rest of the run of a0's colour above, when a0 sits on it,
+    // then to the next of the other colour.
+    uint32_t from = a0 + 1;
+    if (((above[a0 >> 3] >> (7 - (a0 & 7)) & 1) != 0) != black) {
+        from = FindColour(above, rowBytes, from, width, black);
+    }
+    return FindColour(above, rowBytes, from, width, !black);
+}
+
 // Pixels [from, to) black, in a row cleared to white.
-void FillBlack(uint8_t* row, uint32_t from, uint32_t to)
+CCITT_INLINE void FillBlack(uint8_t* row, uint32_t from, uint32_t to)
 {
     if (from >= to) {
         return;
@@ -216,12 +262,19 @@ void FillBlack(uint8_t* row, uint32_t from, uint32_t to)
         return;
     }
     row[first] |= head;
-    std::memset(row + first + 1, 0xFF, last - first - 1);
+    if (last - first > 16) {
+        std::memset(row + first + 1, 0xFF, last - first - 1);
+    } else {
+        for (size_t i = first + 1; i < last; ++i) {  // the short runs of text: no call
+            row[i] = 0xFF;
+        }
+    }
     row[last] |= tail;
 }
 
-bool DecodeRow1D(Reader& r, uint8_t* row, uint32_t width)
+bool DecodeRow1D(Reader& in, uint8_t* row, uint32_t width)
 {
+    Reader r = in;
     bool black = false;
     for (uint32_t a0 = 0; a0 < width; black = !black) {
         uint32_t run;
@@ -233,6 +286,8 @@ bool DecodeRow1D(Reader& r, uint8_t* row, uint32_t width)
         }
         a0 += run;
     }
+    in.bits = r.bits;
+    in.count = r.count;
     return true;
 }
 
@@ -240,8 +295,9 @@ bool DecodeRow1D(Reader& r, uint8_t* row, uint32_t width)
 // an imaginary white pixel before the row; b1 is the first change above
 // a0 to the colour other than a0's, b2 the next change after b1, both
 // `width` when the row above has none.
-bool DecodeRow2D(Reader& r, uint8_t* row, const uint8_t* above, uint32_t rowBytes, uint32_t width)
+bool DecodeRow2D(Reader& in, uint8_t* row, const uint8_t* above, uint32_t rowBytes, uint32_t width)
 {
+    Reader r = in;
     uint32_t a0 = 0;
     bool start = true;  // a0 is the imaginary pixel before the row
     bool black = false;
@@ -251,8 +307,8 @@ bool DecodeRow2D(Reader& r, uint8_t* row, const uint8_t* above, uint32_t rowByte
         if (entry == 0 || !r.Skip(entry & 15)) {
             return false;  // an EOL within the row, the data's end, or no code
         }
-        const CcittModeCode& mode = kCcittModeCodes[entry >> 4];
-        if (mode.mode == CcittMode::Horizontal) {
+        const auto mode = static_cast<CcittMode>(entry >> 4 & 7);
+        if (mode == CcittMode::Horizontal) {
             uint32_t run1;
             uint32_t run2;
             if (!ReadRun(r, black, width - a0, run1) || !ReadRun(r, !black, width - a0 - run1, run2)) {
@@ -263,24 +319,18 @@ bool DecodeRow2D(Reader& r, uint8_t* row, const uint8_t* above, uint32_t rowByte
             start = false;
             continue;
         }
-        if (mode.mode != CcittMode::Pass && mode.mode != CcittMode::Vertical) {
+        if (mode != CcittMode::Pass && mode != CcittMode::Vertical) {
             return false;  // the uncompressed mode
         }
-        // b1: past a0, and past the rest of a0's colour run above when a0
-        // sits on the other colour there.
-        uint32_t b1 = start ? 0 : a0 + 1;
-        if (b1 > 0 && b1 < width && ((above[(b1 - 1) >> 3] >> (7 - ((b1 - 1) & 7)) & 1) != 0) != black) {
-            b1 = FindColour(above, rowBytes, b1, width, black);
-        }
-        b1 = FindColour(above, rowBytes, b1, width, !black);
-        if (mode.mode == CcittMode::Pass) {
+        const uint32_t b1 = start ? FindColour(above, rowBytes, 0, width, true) : FindB1(above, rowBytes, a0, width, black);
+        if (mode == CcittMode::Pass) {
             const uint32_t b2 = FindColour(above, rowBytes, b1, width, black);
             if (black) {
                 FillBlack(row, a0, b2);
             }
             a0 = b2;
         } else {
-            const int64_t a1 = int64_t{b1} + mode.offset;
+            const int64_t a1 = int64_t{b1} + static_cast<int64_t>(entry >> 8) - 3;
             if (a1 < int64_t{a0} || a1 > int64_t{width}) {
                 return false;  // a change before a0, or past the row
             }
@@ -292,6 +342,8 @@ bool DecodeRow2D(Reader& r, uint8_t* row, const uint8_t* above, uint32_t rowByte
         }
         start = false;
     }
+    in.bits = r.bits;
+    in.count = r.count;
     return true;
 }
 
@@ -302,7 +354,7 @@ bool DecodeRow(CcittDecoder& d, ByteSource& source)
     bool ok;
     switch (d.coding) {
     case CcittCoding::ModifiedHuffman:
-        r.count -= r.count % 8;  // each row starts on a byte
+        r.Drop(r.count % 8);  // each row starts on a byte
         ok = DecodeRow1D(r, d.row, d.width);
         break;
     case CcittCoding::T4: {
@@ -392,7 +444,7 @@ bool CcittDone(CcittDecoder& d, ByteSource& source)
             return source.status == Status::Ok;
         }
         const uint32_t bit = r.Peek(1);
-        r.count -= 1;
+        r.Drop(1);
         if (bit == 0) {
             ++zeros;
             continue;

@@ -130,7 +130,7 @@ struct CcittDecoder {
     uint64_t rows = 0;    // rows decoded
     uint8_t* row = nullptr;        // the row last decoded
     uint8_t* reference = nullptr;  // the one above it
-    uint64_t bits = 0;             // bits read ahead, the next in bit `bitCount - 1`
+    uint64_t bits = 0;             // bits read ahead, the next in bit 63
     uint32_t bitCount = 0;
 };
 
