@@ -11,6 +11,7 @@
 
 #include "codecs/ccitt.h"
 #include "tiff/tiff_chunk.h"
+#include "tiff_encoders.h"
 
 #if KESTOVATIFF_HAVE_LIBTIFF
 #include <tiffio.h>
@@ -21,37 +22,13 @@ using namespace kestova;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using tiff_encoders::Bytes;
 
 alignas(16) uint8_t g_arena[kCcittArenaBytes];
 
-// "0011 0101 ..." as bytes, most significant bit first, the last byte
-// padded with 0 bits.
-Bytes FromBits(const std::string& text)
-{
-    Bytes bytes;
-    int count = 0;
-    for (const char c : text) {
-        if (c != '0' && c != '1') {
-            continue;
-        }
-        if (count % 8 == 0) {
-            bytes.push_back(0);
-        }
-        bytes.back() = static_cast<uint8_t>(bytes.back() | (c - '0') << (7 - count % 8));
-        ++count;
-    }
-    return bytes;
-}
+using tiff_encoders::FromBitText;
 
-std::string ToBits(const CcittCode& c)
-{
-    std::string text;
-    for (int bit = c.bits - 1; bit >= 0; --bit) {
-        text += (c.code >> bit & 1) != 0 ? '1' : '0';
-    }
-    return text;
-}
+std::string ToBits(const CcittCode& c) { return tiff_encoders::BitText(c.code, c.bits); }
 
 struct Stream {
     CcittCoding coding;
@@ -111,7 +88,7 @@ TEST(CcittTest, EveryCodeDecodesToItsRun)
         }
         Bytes out;
         bool done = false;
-        ASSERT_EQ(Decode({CcittCoding::ModifiedHuffman, 0, width, FromBits(row)}, {want.size()}, out, done),
+        ASSERT_EQ(Decode({CcittCoding::ModifiedHuffman, 0, width, FromBitText(row)}, {want.size()}, out, done),
                   Status::Ok);
         EXPECT_EQ(out, want);
         EXPECT_TRUE(done);
@@ -136,40 +113,40 @@ TEST(CcittTest, HostileStreams)
     // Codes: white 8 10011, 2 0111, 6 1110, 9 10100; black 2 11, 4 011.
     // Modes: V0 1, VR1 011, VL1 010, VL3 0000010, pass 0001, horizontal 001.
     const Case cases[] = {
-        {"MH, rows byte-aligned", {MH, 0, 8, FromBits("10011 000 0111 011 0111")}, {1, 1}, Status::Ok, {0x00, 0x3C}},
-        {"MH, a white run past the row", {MH, 0, 8, FromBits("10100")}, {1}, Status::NotSupported},
-        {"MH, a row ending short with the data", {MH, 0, 8, FromBits("0111 11")}, {1}, Status::NotSupported},
-        {"MH, no code starts so", {MH, 0, 8, FromBits("00000000 00000000")}, {1}, Status::NotSupported},
-        {"MH, an EOL where a run is due", {MH, 0, 8, FromBits(eol + "10011")}, {1}, Status::NotSupported},
-        {"MH, a row split over calls, bytes left", {MH, 0, 16, FromBits("0111 011 00111 0000 101010")}, {1, 1, 1},
+        {"MH, rows byte-aligned", {MH, 0, 8, FromBitText("10011 000 0111 011 0111")}, {1, 1}, Status::Ok, {0x00, 0x3C}},
+        {"MH, a white run past the row", {MH, 0, 8, FromBitText("10100")}, {1}, Status::NotSupported},
+        {"MH, a row ending short with the data", {MH, 0, 8, FromBitText("0111 11")}, {1}, Status::NotSupported},
+        {"MH, no code starts so", {MH, 0, 8, FromBitText("00000000 00000000")}, {1}, Status::NotSupported},
+        {"MH, an EOL where a run is due", {MH, 0, 8, FromBitText(eol + "10011")}, {1}, Status::NotSupported},
+        {"MH, a row split over calls, bytes left", {MH, 0, 16, FromBitText("0111 011 00111 0000 101010")}, {1, 1, 1},
          Status::Ok, {0x3C, 0x00, 0x00}, false},
         {"T.4 1-D, EOLs with fill bits, the first left out, RTC",
-         {T4, 4, 8, FromBits("10011 0000000 " + eol + "0111 011 0111 " + eol + eol + eol + eol + eol + eol)}, {2},
+         {T4, 4, 8, FromBitText("10011 0000000 " + eol + "0111 011 0111 " + eol + eol + eol + eol + eol + eol)}, {2},
          Status::Ok, {0x00, 0x3C}},
-        {"T.4 1-D, an EOL within a row", {T4, 0, 8, FromBits(eol + "0111 " + eol + "10011")}, {1},
+        {"T.4 1-D, an EOL within a row", {T4, 0, 8, FromBitText(eol + "0111 " + eol + "10011")}, {1},
          Status::NotSupported},
-        {"T.4 1-D, fewer rows than asked for", {T4, 0, 8, FromBits(eol + "10011" + eol + eol)}, {2},
+        {"T.4 1-D, fewer rows than asked for", {T4, 0, 8, FromBitText(eol + "10011" + eol + eol)}, {2},
          Status::NotSupported},
         {"T.4 2-D, a 1-D row then a 2-D one, RTC with tag bits",
-         {T4, 1, 8, FromBits(eol + "1 0111 011 0111" + eol + "0 011 011 1" + eol + "1" + eol + "1")}, {2}, Status::Ok,
+         {T4, 1, 8, FromBitText(eol + "1 0111 011 0111" + eol + "0 011 011 1" + eol + "1" + eol + "1")}, {2}, Status::Ok,
          {0x3C, 0x1E}},
-        {"T.4, uncompressed mode refused", {T4, 2, 8, FromBits(eol + "10011")}, {1}, Status::NotSupported},
-        {"T.6, all-white rows by V0, EOFB", {T6, 0, 8, FromBits("1 1" + eofb)}, {2}, Status::Ok, {0x00, 0x00}},
-        {"T.6, a vertical change past the row's end", {T6, 0, 8, FromBits("011")}, {1}, Status::NotSupported},
+        {"T.4, uncompressed mode refused", {T4, 2, 8, FromBitText(eol + "10011")}, {1}, Status::NotSupported},
+        {"T.6, all-white rows by V0, EOFB", {T6, 0, 8, FromBitText("1 1" + eofb)}, {2}, Status::Ok, {0x00, 0x00}},
+        {"T.6, a vertical change past the row's end", {T6, 0, 8, FromBitText("011")}, {1}, Status::NotSupported},
         {"T.6, a vertical change before a0",
-         {T6, 0, 8, FromBits("001 0111 11 1 001 1011 11 0000010")}, {2}, Status::NotSupported},
-        {"T.6, horizontal runs past the row", {T6, 0, 8, FromBits("001 1110 011")}, {1}, Status::NotSupported},
+         {T6, 0, 8, FromBitText("001 0111 11 1 001 1011 11 0000010")}, {2}, Status::NotSupported},
+        {"T.6, horizontal runs past the row", {T6, 0, 8, FromBitText("001 1110 011")}, {1}, Status::NotSupported},
         {"T.6, pass mode over the row above's black",
-         {T6, 0, 8, FromBits("001 0111 011 1 0001 001 00110101 11" + eofb)}, {2}, Status::Ok,
+         {T6, 0, 8, FromBitText("001 0111 011 1 0001 001 00110101 11" + eofb)}, {2}, Status::Ok,
          {0x3C, 0x03}},
-        {"T.6, data ending mid-row", {T6, 0, 8, FromBits("001 0111 11")}, {1}, Status::NotSupported},
-        {"T.6, EOFB where a row is due", {T6, 0, 8, FromBits("1" + eofb)}, {2}, Status::NotSupported},
-        {"T.6, the uncompressed-mode extension", {T6, 0, 8, FromBits("0000001111")}, {1}, Status::NotSupported},
-        {"T.6, uncompressed mode in the options", {T6, 2, 8, FromBits("1")}, {1}, Status::NotSupported},
-        {"T.6, bits left after the rows", {T6, 0, 8, FromBits("1 1")}, {1}, Status::Ok, {0x00}, false},
-        {"a width of 0", {T6, 0, 0, FromBits("1")}, {1}, Status::NotSupported},
-        {"a width past the bound", {T6, 0, kCcittMaxWidth + 1, FromBits("1")}, {1}, Status::NotSupported},
-        {"the widest row", {T6, 0, kCcittMaxWidth, FromBits("1" + eofb)}, {kCcittMaxWidth / 8 + 1}, Status::Ok,
+        {"T.6, data ending mid-row", {T6, 0, 8, FromBitText("001 0111 11")}, {1}, Status::NotSupported},
+        {"T.6, EOFB where a row is due", {T6, 0, 8, FromBitText("1" + eofb)}, {2}, Status::NotSupported},
+        {"T.6, the uncompressed-mode extension", {T6, 0, 8, FromBitText("0000001111")}, {1}, Status::NotSupported},
+        {"T.6, uncompressed mode in the options", {T6, 2, 8, FromBitText("1")}, {1}, Status::NotSupported},
+        {"T.6, bits left after the rows", {T6, 0, 8, FromBitText("1 1")}, {1}, Status::Ok, {0x00}, false},
+        {"a width of 0", {T6, 0, 0, FromBitText("1")}, {1}, Status::NotSupported},
+        {"a width past the bound", {T6, 0, kCcittMaxWidth + 1, FromBitText("1")}, {1}, Status::NotSupported},
+        {"the widest row", {T6, 0, kCcittMaxWidth, FromBitText("1" + eofb)}, {kCcittMaxWidth / 8 + 1}, Status::Ok,
          Bytes(kCcittMaxWidth / 8 + 1, 0)},
     };
     for (const Case& c : cases) {
