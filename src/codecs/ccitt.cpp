@@ -87,12 +87,31 @@ Status Damaged(const ByteSource& source) { return source.status != Status::Ok ? 
 
 inline uint64_t LoadBigEndian64(const uint8_t* bytes)
 {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     uint64_t word;
     std::memcpy(&word, bytes, sizeof word);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    word = __builtin_bswap64(word);
-#endif
+    return __builtin_bswap64(word);
+#else
+    uint64_t word = 0;
+    for (int i = 0; i < 8; ++i) {
+        word = word << 8 | bytes[i];
+    }
     return word;
+#endif
+}
+
+// Of a word other than 0.
+inline uint32_t LeadingZeros(uint64_t word)
+{
+#if defined(__GNUC__)
+    return static_cast<uint32_t>(__builtin_clzll(word));
+#else
+    uint32_t n = 0;
+    for (; (word & uint64_t{1} << 63) == 0; word <<= 1) {
+        ++n;
+    }
+    return n;
+#endif
 }
 
 // The bits of the data, most significant first, read ahead a word at a
@@ -221,7 +240,7 @@ CCITT_INLINE uint32_t FindColour(const uint8_t* row, uint32_t rowBytes, uint32_t
         }
         word = LoadBigEndian64(row + byte) ^ flip;
     }
-    const uint64_t at = byte * 8 + static_cast<uint64_t>(__builtin_clzll(word));
+    const uint64_t at = byte * 8 + uint64_t{LeadingZeros(word)};
     return at < width ? static_cast<uint32_t>(at) : width;
 }
 
@@ -235,7 +254,7 @@ CCITT_INLINE uint32_t FindB1(const uint8_t* above, uint32_t rowBytes, uint32_t a
     const uint64_t next = word << 1;  // the pixel at a0 + k + 1
     const uint64_t changes = (black ? ~next & word : next & ~word) & (~uint64_t{0} << ((a0 & 7) + 1));
     if (changes != 0) {
-        const uint64_t at = a0 + 1 + static_cast<uint64_t>(__builtin_clzll(changes));
+        const uint64_t at = a0 + 1 + uint64_t{LeadingZeros(changes)};
         return at < width ? static_cast<uint32_t>(at) : width;
     }
     // Past the rest of the run of a0's colour above, when a0 sits on it,
