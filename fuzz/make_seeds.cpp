@@ -2,7 +2,7 @@
 // each direction reads, the damaged files the tests refuse, TIFFs of every
 // form the library reads, pictures whose conversion writes far more than
 // the file holds, and streams for the codec targets.
-// Usage: make_seeds BMP_DIR TIFF_DIR [LZW_DIR PACKBITS_DIR DEFLATE_DIR]
+// Usage: make_seeds BMP_DIR TIFF_DIR [LZW_DIR PACKBITS_DIR DEFLATE_DIR [CCITT_DIR]]
 
 #include <algorithm>
 #include <cstdio>
@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "bmp_forms.h"
+#include "ccitt_seeds.h"
 #include "test_files.h"
 #include "tiff_encoders.h"
 
@@ -420,8 +421,8 @@ void CodecSeeds(const std::string& lzwDir, const std::string& packBitsDir, const
 
 int main(int argc, char** argv)
 {
-    if (argc != 3 && argc != 6) {
-        std::fprintf(stderr, "usage: make_seeds BMP_DIR TIFF_DIR [LZW_DIR PACKBITS_DIR DEFLATE_DIR]\n");
+    if (argc != 3 && argc != 6 && argc != 7) {
+        std::fprintf(stderr, "usage: make_seeds BMP_DIR TIFF_DIR [LZW_DIR PACKBITS_DIR DEFLATE_DIR [CCITT_DIR]]\n");
         return 2;
     }
     const std::string bmpDir = argv[1];
@@ -505,8 +506,11 @@ int main(int argc, char** argv)
     lzw.changes = {{259, 3, {5}}};
     Seed(tiffDir, TiffFile(MakePicture(4, 4), lzw));
     TiffForms(tiffDir);
-    if (argc == 6) {
+    if (argc >= 6) {
         CodecSeeds(argv[3], argv[4], argv[5]);
+    }
+    if (argc == 7) {
+        CcittSeeds(argv[6]);
     }
     std::printf("wrote %d seeds\n", g_count);
     return 0;

@@ -182,4 +182,27 @@ Bytes DeflateZeros(uint64_t count)
     return out;
 }
 
+Bytes FromBitText(const std::string& text)
+{
+    Bytes bytes;
+    size_t count = 0;
+    for (const char c : text) {
+        if (c == '0' || c == '1') {
+            bytes.resize(count / 8 + 1);
+            bytes[count / 8] = static_cast<uint8_t>(bytes[count / 8] | (c - '0') << (7 - count % 8));
+            ++count;
+        }
+    }
+    return bytes;
+}
+
+std::string BitText(uint32_t code, uint32_t bits)
+{
+    std::string text;
+    for (uint32_t bit = bits; bit-- > 0;) {
+        text += (code >> bit & 1) != 0 ? '1' : '0';
+    }
+    return text;
+}
+
 }  // namespace tiff_encoders

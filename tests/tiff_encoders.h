@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace tiff_encoders {
@@ -44,5 +45,11 @@ Bytes Deflate(const uint8_t* data, size_t size, int level = 6);
 // A zlib stream of `count` (at least 1) zero bytes, a 1032nd of their size,
 // made without holding them: the largest that Deflate can declare.
 Bytes DeflateZeros(uint64_t count);
+
+// Fax codes as text: "0011 0101 ..." packed most significant bit first
+// (characters other than 0 and 1 skipped, the last byte padded with 0
+// bits), and a code of `bits` bits spelled out.
+Bytes FromBitText(const std::string& text);
+std::string BitText(uint32_t code, uint32_t bits);
 
 }  // namespace tiff_encoders
