@@ -75,8 +75,8 @@ enum KestovaTiffResult {
     /* The destination cannot be written (create, write, flush, close or
      * rename failed). errno ENOSR instead says that a temporary file the
      * conversion needed (for a TIFF with compressed or tiled separate
-     * planes) could not be had: none of $TMPDIR, /tmp and the
-     * destination's folder could take it (on Windows, the folder
+     * planes, or a picture written in place or to a pipe) found no room
+     * in $TMPDIR, /tmp nor the destination's folder (on Windows, the folder
      * GetTempPath names; GetLastError() says why). */
     KESTOVATIFF_ERROR_DESTINATION = -5
 };

@@ -81,7 +81,12 @@ Status ConvertBmpToTiff(const char16_t* bmpPath, const char16_t* tiffPath)
 {
     BmpSource bmp;
     return Convert(
-        bmpPath, tiffPath, [&](SourceFile& source, OutputAccess& access) { return ReadBmp(source, bmp, access); },
+        bmpPath, tiffPath,
+        [&](SourceFile& source, OutputAccess& access, uint64_t& size) {
+            const Status status = ReadBmp(source, bmp, access);
+            size = PixelBytes(bmp.info.width, bmp.info.height) + kTiffLayoutOverhead;
+            return status;
+        },
         [&](SourceFile& source, OutputStream& out) { return WriteTiff(source, bmp, out); });
 }
 

@@ -12,8 +12,9 @@
 namespace kestova {
 
 // Runs one conversion: opens the source, lets `read(SourceFile&,
-// OutputAccess&)` check it and find the picture (nothing is written if it
-// fails; it may ask for positioned output), then opens the destination and
+// OutputAccess&, uint64_t& size)` check it and find the picture (nothing is
+// written if it fails; it may ask for positioned output, and gives the
+// destination's length), then opens the destination and
 // lets `write(SourceFile&, OutputStream&)` fill it. Each returns Ok or the
 // failure that stopped it. Both files are closed on every path, and the
 // destination replaced only on success.
@@ -30,9 +31,10 @@ Status Convert(const char16_t* sourcePath, const char16_t* destPath, Read&& read
     OutputFile file;
     OutputStream out(file);
     OutputAccess access = OutputAccess::Sequential;
-    Status status = read(source, access);
+    uint64_t size = 0;
+    Status status = read(source, access, size);
     if (status == Status::Ok) {
-        status = OpenOutput(destPath, file, out.Idle(), access);
+        status = OpenOutput(destPath, file, out.Idle(), access, size);
     }
     if (status == Status::Ok) {
         status = write(source, out);

@@ -112,11 +112,12 @@ Status WriteBmp(SourceFile& source, const TiffSource& tiff, BmpRows rows, Output
 Status ConvertTiffToBmp(const char16_t* tiffPath, const char16_t* bmpPath, BmpRows rows)
 {
     TiffSource tiff;
-    auto read = [&](SourceFile& source, OutputAccess& access) {
+    auto read = [&](SourceFile& source, OutputAccess& access, uint64_t& size) {
         const Status status = ReadTiff(source, tiff, access);
         // Padding adds up to 3 bytes a row to what the reader checked.
         const uint64_t stored = StoredBmpRowBytes(tiff.image.width, rows) * tiff.image.height;
-        return status == Status::Ok && stored + kBmpHeadersSize > kMaxFileSize ? Status::TooLarge : status;
+        size = stored + kBmpHeadersSize;
+        return status == Status::Ok && size > kMaxFileSize ? Status::TooLarge : status;
     };
     return Convert(tiffPath, bmpPath, read,
                    [&](SourceFile& source, OutputStream& out) { return WriteBmp(source, tiff, rows, out); });

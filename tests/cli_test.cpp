@@ -173,8 +173,8 @@ TEST_F(CliTest, NoScratchSpaceIsSaidSo)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     EXPECT_EQ(std::string(err.begin(), err.end()),
               "kestovatiff: " + Path("full/out.bmp") +
-                  ": no scratch space: a temporary file for the picture's planes fits neither in $TMPDIR, /tmp "
-                  "nor the destination's folder\n");
+                  ": no scratch space: no room for the conversion's temporary file (set TMPDIR to a folder with "
+                  "room)\n");
 }
 
 // Every option --help names is in the manual page too (troff writes a

@@ -165,6 +165,17 @@ TEST_F(FaultTest, WriteFailsWhenTheFileSizeLimitIsHit)
     }
     EXPECT_EQ(ReadFile(Path("other.tif")), kOld);
     ExpectNothingTouched({"in.bmp", "other.tif", "out.tif"});
+    // The same limit met by the temporary file of a TIFF's separate planes
+    // (180000 bytes of them) is no want of scratch space.
+    TiffForm form;
+    form.compression = 32773;
+    form.planar = true;
+    WriteFile(Path("in.tif"), TiffFile(MakePicture(300, 200), form));
+    const Outcome outcome =
+        InChild(LimitFileSize, [&] { return Tiff2Bmp(U16(Path("in.tif")).c_str(), U16(Path("out.bmp")).c_str()); });
+    EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
+    EXPECT_EQ(outcome.error, EFBIG);
+    ExpectNothingTouched({"in.bmp", "in.tif", "other.tif", "out.tif"});
 }
 
 // Run-length BMPs whose codes leave the rest of the picture to fill (an
@@ -456,39 +467,56 @@ TEST_F(FaultTest, UnusableTemporaryFolderIsPassedOver)
     }
 }
 
-// A full $TMPDIR is passed over too, for /tmp or the destination's folder.
-// Where none has room, errno ENOSR says that the temporary file failed,
-// not the destination.
+// A full $TMPDIR is passed over too, for /tmp or the destination's folder,
+// also where its file system cannot reserve space (ext3); so it is for the
+// copy of a picture written in place, where the destination's folder is
+// not writable. Where none has room, errno ENOSR says that the temporary
+// file failed, not the destination.
 TEST_F(FaultTest, FullTemporaryFolderIsPassedOverOrNamed)
 {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root to mount small file systems";
     }
+    if (std::system("command -v mkfs.ext3 >/dev/null") != 0) {
+        GTEST_SKIP() << "no mkfs.ext3 here (package e2fsprogs)";
+    }
+    WriteFile(Path("ext3.img"), {});
+    ASSERT_EQ(truncate(Path("ext3.img").c_str(), off_t{4} << 20), 0);
+    ASSERT_EQ(std::system(("mkfs.ext3 -q -F " + Path("ext3.img") + " >/dev/null").c_str()), 0);
+    ASSERT_EQ(mkdir(Path("rodir").c_str(), 0755), 0);  // root's: no staging file beside rodir/out.bmp
+    WriteFile(Path("rodir/out.bmp"), kOld);
+    ASSERT_EQ(chown(Path("rodir/out.bmp").c_str(), kOwner, kOwner), 0);
     const Picture picture = MakePicture(300, 200);  // planes of 180000 bytes
     TiffForm form;
     form.compression = 8;
     form.planar = true;
     form.tileSide = 64;
     WriteFile(Path("in.tif"), TiffFile(picture, form));
+    ASSERT_EQ(chmod(Path("in.tif").c_str(), 0644), 0);
     ASSERT_EQ(mkdir(Path("full").c_str(), 0755), 0);
     ASSERT_EQ(mkdir(Path("room").c_str(), 0755), 0);
     struct Case {
-        const char* room;  // where the temporary file goes
+        const char* room;  // where the temporary files go
+        bool ext3;         // the full $TMPDIR cannot reserve space
         bool tmpReadOnly;
-        const char* dest;
+        const char* dest;  // rodir/out.bmp is written in place by its owner
         int32_t result;
     };
     const Case cases[] = {
-        {"/tmp", false, "out.bmp", KESTOVATIFF_OK},
-        {"the destination's folder", true, "room/out.bmp", KESTOVATIFF_OK},
-        {"nowhere", true, "full/out.bmp", KESTOVATIFF_ERROR_DESTINATION},
+        {"/tmp", false, false, "out.bmp", KESTOVATIFF_OK},
+        {"/tmp, past a full ext3", true, false, "out.bmp", KESTOVATIFF_OK},
+        {"/tmp, for a copy written in place", false, false, "rodir/out.bmp", KESTOVATIFF_OK},
+        {"the destination's folder", false, true, "room/out.bmp", KESTOVATIFF_OK},
+        {"nowhere", false, true, "full/out.bmp", KESTOVATIFF_ERROR_DESTINATION},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.room);
         const Outcome outcome = InChild(
             [&] {
                 off_t filled = 0;
-                if (!PrivateMounts() || mount("kestova", Path("full").c_str(), "tmpfs", 0, "size=64k") != 0 ||
+                if (!PrivateMounts() ||
+                    (c.ext3 ? std::system(("mount -o loop " + Path("ext3.img") + " " + Path("full")).c_str())
+                            : mount("kestova", Path("full").c_str(), "tmpfs", 0, "size=64k")) != 0 ||
                     mount("kestova", Path("room").c_str(), "tmpfs", 0, "size=1m") != 0 ||
                     FillDisk(Path("full/filler"), filled) < 0) {
                     _exit(3);
@@ -497,11 +525,16 @@ TEST_F(FaultTest, FullTemporaryFolderIsPassedOverOrNamed)
                     _exit(3);
                 }
                 setenv("TMPDIR", Path("full").c_str(), 1);
+                if (std::string(c.dest) == "rodir/out.bmp") {
+                    DropPrivileges();
+                }
             },
             [&] {
                 const int32_t result = Tiff2Bmp(U16(Path("in.tif")).c_str(), U16(Path(c.dest)).c_str());
                 const int error = errno;
-                if (Names("full") != std::vector<std::string>{"filler"} ||
+                const std::vector<std::string> left = c.ext3 ? std::vector<std::string>{"filler", "lost+found"}
+                                                             : std::vector<std::string>{"filler"};
+                if (Names("full") != left ||
                     (result == KESTOVATIFF_OK && ReadFile(Path(c.dest)) != BmpFile(picture))) {
                     _exit(4);
                 }

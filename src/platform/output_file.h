@@ -90,10 +90,11 @@ struct OutputFile {
 // private staging file, copied to it when complete.
 enum class OutputAccess { Sequential, Positioned };
 
-// DestinationUnwritable when the destination cannot be written (errno says
-// why), BadArgument for a path that is not valid UTF-16.
+// `size`, the picture's length where known, is room a private staging file
+// must find first. DestinationUnwritable when the destination cannot be
+// written (errno says why), BadArgument for a path that is not valid UTF-16.
 Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch,
-                  OutputAccess access = OutputAccess::Sequential);
+                  OutputAccess access = OutputAccess::Sequential, uint64_t size = 0);
 
 // Writes all `size` bytes at the current position, or returns false with
 // errno set.

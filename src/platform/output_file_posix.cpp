@@ -19,6 +19,7 @@
 #include "file_identity.h"
 #include "output_file.h"
 #include "pipe_signal.h"
+#include "scratch_file.h"
 #include "staging_file.h"
 #include "write_at_posix.h"
 
@@ -103,18 +104,40 @@ Found Probe(int dir, const char* name, ScopedFd& probe, struct stat& info)
     return fstat(probe.fd, &info) == 0 ? Found::Something : Found::Error;
 }
 
-// Stages the picture for an Overwrite: beside the destination where its
-// directory allows, else in $TMPDIR, else (unusable) in /tmp. Only its
-// bytes are used, and it is private to the caller.
-bool OpenPrivateStaging(OutputFile& file)
+// The staging file in `dir`, private to the caller, with room for `size`
+// bytes (TakeRoom); a folder without room is left as it was.
+bool OpenPrivateStagingIn(OutputFile& file, int dir, uint64_t size)
 {
-    if (file.dirFd >= 0 && OpenStaging(file, file.dirFd, 0600)) {
+    if (!OpenStaging(file, dir, 0600)) {
+        return false;
+    }
+    if (TakeRoom(file.fd, size)) {
+        return true;
+    }
+    if (file.tempNamed) {
+        const int error = errno;
+        unlinkat(file.tempDirFd, file.tempName, 0);
+        file.tempNamed = false;
+        file.tempDirFd = -1;
+        errno = error;
+    }
+    CloseKeepingErrno(file.fd);
+    return false;
+}
+
+// Stages the `size`-byte picture for an Overwrite or a stream: beside the
+// destination where its directory allows and has room, else in $TMPDIR,
+// else (unusable or full) in /tmp. Only its bytes are used. errno
+// kNoScratchSpace where no folder serves: the destination is not at fault.
+bool OpenPrivateStaging(OutputFile& file, uint64_t size)
+{
+    if (file.dirFd >= 0 && OpenPrivateStagingIn(file, file.dirFd, size)) {
         return true;
     }
     const char* tmpdir = secure_getenv("TMPDIR");
     for (const char* folder : {tmpdir != nullptr && *tmpdir == '/' ? tmpdir : "/tmp", "/tmp"}) {
         int dir = open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0 && OpenStaging(file, dir, 0600)) {
+        if (dir >= 0 && OpenPrivateStagingIn(file, dir, size)) {
             if (file.tempDirFd != dir) {
                 close(dir);  // unnamed: the directory is not needed again
             }
@@ -122,6 +145,7 @@ bool OpenPrivateStaging(OutputFile& file)
         }
         CloseKeepingErrno(dir);
     }
+    errno = kNoScratchSpace;
     return false;
 }
 
@@ -158,7 +182,7 @@ Status OpenForWriting(int dir, const char* name, const struct stat& probed, Outp
 // finalName in dirFd names, or leads to through a link: decides how it is
 // replaced, and creates the staging file if there is none yet. `changed`
 // when the name no longer leads to that file.
-Status PrepareReplace(OutputFile& file, const struct stat& info, Scratch scratch, bool& changed)
+Status PrepareReplace(OutputFile& file, const struct stat& info, uint64_t size, Scratch scratch, bool& changed)
 {
     // The rename must be in the directory that holds the file itself: the
     // path's own directory, or a link's target's.
@@ -187,7 +211,7 @@ Status PrepareReplace(OutputFile& file, const struct stat& info, Scratch scratch
         rename = false;  // the staging file still serves
     }
     file.mode = rename ? OutputMode::Replace : OutputMode::Overwrite;
-    if (file.mode == OutputMode::Overwrite && file.fd < 0 && !OpenPrivateStaging(file)) {
+    if (file.mode == OutputMode::Overwrite && file.fd < 0 && !OpenPrivateStaging(file, size)) {
         return Status::DestinationUnwritable;
     }
     return Status::Ok;
@@ -196,7 +220,7 @@ Status PrepareReplace(OutputFile& file, const struct stat& info, Scratch scratch
 // Writes straight to a pipe, a device or an open descriptor; or, for output
 // written in parts at their offsets, to a private staging file first, which
 // is copied to the stream (destFd) when complete.
-Status OpenStream(OutputFile& file, int fd, OutputAccess access)
+Status OpenStream(OutputFile& file, int fd, OutputAccess access, uint64_t size)
 {
     if (fd < 0) {
         return Status::DestinationUnwritable;
@@ -204,7 +228,7 @@ Status OpenStream(OutputFile& file, int fd, OutputAccess access)
     file.mode = OutputMode::Stream;
     if (access == OutputAccess::Positioned) {
         file.destFd = fd;
-        if (!OpenPrivateStaging(file)) {
+        if (!OpenPrivateStaging(file, size)) {
             return Status::DestinationUnwritable;
         }
     } else {
@@ -213,7 +237,8 @@ Status OpenStream(OutputFile& file, int fd, OutputAccess access)
     return Status::Ok;
 }
 
-Status OpenOnce(NativePath& name, OutputFile& file, Scratch scratch, OutputAccess access, bool& changed)
+Status OpenOnce(NativePath& name, OutputFile& file, Scratch scratch, OutputAccess access, uint64_t size,
+                bool& changed)
 {
     struct stat probed {};
     ScopedFd probe;
@@ -235,11 +260,11 @@ Status OpenOnce(NativePath& name, OutputFile& file, Scratch scratch, OutputAcces
     const int named = DescriptorNamed(name.text);
     struct stat described {};
     if (named >= 0 && fstat(named, &described) == 0 && SameFile(described, probed)) {
-        return OpenStream(file, fcntl(named, F_DUPFD_CLOEXEC, 0), access);
+        return OpenStream(file, fcntl(named, F_DUPFD_CLOEXEC, 0), access, size);
     }
     if (!S_ISREG(probed.st_mode)) {
         // O_CREAT for the kernel's protection of FIFOs in sticky directories.
-        return OpenStream(file, open(name.text, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666), access);
+        return OpenStream(file, open(name.text, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666), access, size);
     }
     struct stat info {};
     if (const Status status = OpenForWriting(AT_FDCWD, name.text, probed, file, info, changed);
@@ -250,7 +275,7 @@ Status OpenOnce(NativePath& name, OutputFile& file, Scratch scratch, OutputAcces
     if (file.dirFd < 0) {
         return Status::DestinationUnwritable;
     }
-    return PrepareReplace(file, info, scratch, changed);
+    return PrepareReplace(file, info, size, scratch, changed);
 }
 
 // Fills the holes in the file's first `end` bytes with zeros: what the file
@@ -374,7 +399,7 @@ Status CommitOverTakenOnce(OutputFile& file, uint64_t size, Scratch scratch, boo
         status != Status::Ok) {
         return status;
     }
-    if (const Status status = PrepareReplace(file, info, scratch, again); status != Status::Ok) {
+    if (const Status status = PrepareReplace(file, info, size, scratch, again); status != Status::Ok) {
         return status;
     }
     return file.mode == OutputMode::Replace ? CommitReplace(file, size, scratch) : Overwrite(file, size, scratch);
@@ -434,9 +459,22 @@ Status CommitNew(OutputFile& file, uint64_t size, Scratch scratch)
     return file.fd >= 0 ? CommitOverTaken(file, size, scratch) : Status::DestinationUnwritable;
 }
 
+// A private staging file (for an Overwrite, or a stream's copy) that
+// fills up after its room was judged free: no scratch space, as for the
+// planes' temporary file.
+bool Staged(const OutputFile& file, bool written)
+{
+    const bool privateStaging =
+        file.mode == OutputMode::Overwrite || (file.mode == OutputMode::Stream && file.destFd >= 0);
+    if (!written && privateStaging && (errno == ENOSPC || errno == EDQUOT)) {
+        errno = kNoScratchSpace;
+    }
+    return written;
+}
+
 }  // namespace
 
-Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, OutputAccess access)
+Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, OutputAccess access, uint64_t size)
 {
     NativePath name;
     if (const Status status = ToNativePath(path, name); status != Status::Ok) {
@@ -449,16 +487,19 @@ Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, Outpu
         file = OutputFile{};
         BlockWriteSignals(file.signals);
         changed = false;
-        status = OpenOnce(name, file, scratch, access, changed);
+        status = OpenOnce(name, file, scratch, access, size, changed);
     }
     return status;
 }
 
-bool WriteOutput(OutputFile& file, const uint8_t* data, size_t size) { return WriteAll(file.fd, data, size); }
+bool WriteOutput(OutputFile& file, const uint8_t* data, size_t size)
+{
+    return Staged(file, WriteAll(file.fd, data, size));
+}
 
 bool WriteOutputAt(OutputFile& file, uint64_t offset, const uint8_t* data, size_t size)
 {
-    return WriteAllAt(file.fd, data, size, offset);
+    return Staged(file, WriteAllAt(file.fd, data, size, offset));
 }
 
 bool SeekOutput(OutputFile& file, uint64_t offset)

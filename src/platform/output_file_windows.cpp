@@ -309,7 +309,7 @@ bool CopyToDevice(HANDLE staging, HANDLE device, Scratch scratch)
 
 }  // namespace
 
-Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, OutputAccess access)
+Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, OutputAccess access, uint64_t /*size*/)
 {
     if (const Status status = CheckPath(path); status != Status::Ok) {
         return status;

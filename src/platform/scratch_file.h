@@ -16,19 +16,19 @@ namespace kestova {
 
 // The errno of a conversion that failed for want of scratch space, not
 // because of its destination (kestovatiff.h documents it): no temporary
-// folder could take a file, or the one taken filled up.
+// folder had room for the file, or the one taken filled up later.
 constexpr int kNoScratchSpace = ENOSR;
 
-// Makes the file, with room for `size` bytes where the file system can
-// promise it. On POSIX systems in $TMPDIR, else (missing, not a folder,
-// not writable, full) in /tmp, else beside `destination`. On Windows in
+// Makes the file, with room for `size` bytes: reserved where the file
+// system can, else seen free. On POSIX systems in $TMPDIR, else (missing,
+// not a folder, not writable, full) in /tmp, else beside `destination`. On Windows in
 // the folder GetTempPath names. DestinationUnwritable when no folder
 // serves, errno then kNoScratchSpace.
 Status OpenScratchFile(SourceFile& file, uint64_t size, const OutputFile& destination);
 
 // Writes all `size` bytes at `offset`; the file's size grows to hold them.
-// errno kNoScratchSpace when the file system is full or the file at the
-// size limit.
+// errno kNoScratchSpace when the file system is full (EFBIG, the
+// file-size limit, is kept).
 Status WriteScratchFile(SourceFile& file, uint64_t offset, const uint8_t* data, size_t size);
 
 // CloseSource closes it; it goes with it.

@@ -11,8 +11,8 @@
 namespace kestova {
 namespace {
 
-// A private file in `dir` with room for `size` bytes where the file system
-// can reserve it, or -1 with errno set.
+// A private file in `dir` with room for `size` bytes (TakeRoom), or -1
+// with errno set.
 int OpenIn(int dir, uint64_t size)
 {
     int fd = openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -30,8 +30,7 @@ int OpenIn(int dir, uint64_t size)
             unlinkat(dir, name, 0);
         }
     }
-    if (fd >= 0 && size > 0 && fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) != 0 &&
-        errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL) {
+    if (fd >= 0 && !TakeRoom(fd, size)) {
         close(fd);  // a full folder: the next one may have room
         return -1;
     }
@@ -74,7 +73,9 @@ Status WriteScratchFile(SourceFile& file, uint64_t offset, const uint8_t* data, 
 {
     const uint64_t end = offset + size;
     if (!WriteAllAt(file.fd, data, size, offset)) {
-        if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG) {
+        // Full since it was chosen. A file-size limit (EFBIG) is the
+        // caller's, as for any other file the call writes.
+        if (errno == ENOSPC || errno == EDQUOT) {
             errno = kNoScratchSpace;
         }
         return Status::DestinationUnwritable;
