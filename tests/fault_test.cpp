@@ -72,28 +72,36 @@ protected:
         EXPECT_EQ(Names(), names);
     }
 
-    // Converts in.bmp onto `disk`/out.tif, which holds `old` and has a
-    // second name, other.tif, once `mountDisk` has mounted a small file
-    // system at `disk` in a private mount namespace and `fill` has taken
-    // some of its room. The child fails unless both names hold `old` after.
+    // Converts in.bmp onto `disk`/out.tif, which holds `old` (then a hole
+    // up to `length`, if longer) and has a second name, other.tif, once
+    // `mountDisk` has mounted a small file system at `disk` in a private
+    // mount namespace and `fill` has taken some of its room. The child
+    // fails unless both names hold what they held, in as many blocks.
     Outcome ConvertOntoSmallDisk(const std::string& disk, const Bytes& old, const std::function<bool()>& mountDisk,
-                                 const std::function<bool()>& fill = [] { return true; })
+                                 const std::function<bool()>& fill = [] { return true; }, size_t length = 0)
     {
+        Bytes expected = old;
+        expected.resize(length > old.size() ? length : old.size());
         return InChild(
             [&] {
                 if (!PrivateMounts() || !mountDisk()) {
                     _exit(3);
                 }
                 WriteFile(disk + "/out.tif", old);
-                if (link((disk + "/out.tif").c_str(), (disk + "/other.tif").c_str()) != 0 || !fill()) {
+                if (truncate((disk + "/out.tif").c_str(), static_cast<off_t>(expected.size())) != 0 ||
+                    link((disk + "/out.tif").c_str(), (disk + "/other.tif").c_str()) != 0 || !fill()) {
                     _exit(3);
                 }
             },
             [&] {
+                const blkcnt_t blocks = StatOf(disk + "/out.tif").st_blocks;
                 const int32_t result = Convert(Path("in.bmp"), disk + "/out.tif");
                 const int error = errno;
-                if (ReadFile(disk + "/out.tif") != old || ReadFile(disk + "/other.tif") != old) {
+                if (ReadFile(disk + "/out.tif") != expected || ReadFile(disk + "/other.tif") != expected) {
                     _exit(4);
+                }
+                if (StatOf(disk + "/out.tif").st_blocks != blocks) {
+                    _exit(5);  // holes filled and left so
                 }
                 errno = error;
                 return result;
@@ -419,7 +427,6 @@ TEST_F(FaultTest, InPlaceWriteOnExt3KeepsTheOldFileWhenTheDiskFills)
     ASSERT_EQ(mkdir(Path("disk").c_str(), 0755), 0);
     WriteFile(Path("ext3.img"), {});
     ASSERT_EQ(truncate(Path("ext3.img").c_str(), off_t{4} << 20), 0);
-    ASSERT_EQ(std::system(("mkfs.ext3 -q -F " + Path("ext3.img") + " >/dev/null").c_str()), 0);
     Bytes old(100000);
     for (size_t i = 0; i < old.size(); ++i) {
         old[i] = static_cast<uint8_t>(i * 7 + 1);
@@ -428,16 +435,22 @@ TEST_F(FaultTest, InPlaceWriteOnExt3KeepsTheOldFileWhenTheDiskFills)
         return std::system(("mount -o loop " + Path("ext3.img") + " " + Path("disk")).c_str()) == 0;
     };
     // Filled up, then 300 KiB given back: room for the staged picture, not
-    // for the 140 KiB it has past the old end too.
+    // for the 140 KiB it has past the old end too, nor for the 140 KiB of
+    // holes it would overwrite in an old file of 300,000 bytes (whose
+    // blocks the failed call gives back).
     const auto fill = [&] {
         off_t filled = 0;
         const int filler = FillDisk(Path("disk/filler"), filled);
         const off_t room = off_t{300} << 10;
         return filled > room && ftruncate(filler, filled - room) == 0 && fsync(filler) == 0 && close(filler) == 0;
     };
-    const Outcome outcome = ConvertOntoSmallDisk(Path("disk"), old, mountDisk, fill);
-    EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
-    EXPECT_EQ(outcome.error, ENOSPC);
+    for (const size_t length : {size_t{0}, size_t{300000}}) {
+        SCOPED_TRACE(length);
+        ASSERT_EQ(std::system(("mkfs.ext3 -q -F " + Path("ext3.img") + " >/dev/null").c_str()), 0);
+        const Outcome outcome = ConvertOntoSmallDisk(Path("disk"), old, mountDisk, fill, length);
+        EXPECT_EQ(outcome.result, KESTOVATIFF_ERROR_DESTINATION);
+        EXPECT_EQ(outcome.error, ENOSPC);
+    }
 }
 
 // A TIFF with compressed separate planes is decoded into a temporary file

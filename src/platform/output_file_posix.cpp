@@ -278,10 +278,44 @@ Status OpenOnce(NativePath& name, OutputFile& file, Scratch scratch, OutputAcces
     return PrepareReplace(file, info, size, scratch, changed);
 }
 
+// The holes FillHoles filled, listed in part of the caller's scratch
+// buffer (byte offsets, start and end, in pairs) so that a failure can
+// give their blocks back. Holes past the list's room stay filled.
+struct FilledHoles {
+    uint8_t* list = nullptr;
+    size_t room = 0;   // pairs
+    size_t count = 0;  // pairs listed
+
+    void Add(uint64_t start, uint64_t end)
+    {
+        if (count < room) {
+            const uint64_t pair[2] = {start, end};
+            std::memcpy(list + count * sizeof pair, pair, sizeof pair);
+            ++count;
+        }
+    }
+
+    // Makes them holes again, where the file system can punch them: the
+    // file reads the same either way.
+    void Punch(int fd) const
+    {
+        const int error = errno;
+        for (size_t i = 0; i < count; ++i) {
+            uint64_t pair[2];
+            std::memcpy(pair, list + i * sizeof pair, sizeof pair);
+            if (fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(pair[0]),
+                          static_cast<off_t>(pair[1] - pair[0])) != 0) {
+                break;  // not on this file system
+            }
+        }
+        errno = error;
+    }
+};
+
 // Fills the holes in the file's first `end` bytes with zeros: what the file
 // holds stays the same, and the space its blocks need is taken. False with
 // errno set (ENOSPC on a full disk).
-bool FillHoles(int fd, uint64_t end, Scratch scratch)
+bool FillHoles(int fd, uint64_t end, Scratch scratch, FilledHoles& filledHoles)
 {
     std::memset(scratch.data, 0, scratch.size);
     for (uint64_t at = 0; at < end;) {
@@ -297,6 +331,7 @@ bool FillHoles(int fd, uint64_t end, Scratch scratch)
             return false;
         }
         const uint64_t filled = data < 0 || static_cast<uint64_t>(data) > end ? end : static_cast<uint64_t>(data);
+        filledHoles.Add(static_cast<uint64_t>(hole), filled);  // before a write that may fill part of it
         for (at = static_cast<uint64_t>(hole); at < filled;) {
             const size_t length = filled - at < scratch.size ? static_cast<size_t>(filled - at) : scratch.size;
             if (!WriteAllAt(fd, scratch.data, length, at)) {
@@ -318,7 +353,7 @@ bool FillHoles(int fd, uint64_t end, Scratch scratch)
 // where it cannot (ext3, many network and FUSE file systems), the part of
 // the picture past the old end is written first and flushed, and holes in
 // the old part are filled with the zeros they read as. Should that fail,
-// the file is cut back to its old length.
+// the file is cut back to its old length and the holes punched out again.
 Status Overwrite(OutputFile& file, uint64_t size, Scratch scratch)
 {
     struct flock whole {};
@@ -334,14 +369,20 @@ Status Overwrite(OutputFile& file, uint64_t size, Scratch scratch)
     const uint64_t kept = size < old ? size : old;  // the old bytes the picture overwrites
     uint64_t copyEnd = size;                        // the picture's bytes from here on are in place
     bool held = size == 0 || fallocate(file.destFd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0;
+    // A quarter of the scratch buffer lists the holes filled (a thousand
+    // and more), the rest holds the zeros they are filled with.
+    const size_t listBytes = scratch.size / 4;
+    FilledHoles filled{scratch.data + scratch.size - listBytes, listBytes / (2 * sizeof(uint64_t))};
     if (!held && (errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL)) {
-        held = CopyStaging(file, file.destFd, old, size, scratch) && FillHoles(file.destFd, kept, scratch) &&
+        held = CopyStaging(file, file.destFd, old, size, scratch) &&
+               FillHoles(file.destFd, kept, Scratch{scratch.data, scratch.size - listBytes}, filled) &&
                fsync(file.destFd) == 0;
         copyEnd = kept;
     }
     if (!held) {
         const int error = errno;
         (void)ftruncate(file.destFd, before.st_size);  // gives back what was reserved or written past the end
+        filled.Punch(file.destFd);
         return Unwritable(error);
     }
     struct stat after {};
