@@ -11,22 +11,21 @@
 namespace kestova {
 namespace {
 
-// The first pass's orientation, for which the BMP shown is the first
-// pass's BMP with rows and columns exchanged: its row b, column c is the
-// first pass's row c, column b. With W x H stored, shown row r (from the
-// top) and column c are, for each orientation,
+// The first pass makes a BMP of the stored picture in Orientation 1 or 4,
+// never mirrored (mirroring costs a pass over every row): with W x H
+// stored, shown row r (from the top) and column c are, for each
+// orientation,
 //
-//   5   stored row c,         column r            the first pass in 3
-//   6   stored row H - 1 - c, column r                              2
+//   5   stored row c,         column r            the first pass in 4, mirrored
+//   6   stored row H - 1 - c, column r                              1, mirrored
 //   7   stored row H - 1 - c, column W - 1 - r                      1
 //   8   stored row c,         column W - 1 - r                      4
 //
-// and the BMP's row b is shown row W - 1 - b.
-uint32_t FirstPassOrientation(uint32_t orientation)
-{
-    constexpr uint32_t kFirstPass[4] = {3, 2, 1, 4};
-    return kFirstPass[orientation - 5];
-}
+// and the BMP's row b is shown row W - 1 - b: its row b, column c is the
+// first pass's row c, column b, or column W - 1 - b where it is mirrored.
+uint32_t FirstPassOrientation(uint32_t orientation) { return orientation == 5 || orientation == 8 ? 4 : 1; }
+
+bool ExchangeMirrored(uint32_t orientation) { return orientation <= 6; }
 
 // The pixel area of the first pass's BMP starts at the same offset in the
 // scratch file as in the BMP, so that the writers' offsets serve both.
@@ -45,12 +44,14 @@ Status WriteFirstPass(SourceFile& source, const TiffImage& image, const TiffPixe
 // The first pass's BMP (W wide, H tall), exchanged into the BMP (H wide,
 // W tall) a block at a time, within the idle output buffer: rows c0 to
 // c0 + m of the first pass, columns b0 to b0 + k, become the BMP's rows
-// b0 to b0 + k, columns c0 to c0 + m. A block of a few thousand pixels,
+// b0 to b0 + k, columns c0 to c0 + m (mirrored: first-pass columns
+// W - b0 - k to W - b0, in reverse). A block of a few thousand pixels,
 // as square as the picture allows, keeps the reads and writes (m and k of
 // them, of k and m pixels) few; a side the block spans whole (all of a
 // first-pass row, all of a BMP row) is one read or one write.
 Status Exchange(SourceFile& scratch, const TiffImage& image, OutputStream& out)
 {
+    const bool mirrored = ExchangeMirrored(image.orientation);
     constexpr uint64_t kSide = 128;  // pixels of a first-pass row read at a time
     const Scratch buffer = out.Idle();
     const uint64_t width = image.width;    // of the first pass; the BMP's height
@@ -71,7 +72,10 @@ Status Exchange(SourceFile& scratch, const TiffImage& image, OutputStream& out)
         const uint64_t across = std::min(k, width - b0);
         for (uint64_t c0 = 0; c0 < height; c0 += m) {
             const uint64_t down = std::min(m, height - c0);
-            const uint64_t first = kBmpPixelOffset + RowBytes(width) * c0 + 3 * b0;
+            // Mirrored, the BMP's rows b0 on are the first pass's columns
+            // W - 1 - b0 down.
+            const uint64_t x0 = mirrored ? width - b0 - across : b0;
+            const uint64_t first = kBmpPixelOffset + RowBytes(width) * c0 + 3 * x0;
             if (wholeRows) {
                 if (const Status status = ReadSource(scratch, first, read, static_cast<size_t>(3 * across * down));
                     status != Status::Ok) {
@@ -88,7 +92,9 @@ Status Exchange(SourceFile& scratch, const TiffImage& image, OutputStream& out)
                     }
                 }
                 uint8_t* to = block + 3 * c;
-                for (uint64_t b = 0; b < across; ++b, from += 3, to += 3 * down) {
+                const int64_t step = mirrored ? -3 : 3;
+                from += mirrored ? 3 * (across - 1) : 0;
+                for (uint64_t b = 0; b < across; ++b, from += step, to += 3 * down) {
                     to[0] = from[0];
                     to[1] = from[1];
                     to[2] = from[2];
