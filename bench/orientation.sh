@@ -14,29 +14,12 @@ trap 'rm -rf "$work"' EXIT
 
 . "$(dirname "$0")/median_ms.sh"
 
-# A picture that compresses as photographs do (as bench/tiff_forms.sh).
-make_bmp() {
-  python3 - "$1" "$2" <<'PY'
-import random, struct, sys
-side, path = int(sys.argv[1]), sys.argv[2]
-random.seed(1)
-gradient = bytes((x // 16 * 3 + c * 40) & 0xFF for x in range(side) for c in range(3))
-noise = [bytes(random.choice((0, 0, 0, 1, 2)) for _ in range(3 * side)) for _ in range(7)]
-with open(path, "wb") as f:
-    pixels = 3 * side * side
-    f.write(b"BM" + struct.pack("<IHHI", 54 + pixels, 0, 0, 54))
-    f.write(struct.pack("<IiiHHIIiiII", 40, side, side, 1, 24, 0, pixels, 0, 0, 0, 0))
-    for y in range(side):
-        shift = bytes((i + y // 16) & 0xFF for i in range(256))
-        row = gradient.translate(shift)
-        f.write(bytes(a ^ b for a, b in zip(row, noise[y % 7])) if y % 3 == 0 else row)
-PY
-}
+. "$(dirname "$0")/photo_bmp.sh"
 
 # $1 side, $2 name: LZW strips and LZW tiled planes of the picture, each
 # copied in Orientation 1 and 5 to 8.
 make_forms() {
-  make_bmp "$1" "$work/picture.bmp"
+  photo_bmp "$1" "$work/picture.bmp"
   "$host" "$work/picture.bmp" "$work/strips.tif"
   tiffcp -c lzw:2 "$work/strips.tif" "$work/$2-strips-1.tif"
   tiffcp -c lzw:2 -p separate -t -w 256 -l 256 "$work/strips.tif" "$work/$2-tiles-1.tif"
