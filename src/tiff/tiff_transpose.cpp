@@ -1,6 +1,7 @@
 #include "tiff/tiff_transpose.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "picture_limits.h"
@@ -92,7 +93,7 @@ Status Exchange(SourceFile& scratch, const TiffImage& image, OutputStream& out)
                     }
                 }
                 uint8_t* to = block + 3 * c;
-                const int64_t step = mirrored ? -3 : 3;
+                const ptrdiff_t step = mirrored ? -3 : 3;
                 from += mirrored ? 3 * (across - 1) : 0;
                 for (uint64_t b = 0; b < across; ++b, from += step, to += 3 * down) {
                     to[0] = from[0];
