@@ -75,9 +75,9 @@ enum KestovaTiffResult {
     /* The destination cannot be written (create, write, flush, close or
      * rename failed). errno ENOSR instead says that a temporary file the
      * conversion needed (for a TIFF with compressed or tiled separate
-     * planes) could not be had: none of $TMPDIR, /tmp and the
-     * destination's folder could take it (on Windows, the folder
-     * GetTempPath names; GetLastError() says why). */
+     * planes, or in Orientation 5 to 8) could not be had: none of
+     * $TMPDIR, /tmp and the destination's folder could take it (on
+     * Windows, the folder GetTempPath names; GetLastError() says why). */
     KESTOVATIFF_ERROR_DESTINATION = -5
 };
 

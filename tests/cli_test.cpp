@@ -173,7 +173,7 @@ TEST_F(CliTest, NoScratchSpaceIsSaidSo)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     EXPECT_EQ(std::string(err.begin(), err.end()),
               "kestovatiff: " + Path("full/out.bmp") +
-                  ": no scratch space: a temporary file for the picture's planes fits neither in $TMPDIR, /tmp "
+                  ": no scratch space: a temporary file for the picture fits neither in $TMPDIR, /tmp "
                   "nor the destination's folder\n");
 }
 

@@ -28,7 +28,7 @@ std::string ResultReason(int32_t result, int error)
     // The library's errno for a failure of its own temporary file, not of
     // the destination (kestovatiff.h).
     if (result == KESTOVATIFF_ERROR_DESTINATION && error == ENOSR) {
-        return "no scratch space: a temporary file for the picture's planes fits neither in $TMPDIR, "
+        return "no scratch space: a temporary file for the picture fits neither in $TMPDIR, "
                "/tmp nor the destination's folder";
     }
     std::string reason = KestovaTiffResultText(result);
