@@ -46,7 +46,7 @@ Status WriteFirstPass(SourceFile& source, const TiffImage& image, const TiffPixe
 // W tall) a block at a time, within the idle output buffer: rows c0 to
 // c0 + m of the first pass, columns b0 to b0 + k, become the BMP's rows
 // b0 to b0 + k, columns c0 to c0 + m (mirrored: first-pass columns
-// W - b0 - k to W - b0, in reverse). A block of a few thousand pixels,
+// W - b0 - k to W - b0, in reverse). A block of some 22,000 pixels,
 // as square as the picture allows, keeps the reads and writes (m and k of
 // them, of k and m pixels) few; a side the block spans whole (all of a
 // first-pass row, all of a BMP row) is one read or one write.
@@ -67,7 +67,7 @@ Status Exchange(SourceFile& scratch, const TiffImage& image, OutputStream& out)
     if (m == height && !wholeRows) {
         k = std::min(width, pixels / (m + 1));  // the BMP's rows whole: as many as fit
     }
-    uint8_t* block = buffer.data;          // the BMP's k rows of m pixels
+    uint8_t* block = buffer.data;             // the BMP's k rows of m pixels
     uint8_t* read = buffer.data + 3 * m * k;  // the first pass's rows read
     for (uint64_t b0 = 0; b0 < width; b0 += k) {
         const uint64_t across = std::min(k, width - b0);
@@ -128,8 +128,7 @@ Status WriteTiffTransposed(SourceFile& source, const TiffImage& image, const Tif
     // The headers go out first, leaving the whole buffer to each pass.
     out.MoveTo(kBmpPixelOffset + PixelBytes(image.width, image.height));
     SourceFile scratch;
-    Status status =
-        OpenScratchFile(scratch, kBmpPixelOffset + PixelBytes(image.width, image.height), out.file());
+    Status status = OpenScratchFile(scratch, kBmpPixelOffset + PixelBytes(image.width, image.height), out.file());
     if (status == Status::Ok) {
         status = WriteFirstPass(source, image, format, scratch, out);
     }
