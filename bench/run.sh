@@ -10,4 +10,5 @@ build/bench/bench/kestovatiff_bench --benchmark_repetitions=5 --benchmark_report
   --benchmark_counters_tabular=true "$@" 2>&1 | grep -E '^(Benchmark|-|.*_median)'
 bench/peak_memory.sh build/bench/tools/kestovatiff
 bench/tiff_forms.sh build/bench/tools/kestovatiff build/bench/bench/libtiff_decode
+bench/orientation.sh build/bench/tools/kestovatiff
 bench/peers.sh build/bench/tools/kestovatiff build/bench/bench/data

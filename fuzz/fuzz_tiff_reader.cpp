@@ -23,6 +23,7 @@
 #include "tiff/tiff_pixels.h"
 #include "tiff/tiff_planes.h"
 #include "tiff/tiff_rows.h"
+#include "tiff/tiff_transpose.h"
 
 using namespace kestova;
 using fuzz_support::Fail;
@@ -41,10 +42,16 @@ Status WriteBmp(SourceFile& source, const TiffImage& image, int fd)
     file.fd = fd;
     auto out = std::make_unique<OutputStream>(file);
     uint8_t headers[kBmpHeadersSize];
-    FormatBmpHeaders(image.width, image.height, headers);
+    FormatBmpHeaders(BmpWidthOf(image), BmpHeightOf(image), headers);
     out->PutBytes(headers, sizeof headers);
     Status status = Status::Ok;
-    if (image.planar) {
+    if (TiffTransposed(image)) {
+        TiffPixelFormat format;
+        status = image.planar ? Status::Ok : PrepareTiffPixels(source, image, format);
+        if (status == Status::Ok) {
+            status = WriteTiffTransposed(source, image, format, *out);
+        }
+    } else if (image.planar) {
         status = WriteTiffPlanes(source, image, *out);
     } else {
         TiffPixelFormat format;
@@ -121,19 +128,32 @@ Status DecodeStored(SourceFile& source, const TiffImage& image, Bytes& stored)
     return status;
 }
 
-// The BMP's pixel area: bottom row first, each row as shown.
+// The BMP's pixel area: bottom row first, each row as shown. Shown row r
+// (from the top), column c is stored row y, column x:
+//
+//   1 r, c           2 r, W-1-c          3 H-1-r, W-1-c      4 H-1-r, c
+//   5 c, r           6 H-1-c, r          7 H-1-c, W-1-r      8 c, W-1-r
+//
+// 5 to 8 show H columns and W rows.
 Bytes ExpectedPixels(const TiffImage& image, const Bytes& stored)
 {
     const uint64_t width = image.width;
     const uint64_t height = image.height;
-    const bool mirrored = image.orientation == 2 || image.orientation == 3;
+    const uint32_t o = image.orientation;
+    const uint64_t shownWidth = o >= 5 ? height : width;
+    const uint64_t shownHeight = o >= 5 ? width : height;
     Bytes bmp(3 * width * height);
-    for (uint64_t b = 0; b < height; ++b) {
-        const uint64_t shown = height - 1 - b;  // from the top
-        const uint64_t y = image.orientation <= 2 ? shown : height - 1 - shown;
-        for (uint64_t x = 0; x < width; ++x) {
-            const uint64_t from = 3 * (y * width + (mirrored ? width - 1 - x : x));
-            std::copy(&stored[from], &stored[from] + 3, &bmp[3 * (b * width + x)]);
+    for (uint64_t b = 0; b < shownHeight; ++b) {
+        const uint64_t r = shownHeight - 1 - b;
+        for (uint64_t c = 0; c < shownWidth; ++c) {
+            uint64_t y = o <= 2 ? r : height - 1 - r;
+            uint64_t x = o == 2 || o == 3 ? width - 1 - c : c;
+            if (o >= 5) {
+                y = o == 5 || o == 8 ? c : height - 1 - c;
+                x = o <= 6 ? r : width - 1 - r;
+            }
+            const uint64_t from = 3 * (y * width + x);
+            std::copy(&stored[from], &stored[from] + 3, &bmp[3 * (b * shownWidth + c)]);
         }
     }
     return bmp;

@@ -256,7 +256,7 @@ void TiffForms(const std::string& dir)
         planar.samples = 4;
         forms.push_back(planar);
     }
-    for (const uint32_t orientation : {1, 2, 3, 4}) {
+    for (const uint32_t orientation : {1, 2, 3, 4, 5, 6, 7, 8}) {
         Form turned;
         turned.orientation = orientation;
         turned.rowsPerStrip = 3;
@@ -265,6 +265,11 @@ void TiffForms(const std::string& dir)
         turned.tileWidth = turned.tileLength = 16;
         turned.compression = 8;
         forms.push_back(turned);
+        if (orientation >= 5) {  // rows and columns exchanged, planes too
+            turned.planar = 2;
+            turned.compression = 5;
+            forms.push_back(turned);
+        }
     }
     for (const bool little : {true, false}) {
         Form big;

@@ -75,9 +75,10 @@ enum KestovaTiffResult {
     /* The destination cannot be written (create, write, flush, close or
      * rename failed). errno ENOSR instead says that a temporary file the
      * conversion needed (for a TIFF with compressed or tiled separate
-     * planes, or a picture written in place or to a pipe) found no room
-     * in $TMPDIR, /tmp nor the destination's folder (on Windows, the folder
-     * GetTempPath names; GetLastError() says why). */
+     * planes, a picture in Orientation 5 to 8, or a picture written in
+     * place or to a pipe) found no room in $TMPDIR, /tmp nor the
+     * destination's folder (on Windows, the folder GetTempPath names;
+     * GetLastError() says why). */
     KESTOVATIFF_ERROR_DESTINATION = -5
 };
 

@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/scratch_file.h"
+
 namespace kestova {
 
 void OutputStream::Flush()
 {
-    if (!failed_ && used_ > 0) {
+    if (!failed_ && used_ > 0 && divert_ != nullptr) {
+        failed_ = WriteDiverted(position_, buffer_, used_) != Status::Ok;
+    } else if (!failed_ && used_ > 0) {
         const bool written =
             padding_.gap > 0 ? WritePadded(position_, buffer_, used_, false) : WriteOutput(file_, buffer_, used_);
         failed_ = !written;
@@ -61,6 +65,11 @@ bool OutputStream::WritePadded(uint64_t offset, const uint8_t* data, size_t size
         offset += take;
     }
     return held == 0 || send();
+}
+
+Status OutputStream::WriteDiverted(uint64_t offset, const uint8_t* data, size_t size)
+{
+    return WriteScratchFile(*divert_, offset, data, size);
 }
 
 void OutputStream::PutBytes(const uint8_t* data, size_t size)

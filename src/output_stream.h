@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/output_file.h"
+#include "platform/source_file.h"
 #include "status.h"
 
 namespace kestova {
@@ -88,6 +89,10 @@ public:
         if (failed_ || size == 0) {
             return;
         }
+        if (divert_ != nullptr) {
+            failed_ = WriteDiverted(offset, data, size) != Status::Ok;
+            return;
+        }
         if (padding_.gap > 0 ? !WritePadded(offset, data, size, true) : !WriteOutputAt(file_, offset, data, size)) {
             failed_ = true;
         }
@@ -97,7 +102,7 @@ public:
     void MoveTo(uint64_t offset)
     {
         Flush();
-        if (!failed_ && !SeekOutput(file_, padding_.Stored(offset))) {
+        if (!failed_ && divert_ == nullptr && !SeekOutput(file_, padding_.Stored(offset))) {
             failed_ = true;
         }
         position_ = offset;
@@ -109,6 +114,27 @@ public:
 
     // Writes out what is buffered. DestinationUnwritable if any write failed.
     Status Finish();
+
+    // For a picture made in two passes (TIFF Orientation 5 to 8, its rows
+    // and columns exchanged): until EndDivert(), every write, positioned or
+    // buffered, goes to `scratch` instead, at the offset the writers give,
+    // rows unpadded; buffered writing goes on at `start` there. A failed
+    // write sticks as any other (errno kNoScratchSpace where the scratch
+    // file's folder is full). Call both with nothing buffered but for the
+    // bytes meant for the scratch file: Divert flushes first.
+    void Divert(SourceFile& scratch, uint64_t start)
+    {
+        Flush();
+        divert_ = &scratch;
+        divertedFrom_ = position_;
+        position_ = start;
+    }
+    void EndDivert()
+    {
+        Flush();
+        divert_ = nullptr;
+        position_ = divertedFrom_;
+    }
 
 private:
     struct RowPadding {
@@ -131,12 +157,15 @@ private:
     // Writes `size` bytes placed at `offset` with the rows' gaps, at their
     // stored place (`positioned`) or at the current position, which is it.
     bool WritePadded(uint64_t offset, const uint8_t* data, size_t size, bool positioned);
+    Status WriteDiverted(uint64_t offset, const uint8_t* data, size_t size);
 
     OutputFile& file_;
     RowPadding padding_;
     uint64_t position_ = 0;  // where the writers place the buffer's first byte
     size_t used_ = 0;
     bool failed_ = false;
+    SourceFile* divert_ = nullptr;  // Divert()'s scratch file
+    uint64_t divertedFrom_ = 0;     // position_ before it
     uint8_t buffer_[kBufferSize];
 };
 

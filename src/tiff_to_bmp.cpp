@@ -14,6 +14,7 @@
 #include "tiff/tiff_pixels.h"
 #include "tiff/tiff_planes.h"
 #include "tiff/tiff_rows.h"
+#include "tiff/tiff_transpose.h"
 
 namespace kestova {
 namespace {
@@ -30,7 +31,7 @@ Status ReadTiff(SourceFile& source, TiffSource& tiff, OutputAccess& access)
         return status;
     }
     tiff.copied = TiffRowsCopied(tiff.image);
-    if (tiff.copied || tiff.image.planar) {
+    if (tiff.copied || (tiff.image.planar && !TiffTransposed(tiff.image))) {
         return Status::Ok;  // written in order, bottom row first
     }
     access = OutputAccess::Positioned;  // rows are put at their places
@@ -91,10 +92,14 @@ Status CopyStrips(SourceFile& source, const TiffImage& image, OutputStream& out)
 Status WriteBmp(SourceFile& source, const TiffSource& tiff, BmpRows rows, OutputStream& out)
 {
     const TiffImage& image = tiff.image;
+    const uint32_t width = BmpWidthOf(image);
     uint8_t headers[kBmpHeadersSize];
-    FormatBmpHeaders(image.width, image.height, headers, rows);
-    out.PadRows(kBmpHeadersSize, RowBytes(image.width), StoredBmpRowBytes(image.width, rows) - RowBytes(image.width));
+    FormatBmpHeaders(width, BmpHeightOf(image), headers, rows);
+    out.PadRows(kBmpHeadersSize, RowBytes(width), StoredBmpRowBytes(width, rows) - RowBytes(width));
     out.PutBytes(headers, sizeof headers);
+    if (TiffTransposed(image)) {
+        return WriteTiffTransposed(source, image, tiff.format, out);
+    }
     if (tiff.copied) {
         return image.width == 0 || image.height == 0 ? Status::Ok : CopyStrips(source, image, out);
     }
@@ -115,7 +120,7 @@ Status ConvertTiffToBmp(const char16_t* tiffPath, const char16_t* bmpPath, BmpRo
     auto read = [&](SourceFile& source, OutputAccess& access, uint64_t& size) {
         const Status status = ReadTiff(source, tiff, access);
         // Padding adds up to 3 bytes a row to what the reader checked.
-        const uint64_t stored = StoredBmpRowBytes(tiff.image.width, rows) * tiff.image.height;
+        const uint64_t stored = StoredBmpRowBytes(BmpWidthOf(tiff.image), rows) * BmpHeightOf(tiff.image);
         size = stored + kBmpHeadersSize;
         return status == Status::Ok && size > kMaxFileSize ? Status::TooLarge : status;
     };

@@ -165,9 +165,10 @@ TEST_F(ConcurrencyTest, CallsFitInA128KiBThreadStack)
 
     // The other forms. BMP: run lengths (rows wider than the output block,
     // and to a pipe, which stages them), palette and 32-bit rows expanded in
-    // place. TIFF: coded strips wider than a decoded piece, tiles turned,
-    // planes decoded into a scratch file, and to the pipe both positioned
-    // (staged) and in order. Each to a new file and to the in-place one.
+    // place. TIFF: coded strips wider than a decoded piece, tiles turned
+    // (rows and columns exchanged, through a scratch file), planes decoded
+    // into a scratch file and exchanged through another, and to the pipe,
+    // which stages them. Each to a new file and to the in-place one.
     PaletteBmp rle = MakePaletteBmp(30000, 3, 8);
     rle.compression = kBiRle8;
     const PaletteBmp bits1 = MakePaletteBmp(4465, 2, 1);
@@ -182,16 +183,17 @@ TEST_F(ConcurrencyTest, CallsFitInA128KiBThreadStack)
     tiffForms[0].rowsPerStrip = 2;
     tiffForms[1].compression = 5;
     tiffForms[1].tileSide = 48;
-    tiffForms[1].changes = {{274, 3, {3}}};
+    tiffForms[1].changes = {{274, 3, {6}}};
     tiffForms[2].compression = 32773;
     tiffForms[2].planar = true;
     tiffForms[2].tileSide = 64;
+    tiffForms[2].changes = {{274, 3, {8}}};
     for (size_t i = 0; i < 3; ++i) {
         WriteFile(Path("t" + std::to_string(i) + ".tif"), TiffFile(tiffPictures[i], tiffForms[i]));
     }
     const Bytes expected[] = {ExpectedTiff(Decoded(rle)),        ExpectedTiff(Decoded(bits1)),
                               ExpectedTiff(Decoded(direct)),     BmpFile(tiffPictures[0]),
-                              BmpFile(Shown(tiffPictures[1], 3)), BmpFile(tiffPictures[2])};
+                              BmpFile(Shown(tiffPictures[1], 6)), BmpFile(Shown(tiffPictures[2], 8))};
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
     struct Job {

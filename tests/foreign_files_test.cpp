@@ -250,8 +250,8 @@ TEST_F(ForeignFilesTest, TiffFormsNotReadAreRefused)
     for (const uint32_t photometric : {4u, 6u, 8u, 9u, 10u, 32844u, 32845u}) {
         cases.push_back({"photometric " + std::to_string(photometric), {{262, 3, {photometric}}}});
     }
-    // 5 to 8 exchange rows and columns.
-    for (const uint32_t orientation : {0u, 5u, 6u, 7u, 8u, 9u}) {
+    // Orientations that do not exist.
+    for (const uint32_t orientation : {0u, 9u}) {
         cases.push_back({"orientation " + std::to_string(orientation), {{274, 3, {orientation}}}});
     }
     const Picture picture = MakePicture(2, 4);

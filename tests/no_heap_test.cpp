@@ -77,9 +77,10 @@ int main()
     std::fclose(f);
 
     // TIFFs coded, tiled, turned and in planes, which lend their decoders
-    // the output buffer and put planes in a scratch file.
+    // the output buffer and put planes in a scratch file; rows and columns
+    // exchanged, through a scratch file of their own.
     using testing_files::TiffForm;
-    TiffForm forms[4];
+    TiffForm forms[6];
     forms[0].compression = 5;
     forms[0].predictor = true;
     forms[0].tileSide = 32;
@@ -92,8 +93,13 @@ int main()
     forms[3].compression = 8;
     forms[3].planar = true;
     forms[3].tileSide = 16;
-    std::u16string coded16[4];
-    for (int i = 0; i < 4; ++i) {
+    forms[4].compression = 5;
+    forms[4].rowsPerStrip = 3;
+    forms[4].changes = {{274, 3, {5}}};
+    forms[5].planar = true;
+    forms[5].changes = {{274, 3, {7}}};
+    std::u16string coded16[6];
+    for (int i = 0; i < 6; ++i) {
         const std::string name = std::string(dir) + "/coded" + std::to_string(i) + ".tif";
         testing_files::WriteFile(name, testing_files::TiffFile(testing_files::MakePicture(300, 200, 7), forms[i]));
         coded16[i].assign(name.begin(), name.end());
@@ -131,6 +137,8 @@ int main()
         {"Tiff2Bmp, Deflate planes in tiles", Tiff2Bmp, coded16[3].c_str(), back16.c_str(), KESTOVATIFF_OK},
         {"Tiff2Bmp, LZW tiles to a device", Tiff2Bmp, coded16[0].c_str(), u"/dev/null", KESTOVATIFF_OK},
         {"Tiff2Bmp, Deflate planes to a device", Tiff2Bmp, coded16[3].c_str(), u"/dev/null", KESTOVATIFF_OK},
+        {"Tiff2Bmp, LZW strips exchanged", Tiff2Bmp, coded16[4].c_str(), back16.c_str(), KESTOVATIFF_OK},
+        {"Tiff2Bmp, planes exchanged to a device", Tiff2Bmp, coded16[5].c_str(), u"/dev/null", KESTOVATIFF_OK},
     };
     for (const Call& call : calls) {
         const unsigned long before = g_allocations;

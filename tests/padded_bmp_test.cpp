@@ -40,6 +40,8 @@ TEST_F(PaddedBmpTest, EveryWriterPadsEveryRow)
         {"LZW strips, mirrored", 5, false, 0, 2, 2},
         {"Deflate, upside down", 8, false, 0, 0, 4},
         {"PackBits tiles, turned", 32773, false, 16, 0, 3},
+        {"LZW strips, rows and columns exchanged", 5, false, 0, 2, 6},
+        {"planes in tiles, rows and columns exchanged", 1, true, 16, 0, 8},
     };
     // Widths around the multiples of 4, one row past the decoded piece and
     // one past the output block.
@@ -57,12 +59,13 @@ TEST_F(PaddedBmpTest, EveryWriterPadsEveryRow)
                 const Bytes tiff = TiffFile(picture, form);
                 BmpForm padded;
                 padded.padRows = true;
+                const Picture shown = Shown(picture, f.orientation);
                 ASSERT_EQ(Convert(tiff, BmpRows::Padded), KESTOVATIFF_OK);
                 const Bytes bmp = ReadFile(Path("out.bmp"));
-                EXPECT_EQ(bmp, BmpFile(Shown(picture, f.orientation), padded));
+                EXPECT_EQ(bmp, BmpFile(shown, padded));
                 ASSERT_EQ(Convert(tiff, BmpRows::Unpadded), KESTOVATIFF_OK);
-                EXPECT_EQ(ReadFile(Path("out.bmp")), BmpFile(Shown(picture, f.orientation)));
-                if (width % 4 == 0) {
+                EXPECT_EQ(ReadFile(Path("out.bmp")), BmpFile(shown));
+                if (shown.width % 4 == 0) {
                     EXPECT_EQ(bmp, ReadFile(Path("out.bmp")));  // the two layouts agree
                 }
             }

@@ -32,13 +32,20 @@ Picture MakePicture(uint32_t width, uint32_t height, uint32_t seed)
 
 Picture Shown(const Picture& stored, uint32_t orientation)
 {
-    Picture shown = stored;
-    for (uint32_t y = 0; y < stored.height; ++y) {
-        for (uint32_t x = 0; x < stored.width; ++x) {
-            const uint32_t fromX = orientation == 2 || orientation == 3 ? stored.width - 1 - x : x;
-            const uint32_t fromY = orientation >= 3 ? stored.height - 1 - y : y;
+    // 5 to 8: stored row 0 is the shown picture's left side (5, 8) or right
+    // side (6, 7), stored column 0 its top (5, 6) or bottom (7, 8).
+    const bool exchanged = orientation >= 5;
+    Picture shown{exchanged ? stored.height : stored.width, exchanged ? stored.width : stored.height, stored.rgb};
+    for (uint32_t y = 0; y < shown.height; ++y) {
+        for (uint32_t x = 0; x < shown.width; ++x) {
+            uint32_t fromX = orientation == 2 || orientation == 3 ? stored.width - 1 - x : x;
+            uint32_t fromY = orientation == 3 || orientation == 4 ? stored.height - 1 - y : y;
+            if (exchanged) {
+                fromY = orientation == 5 || orientation == 8 ? x : stored.height - 1 - x;
+                fromX = orientation <= 6 ? y : stored.width - 1 - y;
+            }
             for (size_t c = 0; c < 3; ++c) {
-                shown.rgb[(size_t{y} * stored.width + x) * 3 + c] =
+                shown.rgb[(size_t{y} * shown.width + x) * 3 + c] =
                     stored.rgb[(size_t{fromY} * stored.width + fromX) * 3 + c];
             }
         }

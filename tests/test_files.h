@@ -23,8 +23,9 @@ struct Picture {
 // swapped channel, a reversed row order or a shifted row shows.
 Picture MakePicture(uint32_t width, uint32_t height, uint32_t seed = 0);
 
-// The picture as a viewer shows it when stored in Orientation 1 to 4: 2
-// mirrors the rows, 4 turns them upside down, 3 does both.
+// The picture as a viewer shows it when stored in Orientation 1 to 8: 2
+// mirrors the rows, 4 turns them upside down, 3 does both; 5 to 8 exchange
+// rows and columns (the shown picture is as wide as the stored is tall).
 Picture Shown(const Picture& stored, uint32_t orientation);
 
 // How a BMP source is stored.

@@ -1,7 +1,9 @@
 // A private file for a conversion's intermediate bytes (the planes of a
-// planar TIFF, decoded before they are interleaved), in the system's
-// temporary folder: unnamed where the system allows, else removed as soon
-// as it is made, so nothing outlives the call. It is read back as a source.
+// planar TIFF, decoded before they are interleaved; a TIFF in Orientation
+// 5 to 8, decoded before its rows and columns are exchanged), in the
+// system's temporary folder: unnamed where the system allows, else removed
+// as soon as it is made, so nothing outlives the call. It is read back as
+// a source.
 #pragma once
 
 #include <cerrno>

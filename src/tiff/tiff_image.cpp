@@ -216,8 +216,8 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
         }
         image.colorMap = d.colorMap;
     }
-    if (orientation < 1 || orientation > 4 || (planar != 1 && planar != 2)) {
-        return Status::NotSupported;  // 5 to 8 exchange rows and columns
+    if (orientation < 1 || orientation > 8 || (planar != 1 && planar != 2)) {
+        return Status::NotSupported;
     }
     image.orientation = static_cast<uint32_t>(orientation);
     image.planar = planar == 2 && samples > 1;

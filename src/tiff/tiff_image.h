@@ -11,7 +11,7 @@
 //
 // uncompressed, PackBits, LZW or Deflate, with Predictor 1 or 2 (8-bit
 // samples), either FillOrder, in strips or tiles, one plane or one plane a
-// sample, in Orientation 1 to 4. Everything else is refused.
+// sample, in any Orientation (1 to 8). Everything else is refused.
 #pragma once
 
 #include <algorithm>
