@@ -42,6 +42,8 @@ enum Tag : uint16_t {
     kCompression = 259,
     kPhotometricInterpretation = 262,
     kFillOrder = 266,
+    kT4Options = 292,
+    kT6Options = 293,
     kStripOffsets = 273,
     kOrientation = 274,
     kSamplesPerPixel = 277,
@@ -67,6 +69,8 @@ TiffField* Slot(TiffDirectory& d, uint16_t tag)
     case kCompression: return &d.compression;
     case kPhotometricInterpretation: return &d.photometric;
     case kFillOrder: return &d.fillOrder;
+    case kT4Options: return &d.t4Options;
+    case kT6Options: return &d.t6Options;
     case kStripOffsets: return &d.stripOffsets;
     case kOrientation: return &d.orientation;
     case kSamplesPerPixel: return &d.samplesPerPixel;
