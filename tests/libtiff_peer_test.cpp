@@ -37,8 +37,11 @@ void Bilevel(TIFF* tiff, uint16_t compression)
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression);
 }
 
+// ExtraSamples left out: the sample past the colour's is not described.
+constexpr uint16_t kNoExtraSamples = 0xFFFF;
+
 // A kind of picture libtiff writes: its colour, bits a sample and samples
-// a pixel (an RGB's fourth is alpha).
+// a pixel (one past the colour's is alpha, or another sample as `alpha` says).
 struct Kind {
     std::string name;
     uint16_t photometric;
@@ -57,6 +60,17 @@ std::vector<Kind> Kinds()
         {"RGB + associated alpha", PHOTOMETRIC_RGB, 8, 4, EXTRASAMPLE_ASSOCALPHA},
         {"RGB + alpha, a pixel see-through", PHOTOMETRIC_RGB, 8, 4, EXTRASAMPLE_UNASSALPHA, true},
         {"RGB + associated alpha, a pixel see-through", PHOTOMETRIC_RGB, 8, 4, EXTRASAMPLE_ASSOCALPHA, true},
+        // Samples past the colour's that are not alpha, ignored whatever they hold.
+        {"RGB + an unspecified sample", PHOTOMETRIC_RGB, 8, 4, EXTRASAMPLE_UNSPECIFIED},
+        {"RGB + a sample, no ExtraSamples", PHOTOMETRIC_RGB, 8, 4, kNoExtraSamples},
+        {"grey + an unspecified sample", PHOTOMETRIC_MINISBLACK, 8, 2, EXTRASAMPLE_UNSPECIFIED},
+        {"grey + a sample, no ExtraSamples", PHOTOMETRIC_MINISWHITE, 8, 2, kNoExtraSamples},
+        // libtiff's RGBA reading takes grey and palette with alpha at 8 bits only.
+        {"grey + alpha", PHOTOMETRIC_MINISBLACK, 8, 2},
+        {"white-at-zero grey + associated alpha", PHOTOMETRIC_MINISWHITE, 8, 2, EXTRASAMPLE_ASSOCALPHA},
+        {"grey + alpha, a pixel see-through", PHOTOMETRIC_MINISBLACK, 8, 2, EXTRASAMPLE_UNASSALPHA, true},
+        {"palette + alpha", PHOTOMETRIC_PALETTE, 8, 2},
+        {"palette + alpha, a pixel see-through", PHOTOMETRIC_PALETTE, 8, 2, EXTRASAMPLE_UNASSALPHA, true},
     };
     for (const uint16_t bits : {1, 2, 4, 8}) {
         const std::string b = std::to_string(bits) + "-bit ";
@@ -97,13 +111,27 @@ struct Coding {
     const char* name;
     uint16_t compression;
     bool predictor;
+    uint32_t faxOptions = 0;  // T4Options
 };
+
+bool IsFax(const Coding& coding)
+{
+    return coding.compression == COMPRESSION_CCITTRLE || coding.compression == COMPRESSION_CCITTFAX3 ||
+        coding.compression == COMPRESSION_CCITTFAX4;
+}
 
 const Coding kCodings[] = {
     {"none", COMPRESSION_NONE, false},          {"PackBits", COMPRESSION_PACKBITS, false},
     {"LZW", COMPRESSION_LZW, false},            {"LZW, differenced", COMPRESSION_LZW, true},
     {"Deflate", COMPRESSION_ADOBE_DEFLATE, false}, {"Deflate, differenced", COMPRESSION_ADOBE_DEFLATE, true},
     {"Deflate, old code", COMPRESSION_DEFLATE, false},
+    // Bilevel pictures only.
+    {"modified Huffman", COMPRESSION_CCITTRLE, false},
+    {"fax group 3", COMPRESSION_CCITTFAX3, false},
+    {"fax group 3, fill bits", COMPRESSION_CCITTFAX3, false, GROUP3OPT_FILLBITS},
+    {"fax group 3, 2-D", COMPRESSION_CCITTFAX3, false, GROUP3OPT_2DENCODING},
+    {"fax group 3, 2-D, fill bits", COMPRESSION_CCITTFAX3, false, GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS},
+    {"fax group 4", COMPRESSION_CCITTFAX4, false},
 };
 
 // Samples of a picture, top row first as stored, each of `bits` bits.
@@ -128,6 +156,23 @@ struct Samples {
         return row;
     }
 };
+
+// Samples of a kind of picture: alpha opaque but for the last pixel's of
+// a see-through kind, everything else from a hash.
+Samples MakeSamples(const Kind& kind, uint32_t width, uint32_t height)
+{
+    Samples picture{width, height, kind.samples, kind.bits, Bytes(size_t{width} * height * kind.samples)};
+    const bool hasAlpha = kind.samples > (kind.photometric == PHOTOMETRIC_RGB ? 3 : 1) &&
+        (kind.alpha == EXTRASAMPLE_UNASSALPHA || kind.alpha == EXTRASAMPLE_ASSOCALPHA);
+    const auto most = static_cast<uint8_t>((1u << kind.bits) - 1);
+    for (size_t i = 0; i < picture.values.size(); ++i) {
+        const bool alpha = hasAlpha && i % kind.samples == kind.samples - 1u;
+        const bool last = i + 1 == picture.values.size();
+        picture.values[i] = alpha ? (kind.seeThrough && last ? most / 2 : most)
+                                  : static_cast<uint8_t>((i * 2654435761u >> 13) & most);
+    }
+    return picture;
+}
 
 class LibtiffPeerTest : public ScratchDir {
 protected:
@@ -185,10 +230,13 @@ protected:
         if (coding.predictor) {
             TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
         }
+        if (coding.compression == COMPRESSION_CCITTFAX3) {
+            TIFFSetField(tiff, TIFFTAG_GROUP3OPTIONS, coding.faxOptions);
+        }
         if (bitsReversed) {
             TIFFSetField(tiff, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
         }
-        if (kind.samples == 4) {
+        if (kind.samples > (kind.photometric == PHOTOMETRIC_RGB ? 3 : 1) && kind.alpha != kNoExtraSamples) {
             uint16_t extra[1] = {kind.alpha};
             TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
         }
@@ -445,31 +493,43 @@ TEST_P(LibtiffFormsTest, ConvertToWhatLibtiffReads)
         std::begin(kLayouts));
     for (size_t k = 0; k < kinds.size(); ++k) {
         const Kind& kind = kinds[k];
-        Samples picture{37, 23, kind.samples, kind.bits, Bytes(size_t{37} * 23 * kind.samples)};
-        for (size_t i = 0; i < picture.values.size(); ++i) {
-            const bool alpha = kind.samples == 4 && i % 4 == 3;
-            const bool last = i + 1 == picture.values.size();
-            picture.values[i] = alpha ? (kind.seeThrough && last ? 0x80 : 0xFF)
-                                      : static_cast<uint8_t>((i * 2654435761u >> 13) & ((1u << kind.bits) - 1));
-        }
+        const Samples picture = MakeSamples(kind, 37, 23);
         for (size_t c = 0; c < std::size(kCodings); ++c) {
             const Coding& coding = kCodings[c];
             if (coding.predictor && kind.bits != 8) {
                 continue;  // libtiff differences 8-bit samples and wider only
             }
+            if (IsFax(coding) && (kind.bits != 1 || kind.samples != 1 || kind.photometric == PHOTOMETRIC_PALETTE)) {
+                continue;  // the fax codings code bilevel pictures only
+            }
+            if (GetParam().planar && kind.samples == 2) {
+                continue;  // refused: planes are read as RGB only (FormsLibtiffWrites...AreRefused)
+            }
             const auto orientation = static_cast<uint16_t>(1 + (k + c + layoutIndex) % 4);
             SCOPED_TRACE(testing::Message() << kind.name << ", " << coding.name << ", orientation " << orientation);
-            // libtiff's RGBA reading fails on tiles with reversed bits (4.5): the
-            // oracle reads the same picture with its bits in the usual order.
+            // libtiff's RGBA reading fails on tiles with reversed bits (4.5),
+            // and misplaces the rows of a grey tile with an extra sample that
+            // passes the picture's right side (it steps over the pixels outside
+            // by a sample each, not a pixel): the oracle reads the same picture
+            // with its bits in the usual order, or in strips.
             const bool reversed = GetParam().bitsReversed;
+            const bool tilesMisread = GetParam().tileSide != 0 && kind.samples == 2;
+            const bool oracle = reversed || tilesMisread;
             const std::vector<std::string> sources =
-                reversed ? std::vector<std::string>{"oracle.tif", "peer.tif"} : std::vector<std::string>{"peer.tif"};
+                oracle ? std::vector<std::string>{"oracle.tif", "peer.tif"} : std::vector<std::string>{"peer.tif"};
             Write(Path("peer.tif"), kind, coding, orientation, picture, GetParam(), reversed);
-            if (reversed) {
-                Write(Path("oracle.tif"), kind, coding, orientation, picture, GetParam(), false);
+            if (oracle) {
+                Write(Path("oracle.tif"), kind, coding, orientation, picture, tilesMisread ? kLayouts[2] : GetParam(),
+                      false);
             }
             const std::string legacy = "TIFFWriteDirectorySec: Creating TIFF with legacy Deflate codec identifier, "
                                        "COMPRESSION_ADOBE_DEFLATE is more widely supported\n";
+            const std::string noExtra = "TIFFReadDirectory: Sum of Photometric type-related color channels and "
+                                        "ExtraSamples doesn't match SamplesPerPixel. Defining non-color channels "
+                                        "as ExtraSamples.\n";  // of kNoExtraSamples, as unspecified
+            for (size_t at; (at = g_messages.find(noExtra)) != std::string::npos;) {
+                g_messages.erase(at, noExtra.size());
+            }
             ASSERT_TRUE(g_messages.empty() || g_messages == legacy || g_messages == legacy + legacy) << g_messages;
             g_messages.clear();
             std::remove(Path("out.bmp").c_str());
@@ -494,12 +554,7 @@ TEST_F(LibtiffPeerTest, RowsWiderThanADecodedPiece)
             continue;
         }
         SCOPED_TRACE(kind.name);
-        Samples picture{70000, 2, kind.samples, kind.bits, Bytes(size_t{70000} * 2 * kind.samples)};
-        for (size_t i = 0; i < picture.values.size(); ++i) {
-            picture.values[i] = kind.samples == 4 && i % 4 == 3
-                                    ? 0xFF
-                                    : static_cast<uint8_t>((i * 2654435761u >> 13) & ((1u << kind.bits) - 1));
-        }
+        const Samples picture = MakeSamples(kind, 70000, 2);
         Write(Path("peer.tif"), kind, kCodings[2], ORIENTATION_TOPRIGHT, picture, kLayouts[1], false);
         ASSERT_EQ(Tiff2Bmp(Path16("peer.tif").c_str(), Path16("out.bmp").c_str()), KESTOVATIFF_OK);
         EXPECT_TRUE(ReadFile(Path("out.bmp")) == ReadAsBmp(Path("peer.tif")));
