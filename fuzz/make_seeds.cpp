@@ -255,17 +255,16 @@ void TiffForms(const std::string& dir)
     f.faxOptions = 0;
     f.rowsPerStrip = 0;
     for (const uint32_t compression : {2u, 4u}) {
-        f.compression = compression;
-        forms.push_back(f);
-        f.fillOrder = 2;
-        f.tileWidth = 16;
-        f.tileLength = 16;
-        forms.push_back(f);
-        f.tileWidth = f.tileLength = 0;
-        f.fillOrder = 1;
+        for (const bool tiles : {false, true}) {
+            f.compression = compression;
+            f.fillOrder = tiles ? 2 : 1;
+            f.tileWidth = f.tileLength = tiles ? 16 : 0;
+            forms.push_back(f);
+        }
     }
-    f.compression = 4;
-    f.width = 2000;  // a page-wide row
+    f.fillOrder = 1;
+    f.tileWidth = f.tileLength = 0;
+    f.width = 2000;  // group 4 (the last above), a page-wide row
     f.height = 30;
     forms.push_back(f);
     for (const uint32_t extra : {1, 2}) {
