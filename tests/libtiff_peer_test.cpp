@@ -697,7 +697,9 @@ TEST_F(LibtiffPeerTest, FaxFilesLibtiffsToolsAndPillowWrite)
     const std::string in = Path("in.tif");
     const std::string out = Path("peer.tif");
     const std::string raw = Path("raw.g3");
-    const std::string pillow = "python3 -c \"import sys; from PIL import Image; "
+    // Debian's python3-pil is for /usr/bin/python3, which may not be the first on PATH.
+    const std::string python = have("python3 -c 'import PIL'") ? "python3" : "/usr/bin/python3";
+    const std::string pillow = python + " -c \"import sys; from PIL import Image; "
                                "Image.open(sys.argv[1]).save(sys.argv[2], compression=sys.argv[3])\" ";
     const std::string commands[] = {
         "tiffcp -c g3 " + in + " " + out,
