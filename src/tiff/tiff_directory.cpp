@@ -42,14 +42,14 @@ enum Tag : uint16_t {
     kCompression = 259,
     kPhotometricInterpretation = 262,
     kFillOrder = 266,
-    kT4Options = 292,
-    kT6Options = 293,
     kStripOffsets = 273,
     kOrientation = 274,
     kSamplesPerPixel = 277,
     kRowsPerStrip = 278,
     kStripByteCounts = 279,
     kPlanarConfiguration = 284,
+    kT4Options = 292,
+    kT6Options = 293,
     kPredictor = 317,
     kColorMap = 320,
     kTileWidth = 322,
@@ -69,14 +69,14 @@ TiffField* Slot(TiffDirectory& d, uint16_t tag)
     case kCompression: return &d.compression;
     case kPhotometricInterpretation: return &d.photometric;
     case kFillOrder: return &d.fillOrder;
-    case kT4Options: return &d.t4Options;
-    case kT6Options: return &d.t6Options;
     case kStripOffsets: return &d.stripOffsets;
     case kOrientation: return &d.orientation;
     case kSamplesPerPixel: return &d.samplesPerPixel;
     case kRowsPerStrip: return &d.rowsPerStrip;
     case kStripByteCounts: return &d.stripByteCounts;
     case kPlanarConfiguration: return &d.planarConfiguration;
+    case kT4Options: return &d.t4Options;
+    case kT6Options: return &d.t6Options;
     case kPredictor: return &d.predictor;
     case kColorMap: return &d.colorMap;
     case kTileWidth: return &d.tileWidth;

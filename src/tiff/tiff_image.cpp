@@ -59,10 +59,9 @@ uint64_t Sum(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : 
 // it declares, not the tiles' sides.
 constexpr uint64_t kTileAllowanceBytes = uint64_t{32} << 20;
 
-// Sets whether the last row of tiles is decoded whole (every row it holds,
-// its tiles' ends checked) or only as far as the picture reaches, the
-// first where that keeps within the bound above; NotSupported where even
-// the second does not.
+// Sets whether the last row of tiles is decoded whole (every row it holds)
+// or only as far as the picture reaches, the first where that keeps within
+// the bound above; NotSupported where even the second does not.
 Status PlanTileWork(TiffImage& image)
 {
     if (!image.tiled || image.compression == TiffCompression::None) {
@@ -326,8 +325,8 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
 bool TiffRowsCopied(const TiffImage& image)
 {
     return image.compression == TiffCompression::None && image.colour == TiffColour::Rgb && image.bits == 8 &&
-        image.samples == 3 &&
-        !image.planar && !image.tiled && image.orientation == 1 && !image.reverseBits && !image.predictor;
+        image.samples == 3 && !image.planar && !image.tiled && image.orientation == 1 && !image.reverseBits &&
+        !image.predictor;
 }
 
 }  // namespace kestova

@@ -37,6 +37,7 @@ inline bool IsFax(TiffCompression compression)
     return compression == TiffCompression::FaxHuffman || compression == TiffCompression::FaxT4 ||
         compression == TiffCompression::FaxT6;
 }
+
 enum class TiffColour { WhiteIsZero, BlackIsZero, Rgb, Palette };
 
 struct TiffImage {
@@ -78,9 +79,9 @@ inline uint64_t ChunkRowBytes(const TiffImage& image)
 }
 
 // Whether the chunks of chunk row `down` are decoded whole, every row they
-// hold and their ends checked. Only the last row of tiles may not be (see
-// wholeLastChunks): of its tiles, only the rows inside the picture are
-// decoded, and of the last of those only the pixels inside the picture.
+// hold. Only the last row of tiles may not be (see wholeLastChunks): of
+// its tiles, only the rows inside the picture are decoded, and of the last
+// of those only the pixels inside the picture.
 inline bool DecodedWhole(const TiffImage& image, uint32_t down)
 {
     return image.wholeLastChunks || down + 1 < image.down;
