@@ -82,6 +82,41 @@ std::string Row2D(const std::vector<uint8_t>& row, const std::vector<uint8_t>& a
 
 }  // namespace
 
+testing_files::Bytes CcittEncode(uint32_t compression, uint32_t options, const testing_files::Bytes& packed,
+                                 uint32_t width, uint32_t height)
+{
+    std::string bits;
+    std::vector<uint8_t> above(width, 0);
+    const size_t rowBytes = (width + 7) / 8;
+    for (uint32_t y = 0; y < height; ++y) {
+        std::vector<uint8_t> row(width);
+        for (uint32_t x = 0; x < width; ++x) {
+            row[x] = static_cast<uint8_t>(packed[y * rowBytes + x / 8] >> (7 - x % 8) & 1);
+        }
+        if (compression == 2) {
+            bits += Row1D(row);
+            bits.append((8 - bits.size() % 8) % 8, '0');
+        } else if (compression == 4) {
+            bits += Row2D(row, above);
+        } else {
+            if ((options & 4) != 0) {
+                bits.append((8 - (bits.size() + 12) % 8) % 8, '0');
+            }
+            bits += kEol;
+            if ((options & 1) != 0) {
+                bits += y % 3 == 0 ? "1" + Row1D(row) : "0" + Row2D(row, above);
+            } else {
+                bits += Row1D(row);
+            }
+        }
+        above = row;
+    }
+    for (int i = 0; compression != 2 && i < (compression == 3 ? 6 : 2); ++i) {
+        bits += kEol + (compression == 3 && (options & 1) != 0 ? "1" : "");
+    }
+    return tiff_encoders::FromBitText(bits);
+}
+
 void CcittSeeds(const std::string& dir)
 {
     int count = 0;

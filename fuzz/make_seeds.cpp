@@ -32,15 +32,19 @@ struct Form {
     uint32_t width = 5, height = 4;
     uint32_t photometric = 2, bits = 8, samples = 3, extra = 2;  // ExtraSamples, with 4 samples
     uint32_t compression = 1, predictor = 1, fillOrder = 1, planar = 1, orientation = 1;
+    uint32_t faxOptions = 0;  // T4Options for compression 3
     uint32_t rowsPerStrip = 0;  // 0: one strip
     uint32_t tileWidth = 0, tileLength = 0;  // 0: strips
     bool little = true, big = false;
     bool sampleFormat = false;  // SampleFormat 1, unsigned integers, for each sample
 };
 
-Bytes Compress(const Form& form, const Bytes& raw)
+Bytes Compress(const Form& form, const Bytes& raw, uint32_t width, uint32_t rows)
 {
     switch (form.compression) {
+    case 2:
+    case 3:
+    case 4: return CcittEncode(form.compression, form.faxOptions, raw, width, rows);
     case 5: return tiff_encoders::Lzw(raw.data(), raw.size());
     case 8:
     case 32946: return tiff_encoders::Deflate(raw.data(), raw.size());
@@ -121,7 +125,8 @@ Bytes MakeTiff(const Form& f)
         for (uint32_t chunk = 0; chunk < across * down; ++chunk) {
             const uint32_t y0 = chunk / across * chunkHeight;
             const uint32_t rows = tiled ? chunkHeight : std::min(chunkHeight, f.height - y0);
-            Bytes stored = Compress(f, ChunkRows(f, plane, chunk % across * chunkWidth, y0, chunkWidth, rows));
+            Bytes stored =
+                Compress(f, ChunkRows(f, plane, chunk % across * chunkWidth, y0, chunkWidth, rows), chunkWidth, rows);
             if (f.fillOrder == 2) {
                 std::transform(stored.begin(), stored.end(), stored.begin(), Reversed);
             }
@@ -147,6 +152,9 @@ Bytes MakeTiff(const Form& f)
     }
     if (f.samples == 4) {
         entries.push_back({338, kShort, {f.extra}});
+    }
+    if (f.compression == 3) {
+        entries.push_back({292, kLong, {f.faxOptions}});
     }
     if (f.sampleFormat) {
         entries.emplace_back(339, kShort, std::vector<uint64_t>(f.samples, 1));
@@ -233,6 +241,31 @@ void TiffForms(const std::string& dir)
     f.fillOrder = 2;
     forms.push_back(f);
     f.compression = 5;
+    forms.push_back(f);
+    // The fax codings: modified Huffman, group 3 (1-D, 2-D, fill bits) and
+    // 4, white or black at zero, in strips and tiles, either FillOrder.
+    for (const uint32_t options : {0u, 1u, 4u, 5u}) {
+        f.compression = 3;
+        f.faxOptions = options;
+        f.photometric = options % 2;
+        f.fillOrder = options == 4 ? 2 : 1;
+        f.rowsPerStrip = 3;
+        forms.push_back(f);
+    }
+    f.faxOptions = 0;
+    f.rowsPerStrip = 0;
+    for (const uint32_t compression : {2u, 4u}) {
+        for (const bool tiles : {false, true}) {
+            f.compression = compression;
+            f.fillOrder = tiles ? 2 : 1;
+            f.tileWidth = f.tileLength = tiles ? 16 : 0;
+            forms.push_back(f);
+        }
+    }
+    f.fillOrder = 1;
+    f.tileWidth = f.tileLength = 0;
+    f.width = 2000;  // group 4 (the last above), a page-wide row
+    f.height = 30;
     forms.push_back(f);
     for (const uint32_t extra : {1, 2}) {
         Form rgba;

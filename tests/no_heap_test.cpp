@@ -105,6 +105,12 @@ int main()
         coded16[i].assign(name.begin(), name.end());
     }
 
+    // Group 4 fax codes.
+    const std::string fax = std::string(dir) + "/fax.tif";
+    testing_files::Picture faxShown;
+    testing_files::WriteFile(fax, testing_files::FaxTiff(200, faxShown));
+    const std::u16string fax16(fax.begin(), fax.end());
+
     const std::u16string bmp16(bmp.begin(), bmp.end());
     const std::u16string rle16(rle.begin(), rle.end());
     const std::u16string tiff16(tiff.begin(), tiff.end());
@@ -139,6 +145,7 @@ int main()
         {"Tiff2Bmp, Deflate planes to a device", Tiff2Bmp, coded16[3].c_str(), u"/dev/null", KESTOVATIFF_OK},
         {"Tiff2Bmp, LZW strips exchanged", Tiff2Bmp, coded16[4].c_str(), back16.c_str(), KESTOVATIFF_OK},
         {"Tiff2Bmp, planes exchanged to a device", Tiff2Bmp, coded16[5].c_str(), u"/dev/null", KESTOVATIFF_OK},
+        {"Tiff2Bmp, fax group 4", Tiff2Bmp, fax16.c_str(), back16.c_str(), KESTOVATIFF_OK},
     };
     for (const Call& call : calls) {
         const unsigned long before = g_allocations;
@@ -152,6 +159,7 @@ int main()
     std::remove(tiff.c_str());
     std::remove(back.c_str());
     std::remove(rle.c_str());
+    std::remove(fax.c_str());
     for (const std::u16string& name : coded16) {
         std::remove(std::string(name.begin(), name.end()).c_str());
     }

@@ -13,6 +13,8 @@
 
 #include <zlib.h>
 
+#include "tiff_encoders.h"
+
 namespace testing_files {
 
 Picture MakePicture(uint32_t width, uint32_t height, uint32_t seed)
@@ -407,6 +409,27 @@ std::vector<std::string> ScratchDir::Names(const std::string& sub) const
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+Bytes FaxTiff(uint32_t rows, Picture& shown)
+{
+    // The first row against the white row above it: horizontal mode (001),
+    // white 100 (make-up 64, then 36), black 100 (the same), then a
+    // vertical 0 (1) for the row's end. Each row after it is the one
+    // above: three vertical 0s. Two EOLs end the data.
+    std::string codes = "001 11011 00010101 0000001111 000011010100 1";
+    for (uint32_t y = 1; y < rows; ++y) {
+        codes += "111";
+    }
+    codes += "000000000001 000000000001";
+    shown = Picture{300, rows, Bytes(size_t{300} * rows * 3, 0xFF)};
+    for (uint32_t y = 0; y < rows; ++y) {
+        std::fill_n(shown.rgb.begin() + (size_t{y} * 300 + 100) * 3, 300, uint8_t{0});
+    }
+    TiffForm form;
+    form.changes = {{258, 3, {1}}, {259, 3, {4}}, {262, 3, {0}}, {277, 3, {1}}};
+    form.chunks = {tiff_encoders::FromBitText(codes)};
+    return TiffFile({300, rows, {}}, form);
 }
 
 }  // namespace testing_files

@@ -76,6 +76,11 @@ struct TiffForm {
 // first, then the directory (entries in tag order) and its value arrays.
 Bytes TiffFile(const Picture& picture, const TiffForm& form = {});
 
+// A bilevel TIFF 300 pixels wide, `rows` tall, in one strip of group 4
+// fax codes (Compression 4), white at zero: each row white but for the
+// black pixels 100 to 199. `shown` gets the picture it shows.
+Bytes FaxTiff(uint32_t rows, Picture& shown);
+
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);

@@ -2,7 +2,7 @@
 // read forward from the file through a small buffer (each byte's bits
 // reversed for FillOrder 2, as libtiff reverses them), and decoded by the
 // chunk's compression. The decoders' memory (an LZW table, zlib's state and
-// window) comes from an arena the caller lends.
+// window, the fax decoder's two rows) comes from an arena the caller lends.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "codecs/byte_source.h"
+#include "codecs/ccitt.h"
 #include "codecs/deflate.h"
 #include "codecs/lzw.h"
 #include "codecs/packbits.h"
@@ -42,18 +43,22 @@ struct ChunkDecoder {
     PackBitsDecoder packBits;
     LzwDecoder lzw;
     DeflateDecoder deflate;
+    CcittDecoder ccitt;
     uint8_t buffer[4096];
 };
 
-// Starts decoding the `bytes` stored bytes at `offset`.
+// Starts decoding the `bytes` stored bytes at `offset`, of a chunk `width`
+// pixels wide (the fax codings need it, and their `options`).
 Status StartChunk(ChunkDecoder& decoder, SourceFile& file, TiffCompression compression, bool reverseBits,
-                  uint64_t offset, uint64_t bytes, void* arena);
+                  uint64_t offset, uint64_t bytes, void* arena, uint32_t width, uint32_t options);
 
 // Decodes exactly `size` bytes. NotSupported when the chunk has fewer.
 Status ReadChunk(ChunkDecoder& decoder, uint8_t* out, size_t size);
 
-// After the chunk's rows: NotSupported when its data would decode to more
-// (an uncompressed chunk may hold bytes past its rows).
+// After the chunk's rows. Whatever the chunk holds past them is ignored,
+// as libtiff ignores it: writers code a last strip at the full
+// RowsPerStrip height, or count a pad byte after PackBits' last row. (A
+// chunk that holds fewer rows than it should was refused by ReadChunk.)
 Status FinishChunk(ChunkDecoder& decoder);
 
 // Safe to call more than once.

@@ -48,6 +48,8 @@ enum Tag : uint16_t {
     kRowsPerStrip = 278,
     kStripByteCounts = 279,
     kPlanarConfiguration = 284,
+    kT4Options = 292,
+    kT6Options = 293,
     kPredictor = 317,
     kColorMap = 320,
     kTileWidth = 322,
@@ -73,6 +75,8 @@ TiffField* Slot(TiffDirectory& d, uint16_t tag)
     case kRowsPerStrip: return &d.rowsPerStrip;
     case kStripByteCounts: return &d.stripByteCounts;
     case kPlanarConfiguration: return &d.planarConfiguration;
+    case kT4Options: return &d.t4Options;
+    case kT6Options: return &d.t6Options;
     case kPredictor: return &d.predictor;
     case kColorMap: return &d.colorMap;
     case kTileWidth: return &d.tileWidth;

@@ -41,6 +41,7 @@ struct TiffDirectory {
     TiffField imageWidth, imageLength, bitsPerSample, compression, photometric, fillOrder, stripOffsets, orientation,
         samplesPerPixel, rowsPerStrip, stripByteCounts, planarConfiguration, predictor, colorMap, tileWidth, tileLength,
         tileOffsets, tileByteCounts, extraSamples, sampleFormat;
+    TiffField t4Options, t6Options;  // the fax codings' options
 };
 
 // Reads the header and the first directory. NotSupported for a file that

@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "bmp/bmp_layout.h"
+#include "codecs/ccitt.h"
 #include "picture_limits.h"
 #include "tiff/tiff_chunk.h"
 
@@ -58,10 +59,9 @@ uint64_t Sum(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : 
 // it declares, not the tiles' sides.
 constexpr uint64_t kTileAllowanceBytes = uint64_t{32} << 20;
 
-// Sets whether the last row of tiles is decoded whole (every row it holds,
-// its tiles' ends checked) or only as far as the picture reaches, the
-// first where that keeps within the bound above; NotSupported where even
-// the second does not.
+// Sets whether the last row of tiles is decoded whole (every row it holds)
+// or only as far as the picture reaches, the first where that keeps within
+// the bound above; NotSupported where even the second does not.
 Status PlanTileWork(TiffImage& image)
 {
     if (!image.tiled || image.compression == TiffCompression::None) {
@@ -131,6 +131,8 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     uint64_t fillOrder = 1;
     uint64_t planar = 1;
     uint64_t orientation = 1;
+    uint64_t t4Options = 0;
+    uint64_t t6Options = 0;
     for (const Status status : {
              ReadTiffScalar(source, d.imageWidth, f, width),
              ReadTiffScalar(source, d.imageLength, f, height),
@@ -141,6 +143,8 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
              ScalarOr(source, d.fillOrder, f, 1, fillOrder),
              ScalarOr(source, d.planarConfiguration, f, 1, planar),
              ScalarOr(source, d.orientation, f, 1, orientation),
+             ScalarOr(source, d.t4Options, f, 0, t4Options),
+             ScalarOr(source, d.t6Options, f, 0, t6Options),
          }) {
         if (status != Status::Ok) {
             return status;
@@ -165,7 +169,22 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     case 8:
     case 32946: image.compression = TiffCompression::Deflate; break;
     case 32773: image.compression = TiffCompression::PackBits; break;
-    default: return Status::NotSupported;  // JPEG, fax codings and the rest
+    case 2: image.compression = TiffCompression::FaxHuffman; break;
+    case 3: image.compression = TiffCompression::FaxT4; break;
+    case 4: image.compression = TiffCompression::FaxT6; break;
+    default: return Status::NotSupported;  // JPEG, old-style JPEG, LZMA, ZSTD, WebP, JBIG, LogLuv's and the rest
+    }
+    // The fax codings code bilevel pictures only: one 1-bit sample, white
+    // or black at zero (checked with the colour below). Their uncompressed
+    // mode, which hardly any writer uses, is refused here, as are rows
+    // wider than the decoder's (see kCcittMaxWidth), rather than at the
+    // first strip.
+    if (IsFax(image.compression)) {
+        image.faxOptions = static_cast<uint32_t>(compression == 3 ? t4Options : compression == 4 ? t6Options : 0);
+        if ((image.faxOptions & kCcittUncompressed) != 0 || bits != 1 || samples != 1 ||
+            (photometric != 0 && photometric != 1)) {
+            return Status::NotSupported;
+        }
     }
     // A predictor belongs to LZW and Deflate; with no coding or PackBits
     // the field means nothing, and readers ignore it.
@@ -179,8 +198,8 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     image.predictor = predicted && predictor == 2;
     image.reverseBits = fillOrder == 2;
 
-    // The colour: unsigned integer samples, no more than 8 bits, and alpha
-    // only as a marked extra sample of RGB.
+    // The colour: unsigned integer samples of no more than 8 bits, and at
+    // most one sample past the colour's.
     if (sampleFormat != 1 || !IsPowerOfTwoBits(bits)) {
         return Status::NotSupported;  // 16- and 32-bit samples, floating point
     }
@@ -193,22 +212,25 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     case 3: image.colour = TiffColour::Palette; break;
     default: return Status::NotSupported;  // CMYK, YCbCr, CIELab and the rest
     }
-    if (image.colour == TiffColour::Rgb) {
-        if (bits != 8 || samples < 3) {
-            return Status::NotSupported;
+    // The sample past the colour's (three for RGB, one for grey and
+    // palette) is alpha where ExtraSamples says so (1 associated, 2
+    // unassociated), and converts only where every pixel is opaque (see
+    // tiff_pixels.h). One ExtraSamples calls unspecified (0), or one with
+    // no ExtraSamples at all (the four-sample RGB and two-sample grey some
+    // writers make), is not part of the picture and is ignored.
+    const uint64_t channels = image.colour == TiffColour::Rgb ? 3 : 1;
+    if (samples < channels || samples > channels + 1) {
+        return Status::NotSupported;  // too few for the colour, or several extra samples
+    }
+    if (samples > channels && d.extraSamples.present) {
+        uint64_t extra = 0;
+        if (const Status status = ReadTiffScalar(source, d.extraSamples, f, extra); status != Status::Ok) {
+            return status;
         }
-        if (samples == 4) {
-            uint64_t extra = 0;
-            if (const Status status = ReadTiffScalar(source, d.extraSamples, f, extra); status != Status::Ok) {
-                return status;  // an extra sample without ExtraSamples, or several
-            }
-            if (extra != 1 && extra != 2) {
-                return Status::NotSupported;  // not alpha
-            }
-            image.alpha = true;
+        if (extra > 2) {
+            return Status::NotSupported;  // no such kind of extra sample
         }
-    } else if (samples != 1) {
-        return Status::NotSupported;  // grey or palette with extra samples
+        image.alpha = extra != 0;
     }
     if (image.colour == TiffColour::Palette) {
         if (!d.colorMap.present || d.colorMap.type != kTiffShort || d.colorMap.count != 3 * (uint64_t{1} << bits)) {
@@ -221,6 +243,9 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     }
     image.orientation = static_cast<uint32_t>(orientation);
     image.planar = planar == 2 && samples > 1;
+    if (image.planar && (image.colour != TiffColour::Rgb || bits != 8)) {
+        return Status::NotSupported;  // the planes are interleaved as 8-bit RGB (and alpha) only
+    }
 
     // The BMP's headers hold the sides as signed 32-bit and its size in 32.
     if (width > INT32_MAX || height > INT32_MAX || PixelBytes(width, height) + kBmpHeadersSize > kMaxFileSize ||
@@ -232,6 +257,10 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
 
     // The chunks.
     image.tiled = d.tileWidth.present || d.tileLength.present || d.tileOffsets.present;
+    // Old libtiff versions wrote tiles' offsets and byte counts as
+    // StripOffsets and StripByteCounts; libtiff still reads them there.
+    const TiffField& tileOffsets = d.tileOffsets.present ? d.tileOffsets : d.stripOffsets;
+    const TiffField& tileByteCounts = d.tileOffsets.present ? d.tileByteCounts : d.stripByteCounts;
     if (image.tiled) {
         uint64_t tileWidth = 0;
         uint64_t tileLength = 0;
@@ -242,13 +271,13 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
             }
         }
         if (tileWidth == 0 || tileLength == 0 || tileWidth > kMaxFileSize || tileLength > kMaxFileSize ||
-            !d.tileOffsets.present || !d.tileByteCounts.present) {
+            !tileOffsets.present || !tileByteCounts.present) {
             return Status::NotSupported;
         }
         image.chunkWidth = static_cast<uint32_t>(tileWidth);
         image.chunkHeight = static_cast<uint32_t>(tileLength);
-        image.offsets = d.tileOffsets;
-        image.byteCounts = d.tileByteCounts;
+        image.offsets = tileOffsets;
+        image.byteCounts = tileByteCounts;
     } else {
         uint64_t rowsPerStrip = height;
         if (const Status status = ScalarOr(source, d.rowsPerStrip, f, height, rowsPerStrip); status != Status::Ok) {
@@ -264,6 +293,9 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
         if (!image.offsets.present || (!image.byteCounts.present && image.compression != TiffCompression::None)) {
             return Status::NotSupported;
         }
+    }
+    if (IsFax(image.compression) && image.chunkWidth > kCcittMaxWidth) {
+        return Status::NotSupported;  // wider rows than the fax decoder's
     }
     if (image.width == 0 || image.height == 0) {
         return Status::Ok;  // no pixels, no chunks to read
@@ -292,8 +324,9 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
 
 bool TiffRowsCopied(const TiffImage& image)
 {
-    return image.compression == TiffCompression::None && image.colour == TiffColour::Rgb && image.samples == 3 &&
-        !image.planar && !image.tiled && image.orientation == 1 && !image.reverseBits && !image.predictor;
+    return image.compression == TiffCompression::None && image.colour == TiffColour::Rgb && image.bits == 8 &&
+        image.samples == 3 && !image.planar && !image.tiled && image.orientation == 1 && !image.reverseBits &&
+        !image.predictor;
 }
 
 }  // namespace kestova

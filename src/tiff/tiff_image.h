@@ -6,12 +6,17 @@
 //   grey         1, 2, 4, 8      1        (PhotometricInterpretation 0 and 1;
 //                                          0 has white at zero)
 //   palette      1, 2, 4, 8      1        (3, with a ColorMap)
-//   RGB          8               3        (2)
-//   RGB + alpha  8               4        (2, ExtraSamples 1 or 2)
+//   RGB          1, 2, 4, 8      3        (2)
 //
-// uncompressed, PackBits, LZW or Deflate, with Predictor 1 or 2 (8-bit
-// samples), either FillOrder, in strips or tiles, one plane or one plane a
-// sample, in any Orientation (1 to 8). Everything else is refused.
+// each with one more sample: alpha (ExtraSamples 1 or 2), which must be
+// opaque in every pixel, or one that is not (ExtraSamples 0, or none),
+// ignored; uncompressed, PackBits, LZW or Deflate, with Predictor 1 or 2
+// (8-bit samples), or bilevel (1-bit grey) in the fax codings (Compression
+// 2, 3 and 4); either FillOrder, in strips or tiles (their tables in the
+// tile fields or, as old writers put them, the strip fields), one plane or
+// (8-bit RGB) one plane a sample, in any Orientation (1 to 8). A compressed
+// chunk may hold more than its rows (a last strip coded whole, a pad
+// byte): the rest is ignored. Everything else is refused.
 #pragma once
 
 #include <algorithm>
@@ -24,7 +29,15 @@
 
 namespace kestova {
 
-enum class TiffCompression { None, PackBits, Lzw, Deflate };
+enum class TiffCompression { None, PackBits, Lzw, Deflate, FaxHuffman, FaxT4, FaxT6 };
+
+// Compression 2, 3 and 4.
+inline bool IsFax(TiffCompression compression)
+{
+    return compression == TiffCompression::FaxHuffman || compression == TiffCompression::FaxT4 ||
+        compression == TiffCompression::FaxT6;
+}
+
 enum class TiffColour { WhiteIsZero, BlackIsZero, Rgb, Palette };
 
 struct TiffImage {
@@ -34,8 +47,9 @@ struct TiffImage {
     TiffColour colour = TiffColour::Rgb;
     uint32_t bits = 8;     // a sample
     uint32_t samples = 3;  // a pixel
-    bool alpha = false;    // the fourth sample is alpha
+    bool alpha = false;    // the sample past the colour's is alpha (else, if there is one, ignored)
     TiffCompression compression = TiffCompression::None;
+    uint32_t faxOptions = 0;   // T4Options for compression 3, T6Options for 4
     bool predictor = false;    // horizontal differencing
     bool reverseBits = false;  // FillOrder 2: each byte's bits stored lowest first
     bool planar = false;       // one plane a sample
@@ -65,9 +79,9 @@ inline uint64_t ChunkRowBytes(const TiffImage& image)
 }
 
 // Whether the chunks of chunk row `down` are decoded whole, every row they
-// hold and their ends checked. Only the last row of tiles may not be (see
-// wholeLastChunks): of its tiles, only the rows inside the picture are
-// decoded, and of the last of those only the pixels inside the picture.
+// hold. Only the last row of tiles may not be (see wholeLastChunks): of
+// its tiles, only the rows inside the picture are decoded, and of the last
+// of those only the pixels inside the picture.
 inline bool DecodedWhole(const TiffImage& image, uint32_t down)
 {
     return image.wholeLastChunks || down + 1 < image.down;

@@ -15,6 +15,34 @@ inline unsigned Sample(const uint8_t* row, size_t k, unsigned bits)
     return static_cast<unsigned>(row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
 }
 
+// Any pixel of one sample past its colour's, or of RGB samples of fewer
+// than 8 bits: sample by sample.
+bool SamplesToBgr(const TiffPixelFormat& format, uint8_t* __restrict to, const uint8_t* __restrict from, size_t first,
+                  size_t pixels)
+{
+    const unsigned bits = format.bits;
+    const unsigned opaque = (1u << bits) - 1;
+    const size_t samples = format.samples;
+    for (size_t k = 0; k < pixels; ++k) {
+        const size_t at = (first + k) * samples;
+        if (format.alpha && Sample(from, at + samples - 1, bits) != opaque) {
+            return false;
+        }
+        uint8_t* pixel = to + 3 * k;
+        switch (format.colour) {
+        case TiffColour::Rgb:
+            pixel[0] = format.grey[Sample(from, at + 2, bits)];
+            pixel[1] = format.grey[Sample(from, at + 1, bits)];
+            pixel[2] = format.grey[Sample(from, at, bits)];
+            break;
+        case TiffColour::Palette: std::memcpy(pixel, format.palette[Sample(from, at, bits)], 3); break;
+        case TiffColour::WhiteIsZero:
+        case TiffColour::BlackIsZero: std::memset(pixel, format.grey[Sample(from, at, bits)], 3); break;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 Status PrepareTiffPixels(SourceFile& source, const TiffImage& image, TiffPixelFormat& format)
@@ -22,6 +50,7 @@ Status PrepareTiffPixels(SourceFile& source, const TiffImage& image, TiffPixelFo
     format.colour = image.colour;
     format.bits = image.bits;
     format.samples = image.samples;
+    format.alpha = image.alpha;
     const uint32_t most = (1u << image.bits) - 1;
     for (uint32_t v = 0; v <= most; ++v) {
         const uint32_t level = image.colour == TiffColour::WhiteIsZero ? most - v : v;
@@ -96,6 +125,9 @@ bool TiffToBgr(const TiffPixelFormat& format, uint8_t* __restrict to, const uint
                size_t pixels)
 {
     const unsigned bits = format.bits;
+    if (format.colour == TiffColour::Rgb ? bits != 8 : format.samples != 1) {
+        return SamplesToBgr(format, to, from, first, pixels);
+    }
     switch (format.colour) {
     case TiffColour::Rgb:
         if (format.samples == 3) {
@@ -110,7 +142,7 @@ bool TiffToBgr(const TiffPixelFormat& format, uint8_t* __restrict to, const uint
         from += 4 * first;
         for (size_t k = 0; k < pixels; ++k) {
             const uint8_t* pixel = from + 4 * k;
-            if (pixel[3] != 255) {
+            if (format.alpha && pixel[3] != 255) {
                 return false;
             }
             to[3 * k] = pixel[2];

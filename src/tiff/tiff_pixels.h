@@ -7,10 +7,12 @@
 //                        c * 257 or c * 256: the high byte gives c back);
 //                        where every value of the map is below 256, the
 //                        values themselves (a writer's 8-bit map)
-//   RGB                  as it is, the bytes turned
-//   RGB + alpha          the same, if alpha is 255; else refused (the BMP
-//                        has no alpha, and dropping it would change the
-//                        picture)
+//   RGB                  as it is, the bytes turned; samples of fewer
+//                        bits each scaled as grey's
+//   any + alpha          the same, if alpha is 2^n - 1 (opaque); else
+//                        refused (the BMP has no alpha, and dropping it
+//                        would change the picture)
+//   any + another sample the same, the sample ignored
 //
 // Predictor 2 is undone first, on the decoded samples.
 #pragma once
@@ -28,6 +30,7 @@ struct TiffPixelFormat {
     TiffColour colour = TiffColour::Rgb;
     uint32_t bits = 8;
     uint32_t samples = 3;
+    bool alpha = false;           // the last sample
     uint8_t grey[256] = {};       // a grey sample's 8-bit value
     uint8_t palette[256][4] = {}; // blue, green, red, and a spare byte
 };
@@ -43,7 +46,7 @@ void Undifference(uint8_t* row, size_t bytes, uint32_t samples, uint8_t (&carry)
 
 // Turns `pixels` decoded pixels, from pixel `first` of the samples packed
 // at `from` as stored, into blue, green, red at `to`, elsewhere. False for
-// alpha that is not 255.
+// alpha that is not opaque.
 bool TiffToBgr(const TiffPixelFormat& format, uint8_t* __restrict to, const uint8_t* __restrict from, size_t first,
                size_t pixels);
 

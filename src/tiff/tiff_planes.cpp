@@ -77,7 +77,8 @@ Status DecodePlanes(SourceFile& source, const TiffImage& image, SourceFile& scra
         uint64_t bytes = 0;
         status = TiffChunkPlace(source, image, offsets, counts, index, offset, bytes);
         if (status == Status::Ok) {
-            status = StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena);
+            status = StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena,
+                                image.chunkWidth, image.faxOptions);
         }
         const uint32_t rows = DecodedRows(image, down);
         for (uint32_t row = 0; status == Status::Ok && row < rows; ++row) {
@@ -199,7 +200,7 @@ Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& sour
                 const uint8_t* red = input + stored * n;
                 const uint8_t* green = red + rows * n;
                 const uint8_t* blue = green + rows * n;
-                const uint8_t* alpha = samples == 4 ? blue + rows * n : nullptr;
+                const uint8_t* alpha = image.alpha ? blue + rows * n : nullptr;  // else a fourth sample ignored
                 uint8_t* to = block + j * n * 3;
                 for (uint64_t k = 0; k < n; ++k) {
                     const uint64_t from = mirrored ? n - 1 - k : k;

@@ -43,7 +43,8 @@ Status WriteStrips(SourceFile& source, const TiffImage& image, const TiffPixelFo
         uint64_t bytes = 0;
         Status status = TiffChunkPlace(source, image, offsets, counts, strip, offset, bytes);
         if (status == Status::Ok) {
-            status = StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena);
+            status = StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena,
+                                image.chunkWidth, image.faxOptions);
         }
         for (uint32_t row = 0; status == Status::Ok && row < DecodedRows(image, strip); ++row) {
             const bool inside = uint64_t{strip} * image.chunkHeight + row < image.height;  // not a tile's rows below
@@ -109,7 +110,8 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
                 Status status = TiffChunkPlace(source, image, offsets, counts, index, offset, bytes);
                 if (status == Status::Ok) {
                     status =
-                        StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena);
+                        StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena,
+                                image.chunkWidth, image.faxOptions);
                 }
                 const uint32_t rows = DecodedRows(image, down);
                 for (uint32_t row = 0; status == Status::Ok && row < rows; ++row) {
