@@ -298,6 +298,9 @@ TEST_F(ForeignFilesTest, HostileFilesCostWorkBoundedByThePicture)
          KESTOVATIFF_ERROR_FORMAT},
         // A strip holds the picture's rows only: more data is refused at once.
         {"one row in a strip of 2^31 bytes", 1000, 1, 0, 0, kGrey, 1ull << 31, 1, KESTOVATIFF_ERROR_FORMAT},
+        // 16 million rows of one byte: not a decoder's call each.
+        {"1 x 2^24 in one strip", 1, 1u << 24, 0, 0, kGrey, 1ull << 24, 1, KESTOVATIFF_OK},
+        {"2^24 x 1 in one strip", 1u << 24, 1, 0, 0, kGrey, 1ull << 24, 1, KESTOVATIFF_OK},
         // Tiles writers make: larger than a small picture, and as large
         // as it is allowed to cost, nearly twice the picture's 48 MB.
         {"10 x 10 in a tile 256 x 256", 10, 10, 256, 256, kRgb, 256ull * 256 * 3, 1, KESTOVATIFF_OK},
