@@ -309,6 +309,11 @@ TEST_F(ForeignFilesTest, HostileFilesCostWorkBoundedByThePicture)
         // Small tiles: a write for each tile row would be a million.
         {"4096 x 4096 in tiles 16 x 16", 4096, 4096, 16, 16, kRgb, 16ull * 16 * 3, 65536, KESTOVATIFF_OK},
         {"16 x 2^20 in tiles 16 x 4096", 16, 1u << 20, 16, 4096, kRgb, 16ull * 4096 * 3, 256, KESTOVATIFF_OK},
+        // Tiles wider than a narrow picture may waste a 512-pixel side a
+        // row, up to 160 MiB in all: 144 MiB of them are fine, 192 not.
+        {"1 x 2^20 in a tile 48 wide", 1, 1u << 20, 48, 1u << 20, kRgb, 48ull * 3 << 20, 1, KESTOVATIFF_OK},
+        {"1 x 2^20 in a tile 64 wide", 1, 1u << 20, 64, 1u << 20, kRgb, 64ull * 3 << 20, 1,
+         KESTOVATIFF_ERROR_FORMAT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
