@@ -102,7 +102,7 @@ Status DecodeStored(SourceFile& source, const TiffImage& image, Bytes& stored)
             const uint64_t inside = std::min<uint64_t>(image.chunkWidth, image.width - x0);
             const uint64_t visible = y < image.height ? inside : 0;
             status = DecodeChunkRow(*decoder, image, piece.get(), visible, DecodedPixels(image, down, row, inside),
-                                    [&](const uint8_t* samples, uint64_t first, uint64_t n) {
+                                    WholeRowsFrom(image, down, row), [&](const uint8_t* samples, uint64_t first, uint64_t n) {
                                         const uint64_t at = y * image.width + x0 + first;
                                         if (image.planar) {
                                             std::copy(samples, samples + n, &planes[plane * pixels + at]);

@@ -295,6 +295,9 @@ TEST_F(ForeignFilesTest, HostileFilesCostWorkBoundedByThePicture)
          KESTOVATIFF_ERROR_FORMAT},
         // A strip gives the picture's rows: what it holds past them is not even decoded.
         {"one row in a strip of 2^31 bytes", 1000, 1, 0, 0, kGrey, 1ull << 31, 1, KESTOVATIFF_OK},
+        // 16 million rows of one byte: not a decoder's call each.
+        {"1 x 2^24 in one strip", 1, 1u << 24, 0, 0, kGrey, 1ull << 24, 1, KESTOVATIFF_OK},
+        {"2^24 x 1 in one strip", 1u << 24, 1, 0, 0, kGrey, 1ull << 24, 1, KESTOVATIFF_OK},
         // Tiles writers make: larger than a small picture, and as large
         // as it is allowed to cost, nearly twice the picture's 48 MB.
         {"10 x 10 in a tile 256 x 256", 10, 10, 256, 256, kRgb, 256ull * 256 * 3, 1, KESTOVATIFF_OK},
@@ -303,6 +306,11 @@ TEST_F(ForeignFilesTest, HostileFilesCostWorkBoundedByThePicture)
         // Small tiles: a write for each tile row would be a million.
         {"4096 x 4096 in tiles 16 x 16", 4096, 4096, 16, 16, kRgb, 16ull * 16 * 3, 65536, KESTOVATIFF_OK},
         {"16 x 2^20 in tiles 16 x 4096", 16, 1u << 20, 16, 4096, kRgb, 16ull * 4096 * 3, 256, KESTOVATIFF_OK},
+        // Tiles wider than a narrow picture may waste a 512-pixel side a
+        // row, up to 160 MiB in all: 144 MiB of them are fine, 192 not.
+        {"1 x 2^20 in a tile 48 wide", 1, 1u << 20, 48, 1u << 20, kRgb, 48ull * 3 << 20, 1, KESTOVATIFF_OK},
+        {"1 x 2^20 in a tile 64 wide", 1, 1u << 20, 64, 1u << 20, kRgb, 64ull * 3 << 20, 1,
+         KESTOVATIFF_ERROR_FORMAT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

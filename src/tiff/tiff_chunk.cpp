@@ -90,6 +90,7 @@ Status StartChunk(ChunkDecoder& d, SourceFile& file, TiffCompression compression
     d.next = offset;
     d.end = offset + bytes;
     d.reverseBits = reverseBits;
+    d.aheadAt = d.aheadEnd = 0;
     d.source = ByteSource{};
     d.source.refill = RefillFromFile;
     d.source.context = &d;

@@ -45,6 +45,10 @@ struct ChunkDecoder {
     DeflateDecoder deflate;
     CcittDecoder ccitt;
     uint8_t buffer[4096];
+    // Narrow rows decoded ahead, several in one call: the piece's bytes
+    // [aheadAt, aheadEnd) are rows not yet handed on.
+    size_t aheadAt = 0;
+    size_t aheadEnd = 0;
 };
 
 // Starts decoding the `bytes` stored bytes at `offset`, of a chunk `width`
@@ -98,11 +102,34 @@ inline uint64_t PiecePixels(const TiffImage& image)
 // a time (predictor undone), and hands the decoded samples of the first
 // `visible` pixels on: put(samples, firstPixel, pixels) for each piece,
 // `samples` holding the piece from pixel `firstPixel` of its start.
+// `wholeRows` is how many of the chunk's rows, this one among them, are
+// still to be decoded across the whole width (WholeRowsFrom).
 template <typename Put>
 Status DecodeChunkRow(ChunkDecoder& decoder, const TiffImage& image, uint8_t* piece, uint64_t visible,
-                      uint64_t decoded, Put&& put)
+                      uint64_t decoded, uint64_t wholeRows, Put&& put)
 {
     const uint64_t rowBytes = ChunkRowBytes(image);
+    // Narrow rows are decoded many to a call, as many as the piece holds
+    // of those the chunk has left (never past them, so that its end is
+    // still checked exactly): a decoder's call costs far more than a
+    // byte, and a picture one pixel wide has 16 million rows.
+    if (decoder.aheadAt < decoder.aheadEnd || (wholeRows > 0 && rowBytes <= kChunkPieceBytes / 2)) {
+        if (decoder.aheadAt == decoder.aheadEnd) {
+            const uint64_t bytes = std::min<uint64_t>(wholeRows, kChunkPieceBytes / rowBytes) * rowBytes;
+            if (const Status status = ReadChunk(decoder, piece, static_cast<size_t>(bytes)); status != Status::Ok) {
+                return status;
+            }
+            decoder.aheadAt = 0;
+            decoder.aheadEnd = static_cast<size_t>(bytes);
+        }
+        uint8_t* row = piece + decoder.aheadAt;
+        decoder.aheadAt += static_cast<size_t>(rowBytes);
+        if (image.predictor) {
+            uint8_t carry[4] = {};
+            Undifference(row, static_cast<size_t>(rowBytes), ChunkSamples(image), carry);
+        }
+        return visible > 0 ? put(row, uint64_t{0}, std::min<uint64_t>(visible, image.chunkWidth)) : Status::Ok;
+    }
     const uint64_t perPiece = PiecePixels(image);
     const uint64_t bitsPerPixel = uint64_t{ChunkSamples(image)} * image.bits;
     uint8_t carry[4] = {};

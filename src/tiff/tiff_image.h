@@ -114,6 +114,14 @@ inline uint64_t DecodedPixels(const TiffImage& image, uint32_t down, uint32_t ro
     return DecodedWhole(image, down) || row + 1 < DecodedRows(image, down) ? image.chunkWidth : visible;
 }
 
+// Rows of chunk row `down` from row `row` on, that one too, decoded across
+// the chunk's whole width: all but a last row that is decoded only as far
+// as the picture.
+inline uint64_t WholeRowsFrom(const TiffImage& image, uint32_t down, uint32_t row)
+{
+    return uint64_t{DecodedRows(image, down)} - row - (DecodedWhole(image, down) ? 0 : 1);
+}
+
 // Reads the directory and checks everything: NotSupported for a form not
 // read or a damaged file; TooLarge for a picture whose BMP would pass
 // 4 GiB - 1 bytes. The chunks of a picture whose rows are copied as stored

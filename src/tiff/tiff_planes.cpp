@@ -85,7 +85,7 @@ Status DecodePlanes(SourceFile& source, const TiffImage& image, SourceFile& scra
             const uint64_t y = uint64_t{down} * image.chunkHeight + row;
             const uint64_t rowStart = plane * planeBytes + y * image.width + x0;
             status = DecodeChunkRow(decoder, image, work.piece, y < image.height ? visible : 0,
-                                    DecodedPixels(image, down, row, visible),
+                                    DecodedPixels(image, down, row, visible), WholeRowsFrom(image, down, row),
                                     [&](const uint8_t* samples, uint64_t first, uint64_t pixels) {
                                         return gathered.Put(rowStart + first, samples, static_cast<size_t>(pixels));
                                     });

@@ -50,6 +50,7 @@ Status WriteStrips(SourceFile& source, const TiffImage& image, const TiffPixelFo
             const bool inside = uint64_t{strip} * image.chunkHeight + row < image.height;  // not a tile's rows below
             status = DecodeChunkRow(
                 decoder, image, work.piece, inside ? image.width : 0, DecodedPixels(image, strip, row, image.width),
+                WholeRowsFrom(image, strip, row),
                 [&](const uint8_t* samples, uint64_t /*first: the window keeps its place*/, uint64_t pixels) {
                     for (uint64_t k = 0; k < pixels;) {
                         size_t room = 0;
@@ -119,7 +120,7 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
                     const uint64_t inBand = 3 * (row * bandPixels + x0 - bandX);  // used for rows in the picture
                     status = DecodeChunkRow(
                         decoder, image, work.piece, y < image.height ? visible : 0,
-                        DecodedPixels(image, down, row, visible),
+                        DecodedPixels(image, down, row, visible), WholeRowsFrom(image, down, row),
                         [&](const uint8_t* samples, uint64_t first, uint64_t pixels) {
                             if (perBand > 0) {
                                 uint8_t* to = work.window.data + inBand + 3 * first;
