@@ -81,7 +81,8 @@ Status ConvertBmpToTiff(const char16_t* bmpPath, const char16_t* tiffPath)
     BmpSource bmp;
     CallNotes notes;
     return Convert(
-        bmpPath, tiffPath, notes, [&](SourceFile& source, OutputAccess& access) { return ReadBmp(source, bmp, access); },
+        bmpPath, tiffPath, notes,
+        [&](SourceFile& source, OutputAccess& access) { return ReadBmp(source, bmp, access); },
         [&](SourceFile& source, OutputStream& out) { return WriteTiff(source, bmp, out); });
 }
 

@@ -373,7 +373,8 @@ TEST_F(CliTest, DemoConvertsTheTestCard)
 TEST_F(CliTest, BatchPadsRowsUnlessUnpadded)
 {
     WriteFile(Path("in.tif"), TiffFile(MakePicture(1, 2)));
-    for (const auto& [args, size] : {std::pair{"-q -o", 54u + 2 * 4}, {"--quiet --unpadded --jobs=1 --output", 54u + 2 * 3}}) {
+    for (const auto& [args, size] :
+         {std::pair{"-q -o", 54u + 2 * 4}, {"--quiet --unpadded --jobs=1 --output", 54u + 2 * 3}}) {
         SCOPED_TRACE(args);
         const Run run = Cli(std::string(args) + " " + Quoted("out") + " " + Quoted("in.tif"));
         EXPECT_EQ(run.status, 0) << run.err;
@@ -399,7 +400,8 @@ TEST_F(CliTest, RefusalsSayWhyAndWhatWouldHelp)
     const std::pair<std::string, std::string> cases[] = {
         {Quoted("wide.bmp") + " " + Quoted("out.tif"),
          "wide.bmp: samples deeper than 8 bits (10 bits); --reduce converts them to 8 bits\n"},
-        {"--reduce " + Quoted("wide.bmp") + " " + Quoted("out.tif"), "wide.bmp: samples deeper than 8 bits (10 bits)\n"},
+        {"--reduce " + Quoted("wide.bmp") + " " + Quoted("out.tif"),
+         "wide.bmp: samples deeper than 8 bits (10 bits)\n"},
         {"--max-pixels 11 " + Quoted("in.tif") + " " + Quoted("out.bmp"),
          ": more pixels than the limit the caller set (12 pixels); a larger --max-pixels lets it through\n"},
         {"--max-pixels 12 " + Quoted("in.tif") + " " + Quoted("out.bmp"), ""},

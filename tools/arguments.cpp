@@ -156,7 +156,7 @@ int ParseArguments(int argc, char** argv, Arguments& arguments)
             arguments.flatten = true;
             break;
         case kMaxPixels:
-            if (!ParseNumber(optarg, 1, UINT64_MAX, number)) {
+            if (!ParseNumber(optarg, 0, UINT64_MAX, number)) {  // 0: no limit
                 return UsageError(std::string("--max-pixels takes a number of pixels, not ") + optarg);
             }
             arguments.maxPixels = number;
@@ -167,9 +167,12 @@ int ParseArguments(int argc, char** argv, Arguments& arguments)
         case ':':
             return UsageError(std::string("option ") + argv[optind - 1] + " needs a value");
         default:
-            // An unknown short option inside a group ("-rx") has only its letter.
-            return UsageError(optopt > 0 && optopt < kPadded ? std::string("unknown option -") + static_cast<char>(optopt)
-                                                             : std::string("unknown option ") + argv[optind - 1]);
+            // An unknown short option, alone or in a group ("-rx"), is
+            // known by its letter; a long one by its word.
+            if (optopt > 0 && optopt < kPadded) {
+                return UsageError(std::string("unknown option -") + static_cast<char>(optopt));
+            }
+            return UsageError(std::string("unknown option ") + argv[optind - 1]);
         }
     }
     arguments.operands.assign(argv + optind, argv + argc);

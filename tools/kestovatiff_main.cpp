@@ -82,7 +82,8 @@ int Convert(const std::string& source, const std::string& dest, KestovaOptions o
     if (result == KESTOVATIFF_OK) {
         return 0;
     }
-    const bool destFailed = result == KESTOVATIFF_ERROR_DESTINATION || options.reason == KESTOVA_REASON_DESTINATION_PATH;
+    const bool destFailed =
+        result == KESTOVATIFF_ERROR_DESTINATION || options.reason == KESTOVA_REASON_DESTINATION_PATH;
     Fail(destFailed ? dest : source, kestovatiff_cli::FailureText(result, options));
     return 1;
 }

@@ -66,7 +66,8 @@ unsigned WidestMask(const uint32_t (&masks)[4])
 Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info, CallNotes* notes)
 {
     if (length < 18 || head[0] != 'B' || head[1] != 'M') {
-        return Refuse(notes, Status::NotSupported, length < 18 ? KESTOVA_REASON_FILE_SHORT : KESTOVA_REASON_UNKNOWN_FORMAT, 18);
+        return Refuse(notes, Status::NotSupported,
+                      length < 18 ? KESTOVA_REASON_FILE_SHORT : KESTOVA_REASON_UNKNOWN_FORMAT, 18);
     }
     const uint32_t infoSize = ReadLe32(head + 14);
     info.infoSize = infoSize;
@@ -74,7 +75,9 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info, CallNo
     const bool oldVariant = infoSize == 16 || infoSize == 64;
     const bool windows = infoSize == 40 || infoSize == 52 || infoSize == 56 || infoSize == 108 || infoSize == 124;
     if ((!core && !oldVariant && !windows) || length < 14 + uint64_t{infoSize}) {
-        return Refuse(notes, Status::NotSupported, core || oldVariant || windows ? KESTOVA_REASON_FILE_SHORT : KESTOVA_REASON_BMP_HEADER, core || oldVariant || windows ? 14 + uint64_t{infoSize} : infoSize);
+        return core || oldVariant || windows
+                   ? Refuse(notes, Status::NotSupported, KESTOVA_REASON_FILE_SHORT, 14 + uint64_t{infoSize})
+                   : Refuse(notes, Status::NotSupported, KESTOVA_REASON_BMP_HEADER, infoSize);
     }
     const uint8_t* h = head + 14;
     int64_t width;
@@ -121,7 +124,8 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info, CallNo
         masksAfter = infoSize == 40 ? (compression == kBiBitfields ? 12 : 16) : 0;
     } else {
         const bool knownCoding = compression <= kBiBitfields || compression == kBiAlphaBitfields;
-        return Refuse(notes, Status::NotSupported, knownCoding ? KESTOVA_REASON_BMP_BITS : KESTOVA_REASON_BMP_COMPRESSION, knownCoding ? bits : compression);
+        return knownCoding ? Refuse(notes, Status::NotSupported, KESTOVA_REASON_BMP_BITS, bits)
+                           : Refuse(notes, Status::NotSupported, KESTOVA_REASON_BMP_COMPRESSION, compression);
     }
     if (info.coding == BmpCoding::Bitfields) {
         // At the info header's byte 40: in the later headers, or right after
@@ -136,7 +140,9 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info, CallNo
         const bool hasAlpha = infoSize >= 56 || masksAfter == 16;
         info.masks[kAlpha] = hasAlpha ? ReadLe32(m + 12) : 0;
         if (!MasksAreSound(info.masks, bits)) {
-            return Refuse(notes, Status::NotSupported, WidestMask(info.masks) > 8 ? KESTOVA_REASON_DEEP_SAMPLES : KESTOVA_REASON_BMP_MASKS, WidestMask(info.masks));
+            const unsigned widest = WidestMask(info.masks);
+            return Refuse(notes, Status::NotSupported,
+                          widest > 8 ? KESTOVA_REASON_DEEP_SAMPLES : KESTOVA_REASON_BMP_MASKS, widest);
         }
     } else if (bits == 16) {
         info.masks[kRed] = 0x7C00;  // 5-5-5, the top bit unused
@@ -155,7 +161,8 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info, CallNo
     }
     const auto absHeight = static_cast<uint64_t>(height < 0 ? -height : height);
     if (static_cast<uint64_t>(width) > kMaxSide || absHeight > kMaxSide) {
-        return Refuse(notes, Status::TooLarge, KESTOVA_REASON_SIDE_TOO_LARGE, std::max(static_cast<uint64_t>(width), absHeight));
+        return Refuse(notes, Status::TooLarge, KESTOVA_REASON_SIDE_TOO_LARGE,
+                      std::max(static_cast<uint64_t>(width), absHeight));
     }
     if (!PixelsAllowed(notes, static_cast<uint64_t>(width) * absHeight)) {
         return Status::TooLarge;
@@ -203,7 +210,8 @@ Status LocateBmpRows(const BmpInfo& info, uint64_t fileSize, RowRun& rows, CallN
     const uint64_t stride = ownLayout ? rowBytes : padded;
     // A padded file may lack its last row's padding.
     if (height > 0 && available < stride * (height - 1) + rowBytes) {
-        return Refuse(notes, Status::NotSupported, KESTOVA_REASON_FILE_SHORT, offset + stride * (height - 1) + rowBytes);
+        return Refuse(notes, Status::NotSupported, KESTOVA_REASON_FILE_SHORT,
+                      offset + stride * (height - 1) + rowBytes);
     }
     rows.offset = offset;
     rows.stride = stride;
