@@ -4,7 +4,9 @@
  * RGB); it reads TIFFs and writes one fixed BMP layout (24-bit).
  *
  * Each function takes two NUL-terminated UTF-16 paths, converts the whole
- * picture and returns.
+ * picture and returns. Bmp2Tiff and Tiff2Bmp take nothing more;
+ * KestovaConvert takes options too (padded BMP rows, a limit on the
+ * picture's pixels) and says why it failed.
  *
  * On POSIX systems a path becomes a UTF-8 file name. A file name there is
  * bytes and need not be UTF-8: pass each byte 0x80..0xFF that is not part
@@ -40,7 +42,7 @@
 #define KESTOVATIFF_API __attribute__((visibility("default")))
 #endif
 
-/* Both functions use the C calling convention: on 32-bit Windows the
+/* All three functions use the C calling convention: on 32-bit Windows the
  * caller removes the arguments from the stack (__cdecl). A host that
  * declares them __stdcall, as Visual Basic's Declare does, corrupts its
  * stack. 64-bit Windows has one convention, on which __cdecl changes
@@ -89,6 +91,125 @@ KESTOVATIFF_API int32_t KESTOVATIFF_CALL Bmp2Tiff(const char16_t* bmpPath, const
 /* Converts the uncompressed RGB TIFF at tiffPath into a 24-bit BMP at
  * bmpPath. Returns KESTOVATIFF_OK or a negative KestovaTiffResult. */
 KESTOVATIFF_API int32_t KESTOVATIFF_CALL Tiff2Bmp(const char16_t* tiffPath, const char16_t* bmpPath);
+
+/* Why a call failed, more precisely than its result value: KestovaConvert
+ * writes one of these to its options' `reason`, and the value it concerns
+ * to `reasonValue` (what each reason's comment names; 0 where it names
+ * nothing). A call that succeeds leaves both 0. The numbers are fixed for
+ * good: new reasons get new numbers, and a caller must expect values it
+ * does not know (KestovaReasonText has words for each). */
+enum KestovaReason {
+    KESTOVA_REASON_NONE = 0,
+    /* -1, a bad argument. */
+    KESTOVA_REASON_OPTIONS_FLAGS = 1,     /* flag bits this library does not know: those bits */
+    KESTOVA_REASON_SOURCE_PATH = 2,       /* the source path is null, empty, too long or not UTF-16 */
+    KESTOVA_REASON_DESTINATION_PATH = 3,  /* the same for the destination path */
+    /* -2, the source. */
+    KESTOVA_REASON_SOURCE_UNREADABLE = 10, /* cannot be opened or read: errno */
+    /* -3, the format. */
+    KESTOVA_REASON_FORMAT_NOT_READ = 20,   /* a form not read, or damaged, without a closer reason */
+    KESTOVA_REASON_UNKNOWN_FORMAT = 21,    /* starts as neither a BMP ("BM") nor a TIFF ("II", "MM") */
+    KESTOVA_REASON_FILE_SHORT = 22,        /* shorter than its headers promise: the offset the file
+                                              must reach */
+    KESTOVA_REASON_TIFF_COMPRESSION = 23,  /* a TIFF coding not read: Compression */
+    KESTOVA_REASON_DEEP_SAMPLES = 24,      /* samples or channels deeper than 8 bits: the bits */
+    KESTOVA_REASON_TRANSPARENCY = 25,      /* partly transparent pixels */
+    KESTOVA_REASON_COLOUR_SPACE = 26,      /* a TIFF colour space not read: PhotometricInterpretation */
+    KESTOVA_REASON_PALETTE_INDEX = 27,     /* a palette index past the palette: the entries it holds */
+    KESTOVA_REASON_BMP_COMPRESSION = 28,   /* a BMP coding not read: biCompression */
+    KESTOVA_REASON_BMP_BITS = 29,          /* a BMP bit count not read with its coding: biBitCount */
+    KESTOVA_REASON_BMP_HEADER = 30,        /* a BMP info header of unknown size: biSize */
+    KESTOVA_REASON_BMP_PLANES = 31,        /* biPlanes not 1: biPlanes */
+    KESTOVA_REASON_BMP_MASKS = 32,         /* channel masks not contiguous or overlapping */
+    KESTOVA_REASON_BMP_RUN_LENGTHS = 33,   /* run-length codes that break a rule or stop early */
+    KESTOVA_REASON_SAMPLE_FORMAT = 34,     /* TIFF samples not unsigned integers: SampleFormat */
+    KESTOVA_REASON_PREDICTOR = 35,         /* a TIFF Predictor not read: Predictor */
+    KESTOVA_REASON_CODED_DATA = 36,        /* compressed TIFF data that cannot be decoded */
+    /* -4, too large. */
+    KESTOVA_REASON_SIDE_TOO_LARGE = 60,    /* a side past what the destination holds: the side */
+    KESTOVA_REASON_PICTURE_LIMIT = 61,     /* more pixels than options->maxPixels: the pixels */
+    KESTOVA_REASON_FILE_TOO_LARGE = 62,    /* a destination past 4 GiB - 1 bytes */
+    /* -5, the destination. */
+    KESTOVA_REASON_DESTINATION = 70,       /* cannot be written: errno */
+    KESTOVA_REASON_TEMPORARY_FOLDER = 71   /* no temporary folder could take the conversion's scratch
+                                              or staging file: errno (ENOSR) */
+};
+
+/* Options for KestovaConvert. Zero is the default for every field, so
+ * `KestovaOptions options = {sizeof options};` asks for nothing. The
+ * struct only grows at its end; `size` tells the library which version the
+ * caller knows. */
+typedef struct KestovaOptions {
+    uint32_t size;        /* sizeof(KestovaOptions); less than KESTOVA_OPTIONS_SIZE_1 is -1,
+                             and then nothing is written back */
+    uint32_t flags;       /* KESTOVA_FLAG_*; an unknown bit is -1 */
+    uint64_t maxPixels;   /* refuse a picture of more pixels with -4 before writing; 0: no limit */
+    uint32_t background;  /* 0xRRGGBB, the colour KESTOVA_FLAG_FLATTEN composites over */
+    int32_t reason;       /* out: a KestovaReason, 0 after a success */
+    uint64_t reasonValue; /* out: the value the reason concerns */
+} KestovaOptions;
+
+/* The size of the first version of KestovaOptions, the smallest accepted. */
+#define KESTOVA_OPTIONS_SIZE_1 32u
+
+/* Each BMP row padded with zeros to a multiple of 4 bytes, the layout
+ * other programs read. Without it the rows are the library's own, 3 bytes
+ * a pixel, as Tiff2Bmp writes them. No effect when writing a TIFF. */
+#define KESTOVA_FLAG_PADDED_ROWS 0x1u
+/* Samples deeper than 8 bits reduced to 8 bits. Accepted, but not yet
+ * done by this version: such a picture is still refused with
+ * KESTOVA_REASON_DEEP_SAMPLES. */
+#define KESTOVA_FLAG_REDUCE 0x2u
+/* Partly transparent pixels composited over `background`. Accepted, but
+ * not yet done by this version: such a picture is still refused with
+ * KESTOVA_REASON_TRANSPARENCY. */
+#define KESTOVA_FLAG_FLATTEN 0x4u
+#define KESTOVA_FLAGS_KNOWN 0x7u
+
+/* Converts the picture at `source` to `destination`, the direction chosen
+ * by the source's first bytes: a BMP ("BM") becomes a TIFF as Bmp2Tiff
+ * makes it, a TIFF ("II" or "MM") a BMP as Tiff2Bmp makes it. `options`
+ * may be null: the two functions' behaviour exactly. Otherwise it is read
+ * for the options, and on return holds the reason for a failure. Returns
+ * KESTOVATIFF_OK or a negative KestovaTiffResult. */
+KESTOVATIFF_API int32_t KESTOVATIFF_CALL KestovaConvert(const char16_t* source, const char16_t* destination,
+                                                        KestovaOptions* options);
+
+/* Fixed English text for a reason, for messages. Never null. */
+static inline const char* KestovaReasonText(int32_t reason)
+{
+    switch (reason) {
+    case KESTOVA_REASON_NONE: return "no failure";
+    case KESTOVA_REASON_OPTIONS_FLAGS: return "the options hold flags this library does not know";
+    case KESTOVA_REASON_SOURCE_PATH: return "the source path is null, empty, too long or not valid UTF-16";
+    case KESTOVA_REASON_DESTINATION_PATH: return "the destination path is null, empty, too long or not valid UTF-16";
+    case KESTOVA_REASON_SOURCE_UNREADABLE: return "the source cannot be opened or read";
+    case KESTOVA_REASON_FORMAT_NOT_READ: return "a form of picture this library does not read, or a damaged one";
+    case KESTOVA_REASON_UNKNOWN_FORMAT: return "neither a BMP nor a TIFF";
+    case KESTOVA_REASON_FILE_SHORT: return "the file is shorter than its headers promise";
+    case KESTOVA_REASON_TIFF_COMPRESSION: return "a TIFF compression that is not read";
+    case KESTOVA_REASON_DEEP_SAMPLES: return "samples deeper than 8 bits";
+    case KESTOVA_REASON_TRANSPARENCY: return "partly transparent pixels";
+    case KESTOVA_REASON_COLOUR_SPACE: return "a TIFF colour space that is not read";
+    case KESTOVA_REASON_PALETTE_INDEX: return "a palette index past the palette";
+    case KESTOVA_REASON_BMP_COMPRESSION: return "a BMP compression that is not read";
+    case KESTOVA_REASON_BMP_BITS: return "a BMP bit count that is not read";
+    case KESTOVA_REASON_BMP_HEADER: return "a BMP info header of a size that is not read";
+    case KESTOVA_REASON_BMP_PLANES: return "a BMP whose planes are not 1";
+    case KESTOVA_REASON_BMP_MASKS: return "BMP channel masks that are not contiguous, or overlap";
+    case KESTOVA_REASON_BMP_RUN_LENGTHS: return "BMP run-length codes that break the format's rules or stop early";
+    case KESTOVA_REASON_SAMPLE_FORMAT: return "TIFF samples that are not unsigned integers";
+    case KESTOVA_REASON_PREDICTOR: return "a TIFF predictor that is not read";
+    case KESTOVA_REASON_CODED_DATA: return "compressed TIFF data that cannot be decoded";
+    case KESTOVA_REASON_SIDE_TOO_LARGE: return "a side too long for the destination format";
+    case KESTOVA_REASON_PICTURE_LIMIT: return "more pixels than the limit the caller set";
+    case KESTOVA_REASON_FILE_TOO_LARGE: return "the destination would pass 4 GiB - 1 bytes";
+    case KESTOVA_REASON_DESTINATION: return "the destination cannot be written";
+    case KESTOVA_REASON_TEMPORARY_FOLDER:
+        return "no temporary folder could take the conversion's temporary file";
+    default: return "unknown reason";
+    }
+}
 
 /* Fixed English text for a result value, for messages. Never null. */
 static inline const char* KestovaTiffResultText(int32_t result)

@@ -3,8 +3,8 @@
 // forms are expanded to blue, green, red first; run-length coded rows are
 // decoded bottom row first and written at their places.
 
-#include "bmp/bmp_header.h"
-#include "bmp/bmp_pixels.h"
+#include "bmp_to_tiff.h"
+
 #include "bmp/bmp_rle.h"
 #include "bmp/bmp_rows.h"
 #include "conversion.h"
@@ -15,17 +15,11 @@
 namespace kestova {
 namespace {
 
-struct BmpSource {
-    BmpInfo info;
-    RowRun rows;  // uncompressed forms
-    BmpPixelFormat format;
-};
-
 bool RunLengths(const BmpInfo& info) { return info.coding == BmpCoding::Rle8 || info.coding == BmpCoding::Rle4; }
 
-// Reads and checks the headers, the palette or masks, and finds the rows,
-// before anything is written.
-Status ReadBmp(SourceFile& source, BmpSource& bmp, OutputAccess& access)
+}  // namespace
+
+Status ReadBmp(SourceFile& source, BmpSource& bmp, OutputAccess& access, uint64_t& size)
 {
     uint8_t head[kBmpHeadBytes];
     const size_t headLength = source.size < sizeof head ? static_cast<size_t>(source.size) : sizeof head;
@@ -33,20 +27,21 @@ Status ReadBmp(SourceFile& source, BmpSource& bmp, OutputAccess& access)
         return status;
     }
     BmpInfo& info = bmp.info;
-    if (const Status status = ParseBmpHeaders(head, headLength, info); status != Status::Ok) {
+    if (const Status status = ParseBmpHeaders(head, headLength, info, source.notes); status != Status::Ok) {
         return status;
     }
     // The TIFF's offsets are 32-bit: the whole file must stay below 4 GiB.
     // Judged from the header alone, before the file's length.
-    if (PixelBytes(info.width, info.height) + kTiffLayoutOverhead > kMaxFileSize) {
-        return Status::TooLarge;
+    size = PixelBytes(info.width, info.height) + kTiffLayoutOverhead;
+    if (size > kMaxFileSize) {
+        return Refuse(source, Status::TooLarge, KESTOVA_REASON_FILE_TOO_LARGE);
     }
     if (info.pixelOffset > source.size) {
-        return Status::NotSupported;
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_FILE_SHORT, info.pixelOffset);
     }
     if (RunLengths(info)) {
         access = OutputAccess::Positioned;  // rows come bottom first
-    } else if (const Status status = LocateBmpRows(info, source.size, bmp.rows); status != Status::Ok) {
+    } else if (const Status status = LocateBmpRows(info, source.size, bmp.rows, source.notes); status != Status::Ok) {
         return status;
     }
     return info.bitCount == 24 ? Status::Ok : PrepareBmpPixels(source, info, bmp.format);
@@ -64,6 +59,9 @@ Status WriteTiff(SourceFile& source, const BmpSource& bmp, OutputStream& out)
         // where they end.
         out.MoveTo(kTiffPixelOffset + pixelBytes);
         status = WriteRleRows(source, info, bmp.format, out);
+        if (status == Status::NotSupported) {
+            (void)Refuse(source, status, KESTOVA_REASON_BMP_RUN_LENGTHS);
+        }
     } else {
         // The TIFF stores the top row first.
         const RowOrder order = info.topDown ? RowOrder::AsStored : RowOrder::Reversed;
@@ -77,16 +75,15 @@ Status WriteTiff(SourceFile& source, const BmpSource& bmp, OutputStream& out)
     return Status::Ok;
 }
 
+namespace {
+
 Status ConvertBmpToTiff(const char16_t* bmpPath, const char16_t* tiffPath)
 {
     BmpSource bmp;
+    CallNotes notes;
     return Convert(
-        bmpPath, tiffPath,
-        [&](SourceFile& source, OutputAccess& access, uint64_t& size) {
-            const Status status = ReadBmp(source, bmp, access);
-            size = PixelBytes(bmp.info.width, bmp.info.height) + kTiffLayoutOverhead;
-            return status;
-        },
+        bmpPath, tiffPath, notes,
+        [&](SourceFile& source, OutputAccess& access, uint64_t& size) { return ReadBmp(source, bmp, access, size); },
         [&](SourceFile& source, OutputStream& out) { return WriteTiff(source, bmp, out); });
 }
 

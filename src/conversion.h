@@ -4,6 +4,7 @@
 // itself works wherever an open file cannot be replaced.
 #pragma once
 
+#include "call_notes.h"
 #include "output_stream.h"
 #include "platform/output_file.h"
 #include "platform/source_file.h"
@@ -17,17 +18,20 @@ namespace kestova {
 // destination's length), then opens the destination and
 // lets `write(SourceFile&, OutputStream&)` fill it. Each returns Ok or the
 // failure that stopped it. Both files are closed on every path, and the
-// destination replaced only on success.
+// destination replaced only on success. The readers record in `notes` why
+// they refused; a bad path is recorded here.
 template <typename Read, typename Write>
-Status Convert(const char16_t* sourcePath, const char16_t* destPath, Read&& read, Write&& write)
+Status Convert(const char16_t* sourcePath, const char16_t* destPath, CallNotes& notes, Read&& read, Write&& write)
 {
     if (sourcePath == nullptr || destPath == nullptr) {
-        return Status::BadArgument;
+        return Refuse(&notes, Status::BadArgument,
+                      sourcePath == nullptr ? KESTOVA_REASON_SOURCE_PATH : KESTOVA_REASON_DESTINATION_PATH);
     }
     SourceFile source;
     if (const Status status = OpenSource(sourcePath, source); status != Status::Ok) {
-        return status;
+        return status == Status::BadArgument ? Refuse(&notes, status, KESTOVA_REASON_SOURCE_PATH) : status;
     }
+    source.notes = &notes;
     OutputFile file;
     OutputStream out(file);
     OutputAccess access = OutputAccess::Sequential;
@@ -35,6 +39,9 @@ Status Convert(const char16_t* sourcePath, const char16_t* destPath, Read&& read
     Status status = read(source, access, size);
     if (status == Status::Ok) {
         status = OpenOutput(destPath, file, out.Idle(), access, size);
+        if (status == Status::BadArgument) {
+            (void)Refuse(&notes, status, KESTOVA_REASON_DESTINATION_PATH);
+        }
     }
     if (status == Status::Ok) {
         status = write(source, out);

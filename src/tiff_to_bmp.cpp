@@ -1,17 +1,16 @@
 // Tiff2Bmp: a TIFF of any form the library reads becomes a 24-bit BMP with
-// unpadded rows (padded ones for the host that asks), bottom row first. The common form, uncompressed 8-bit RGB
-// in strips from the top left, is copied a block of rows at a time with
-// its bytes exchanged; every other form is decoded chunk by chunk and its
+// unpadded rows (padded ones for a caller of KestovaConvert that asks),
+// bottom row first. The common form, uncompressed 8-bit RGB in strips from
+// the top left, is copied a block of rows at a time with its bytes
+// exchanged; every other form is decoded chunk by chunk and its
 // rows put at their places.
 
-#include "bmp/bmp_layout.h"
+#include "tiff_to_bmp.h"
+
 #include "conversion.h"
 #include "kestovatiff.h"
 #include "picture_limits.h"
 #include "row_copy.h"
-#include "tiff_to_bmp.h"
-#include "tiff/tiff_image.h"
-#include "tiff/tiff_pixels.h"
 #include "tiff/tiff_planes.h"
 #include "tiff/tiff_rows.h"
 #include "tiff/tiff_transpose.h"
@@ -19,13 +18,7 @@
 namespace kestova {
 namespace {
 
-struct TiffSource {
-    TiffImage image;
-    TiffPixelFormat format;
-    bool copied = false;  // the common form, copied as it is stored
-};
-
-Status ReadTiff(SourceFile& source, TiffSource& tiff, OutputAccess& access)
+Status ReadTiffImageAndPixels(SourceFile& source, TiffSource& tiff, OutputAccess& access)
 {
     if (const Status status = ReadTiffImage(source, tiff.image); status != Status::Ok) {
         return status;
@@ -89,8 +82,22 @@ Status CopyStrips(SourceFile& source, const TiffImage& image, OutputStream& out)
     return CopyPixelRows(source, out, run, RowOrder::Reversed);
 }
 
-Status WriteBmp(SourceFile& source, const TiffSource& tiff, BmpRows rows, OutputStream& out)
+}  // namespace
+
+Status ReadTiff(SourceFile& source, TiffSource& tiff, OutputAccess& access, uint64_t& size)
 {
+    const Status status = ReadTiffImageAndPixels(source, tiff, access);
+    // Padding adds up to 3 bytes a row to what the reader checked.
+    size = StoredBmpRowBytes(BmpWidthOf(tiff.image), tiff.rows) * BmpHeightOf(tiff.image) + kBmpHeadersSize;
+    if (status == Status::Ok && size > kMaxFileSize) {
+        return Refuse(source, Status::TooLarge, KESTOVA_REASON_FILE_TOO_LARGE);
+    }
+    return status;
+}
+
+Status WriteBmp(SourceFile& source, const TiffSource& tiff, OutputStream& out)
+{
+    const BmpRows rows = tiff.rows;
     const TiffImage& image = tiff.image;
     const uint32_t width = BmpWidthOf(image);
     uint8_t headers[kBmpHeadersSize];
@@ -112,25 +119,16 @@ Status WriteBmp(SourceFile& source, const TiffSource& tiff, BmpRows rows, Output
     return WriteTiffRows(source, image, tiff.format, out);
 }
 
-}  // namespace
-
-Status ConvertTiffToBmp(const char16_t* tiffPath, const char16_t* bmpPath, BmpRows rows)
-{
-    TiffSource tiff;
-    auto read = [&](SourceFile& source, OutputAccess& access, uint64_t& size) {
-        const Status status = ReadTiff(source, tiff, access);
-        // Padding adds up to 3 bytes a row to what the reader checked.
-        const uint64_t stored = StoredBmpRowBytes(BmpWidthOf(tiff.image), rows) * BmpHeightOf(tiff.image);
-        size = stored + kBmpHeadersSize;
-        return status == Status::Ok && size > kMaxFileSize ? Status::TooLarge : status;
-    };
-    return Convert(tiffPath, bmpPath, read,
-                   [&](SourceFile& source, OutputStream& out) { return WriteBmp(source, tiff, rows, out); });
-}
-
 }  // namespace kestova
 
 extern "C" int32_t Tiff2Bmp(const char16_t* tiffPath, const char16_t* bmpPath)
 {
-    return static_cast<int32_t>(kestova::ConvertTiffToBmp(tiffPath, bmpPath, kestova::BmpRows::Unpadded));
+    kestova::TiffSource tiff;
+    kestova::CallNotes notes;
+    return static_cast<int32_t>(kestova::Convert(
+        tiffPath, bmpPath, notes,
+        [&](kestova::SourceFile& source, kestova::OutputAccess& access, uint64_t& size) {
+            return ReadTiff(source, tiff, access, size);
+        },
+        [&](kestova::SourceFile& source, kestova::OutputStream& out) { return WriteBmp(source, tiff, out); }));
 }

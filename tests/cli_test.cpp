@@ -16,6 +16,14 @@
 namespace testing_files {
 namespace {
 
+// The BMP the host writes by default: rows padded to 4 bytes.
+Bytes PaddedBmp(const Picture& picture)
+{
+    BmpForm form;
+    form.padRows = true;
+    return BmpFile(picture, form);
+}
+
 class CliTest : public ScratchDir {
 protected:
     struct Run {
@@ -50,8 +58,9 @@ TEST_F(CliTest, UsageHelpAndVersion)
         const char* stderrHas;
     };
     const Case cases[] = {
-        {"--help", 0, "usage: kestovatiff [--padded] [--] SOURCE DEST", ""},
+        {"--help", 0, "usage: kestovatiff [--unpadded]", ""},
         {"--help", 0, "  --padded ", ""},
+        {"--help", 0, "  -q, --quiet", ""},
         {"--version", 0, "kestovatiff 1.0.0.1", ""},
         {"", 2, "", "expected a SOURCE and a DEST"},
         {"a.bmp", 2, "", "expected a SOURCE and a DEST"},
@@ -79,7 +88,7 @@ TEST_F(CliTest, ConvertsEitherWayAndSaysNothing)
     run = Cli(Quoted("out.tif") + " " + Quoted("back.bmp"));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err + run.out, "");
-    EXPECT_EQ(ReadFile(Path("back.bmp")), BmpFile(picture));
+    EXPECT_EQ(ReadFile(Path("back.bmp")), PaddedBmp(picture));
 }
 
 // BigTIFF starts "II", 43: the host sends it to the library like any TIFF.
@@ -109,7 +118,7 @@ TEST_F(CliTest, BigTiffIsATiff)
     const Run run = Cli(Quoted("big.tif") + " " + Quoted("out.bmp"));
     EXPECT_EQ(run.status, 0) << run.err;
     const Bytes bmp = ReadFile(Path("out.bmp"));
-    EXPECT_EQ(Bytes(bmp.begin() + 54, bmp.end()), (Bytes{0, 0, 255}));
+    EXPECT_EQ(Bytes(bmp.begin() + 54, bmp.end()), (Bytes{0, 0, 255, 0}));
 }
 
 TEST_F(CliTest, FailureIsOneLineNamingTheFileAndTheReason)
@@ -124,7 +133,7 @@ TEST_F(CliTest, FailureIsOneLineNamingTheFileAndTheReason)
     };
     const Case cases[] = {
         {"missing.bmp", "out.tif", "missing.bmp", "No such file or directory"},
-        {"text.txt", "out.tif", "text.txt", "not a picture this library reads"},
+        {"text.txt", "out.tif", "text.txt", "neither a BMP nor a TIFF"},
         {"in.bmp", "no/dir/out.tif", "no/dir/out.tif", "cannot be written: No such file"},
     };
     for (const Case& c : cases) {
@@ -237,7 +246,7 @@ TEST_F(CliTest, ManualPageSaysWhatHelpSays)
         {"r", {"subdirectories", "links to directories", "skipped"}},
     };
     for (const auto& [option, words] : options) {
-        const std::string inHelp = paragraph(help.out, std::string("\n  -") + option + " ", "\n  -");
+        const std::string inHelp = paragraph(help.out, std::string("\n  -") + option + ",", "\n  -");
         const std::string inMan =
             paragraph(std::string(page.begin(), page.end()), std::string(".B \\-") + option + "\n", "\n.TP");
         for (const char* word : words) {
@@ -277,14 +286,15 @@ TEST_F(CliTest, NamesThatAreNotUtf8Work)
     EXPECT_EQ(ReadFile(Path("\xFC" "ber.tif")), ExpectedTiff(picture));
     run = Cli(Quoted("\xFC" "ber.tif") + " " + Quoted("r\xE9sum\xE9.bmp"));
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(ReadFile(Path("r\xE9sum\xE9.bmp")), BmpFile(picture));
+    EXPECT_EQ(ReadFile(Path("r\xE9sum\xE9.bmp")), PaddedBmp(picture));
     run = Cli(Quoted("caf\xE9.bmp") + " " + Quoted("no/dir/\xE9.tif"));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err.find("kestovatiff: " + Path("no/dir/\xE9.tif") + ": "), 0u) << run.err;
 }
 
-// --padded counts before "--" only; after it, as "-", it is a file name.
-TEST_F(CliTest, PaddedIsAnOptionBeforeTheEndOfOptions)
+// BMPs are padded by default; --unpadded gives Tiff2Bmp's bytes. Options
+// count before "--" only; after it, as "-", they are file names.
+TEST_F(CliTest, PaddedIsTheDefaultAndOptionsEndAtTheEndOfOptions)
 {
     const Picture picture = MakePicture(5, 2);
     WriteFile(Path("in.tif"), ExpectedTiff(picture));
@@ -298,11 +308,12 @@ TEST_F(CliTest, PaddedIsAnOptionBeforeTheEndOfOptions)
     };
     const Case cases[] = {
         {"--padded in.tif out.bmp", BmpFile(picture, padded)},
-        {"in.tif --padded out.bmp", BmpFile(picture, padded)},
-        {"--padded -- in.tif out.bmp", BmpFile(picture, padded)},
-        {"in.tif out.bmp", BmpFile(picture)},
-        {"-- --padded out.bmp", BmpFile(picture)},
-        {"- out.bmp", BmpFile(picture)},
+        {"in.tif --unpadded out.bmp", BmpFile(picture)},
+        {"--unpadded -- in.tif out.bmp", BmpFile(picture)},
+        {"in.tif out.bmp", BmpFile(picture, padded)},
+        {"--unpadded -- --padded out.bmp", BmpFile(picture)},
+        {"- out.bmp", BmpFile(picture, padded)},
+        {"--unpadded --max-pixels=10 in.tif out.bmp", BmpFile(picture)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
@@ -357,14 +368,55 @@ TEST_F(CliTest, DemoConvertsTheTestCard)
     EXPECT_EQ(ReadFile(Path("test-card-back.bmp")), ReadFile(Path("test-card.bmp")));
 }
 
-// --padded applies to a batch's BMP outputs too: a 1 x 2 picture's rows of
-// 3 bytes become 4.
-TEST_F(CliTest, BatchPadsRowsWhenAsked)
+// A batch's BMP outputs are padded too, unless --unpadded: a 1 x 2
+// picture's rows of 3 bytes become 4. Long options name the same.
+TEST_F(CliTest, BatchPadsRowsUnlessUnpadded)
 {
     WriteFile(Path("in.tif"), TiffFile(MakePicture(1, 2)));
-    const Run run = Cli("-q --padded -o " + Quoted("out") + " " + Quoted("in.tif"));
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(ReadFile(Path("out/in.bmp")).size(), 54u + 2 * 4);
+    for (const auto& [args, size] :
+         {std::pair{"-q -o", 54u + 2 * 4}, {"--quiet --unpadded --jobs=1 --output", 54u + 2 * 3}}) {
+        SCOPED_TRACE(args);
+        const Run run = Cli(std::string(args) + " " + Quoted("out") + " " + Quoted("in.tif"));
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(ReadFile(Path("out/in.bmp")).size(), size);
+    }
+}
+
+// A refusal names its precise reason, the value it concerns, and the option
+// that would lift it.
+TEST_F(CliTest, RefusalsSayWhyAndWhatWouldHelp)
+{
+    const Picture picture = MakePicture(4, 3);
+    WriteFile(Path("in.tif"), TiffFile(picture));
+    Bytes wide = BmpFile(picture);  // 32 bits, bit fields 10-10-10
+    wide[28] = 32;
+    wide[30] = 3;
+    for (const auto& [at, mask] : {std::pair{54, 0x3FF00000u}, {58, 0x000FFC00u}, {62, 0x000003FFu}}) {
+        for (int i = 0; i < 4; ++i) {
+            wide[static_cast<size_t>(at + i)] = static_cast<uint8_t>(mask >> (8 * i));
+        }
+    }
+    WriteFile(Path("wide.bmp"), wide);
+    const std::pair<std::string, std::string> cases[] = {
+        {Quoted("wide.bmp") + " " + Quoted("out.tif"),
+         "wide.bmp: samples deeper than 8 bits (10 bits); --reduce converts them to 8 bits\n"},
+        {"--reduce " + Quoted("wide.bmp") + " " + Quoted("out.tif"),
+         "wide.bmp: samples deeper than 8 bits (10 bits)\n"},
+        {"--max-pixels 11 " + Quoted("in.tif") + " " + Quoted("out.bmp"),
+         ": more pixels than the limit the caller set (12 pixels); a larger --max-pixels lets it through\n"},
+        {"--max-pixels 12 " + Quoted("in.tif") + " " + Quoted("out.bmp"), ""},
+        {"--background '#00ff00' --reduce --max-pixels 11 -o " + Quoted("out") + " " + Quoted("in.tif"),
+         "(12 pixels); a larger --max-pixels"},
+        {"--background pink " + Quoted("in.tif") + " " + Quoted("out.bmp"),
+         "--background takes white, black or #RRGGBB, not pink"},
+        {"--max-pixels -3 " + Quoted("in.tif") + " " + Quoted("out.bmp"), "--max-pixels takes a number of pixels"},
+    };
+    for (const auto& [args, says] : cases) {
+        SCOPED_TRACE(args);
+        const Run run = Cli(args);
+        EXPECT_EQ(run.status, says.empty() ? 0 : says[0] == '-' ? 2 : 1);
+        EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+    }
 }
 
 // The card is written as a conversion's destination is: a dangling link
@@ -397,7 +449,7 @@ protected:
     static Source Tiff(const std::string& name, uint32_t seed)
     {
         const Picture picture = MakePicture(1 + seed % 7, 2 + seed % 3, seed);
-        return {name, ExpectedTiff(picture), name.substr(0, name.rfind('.')) + ".bmp", BmpFile(picture)};
+        return {name, ExpectedTiff(picture), name.substr(0, name.rfind('.')) + ".bmp", PaddedBmp(picture)};
     }
 
     void Write(const std::vector<Source>& sources, const std::string& dir)
@@ -592,7 +644,7 @@ TEST_F(BatchTest, FailureInTheMiddleLeavesTheRestConverted)
                         Quoted("in/3.bmp") + " " + Quoted("in/4.bmp") + " " + Quoted("in") + "/- " + Quoted("in") +
                         "/-n");
     EXPECT_EQ(run.status, 1);
-    const std::string failure = "kestovatiff: " + Path("in/3.bmp") + ": not a picture this library reads";
+    const std::string failure = "kestovatiff: " + Path("in/3.bmp") + ": the file is shorter than its headers promise";
     EXPECT_EQ(run.err.rfind(failure, 0), 0u) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
     EXPECT_EQ(Summary(run.err).rfind("kestovatiff: 5 converted, 0 skipped, 1 failed, ", 0), 0u) << run.err;
@@ -608,7 +660,9 @@ TEST_F(BatchTest, UsageErrors)
         {"-r in", "many files need -o DIR"},
         {"-o out", "expected a SOURCE after -o DIR"},
         {"-o out -x in", "unknown option -x"},
-        {"-o out --quiet in", "unknown option --quiet"},
+        {"-o out --fast in", "unknown option --fast"},
+        {"--output", "option --output needs a value"},
+        {"--jobs=0 -o out in", "-j takes a number of files from 1 to 256, not 0"},
     };
     for (const auto& [args, says] : cases) {
         SCOPED_TRACE(args);
@@ -616,7 +670,7 @@ TEST_F(BatchTest, UsageErrors)
         EXPECT_EQ(run.status, 2);
         EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
     }
-    EXPECT_NE(Cli("--help").out.find("  -j N     convert N files at once"), std::string::npos);
+    EXPECT_NE(Cli("--help").out.find("  -j, --jobs N\n           convert N files at once"), std::string::npos);
 }
 
 // A folder converted into itself and run again with -n keeps its outputs;

@@ -129,13 +129,14 @@ TEST_F(ConcurrencyTest, CallsFitInA128KiBThreadStack)
     WriteFile(Path("linked.tif"), {1});
     ASSERT_EQ(link(Path("linked.tif").c_str(), Path("other.tif").c_str()), 0);
     struct Work {
-        std::u16string bmp, tiff, back, linked;
-        int32_t results[4];
+        std::u16string bmp, tiff, back, linked, padded;
+        int32_t results[5];
     } work[3];
     for (size_t i = 0; i < 3; ++i) {
         const std::string name = "p" + std::to_string(i);
         WriteFile(Path(name + ".bmp"), BmpFile(pictures[i]));
-        work[i] = {Path16(name + ".bmp"), Path16(name + ".tif"), Path16(name + "-back.bmp"), Path16("linked.tif"), {}};
+        work[i] = {Path16(name + ".bmp"),      Path16(name + ".tif"),        Path16(name + "-back.bmp"),
+                   Path16("linked.tif"), Path16(name + "-padded.bmp"), {}};
     }
     pthread_attr_t attributes;
     ASSERT_EQ(pthread_attr_init(&attributes), 0);
@@ -147,6 +148,8 @@ TEST_F(ConcurrencyTest, CallsFitInA128KiBThreadStack)
             w.results[1] = Bmp2Tiff(w.bmp.c_str(), w.tiff.c_str());   // replaced
             w.results[2] = Tiff2Bmp(w.tiff.c_str(), w.back.c_str());
             w.results[3] = Bmp2Tiff(w.bmp.c_str(), w.linked.c_str()); // in place
+            KestovaOptions options = {sizeof options, KESTOVA_FLAG_PADDED_ROWS, 0, 0, 0, 0};
+            w.results[4] = KestovaConvert(w.tiff.c_str(), w.padded.c_str(), &options);
         }
         return nullptr;
     };
@@ -160,6 +163,9 @@ TEST_F(ConcurrencyTest, CallsFitInA128KiBThreadStack)
         }
         const std::string name = "p" + std::to_string(i);
         EXPECT_EQ(ReadFile(Path(name + "-back.bmp")), BmpFile(pictures[i]));
+        BmpForm padded;
+        padded.padRows = true;
+        EXPECT_EQ(ReadFile(Path(name + "-padded.bmp")), BmpFile(pictures[i], padded));
     }
     EXPECT_EQ(ReadFile(Path("other.tif")), ExpectedTiff(pictures[2]));
 

@@ -124,6 +124,16 @@ int main()
         std::printf("FAILED malloc is not being counted\n");
         return 1;
     }
+    // KestovaConvert with every option it does, and the reason written back.
+    auto convert = [](const char16_t* source, const char16_t* dest) {
+        KestovaOptions options = {sizeof options, KESTOVA_FLAG_PADDED_ROWS, 1u << 30, 0, 0, 0};
+        return KestovaConvert(source, dest, &options);
+    };
+    auto limited = [](const char16_t* source, const char16_t* dest) {
+        KestovaOptions options = {sizeof options, 0, 1, 0, 0, 0};
+        const int32_t result = KestovaConvert(source, dest, &options);
+        return options.reason == KESTOVA_REASON_PICTURE_LIMIT ? result : KESTOVATIFF_OK;
+    };
     struct Call {
         const char* name;
         int32_t (*convert)(const char16_t*, const char16_t*);
@@ -146,6 +156,9 @@ int main()
         {"Tiff2Bmp, LZW strips exchanged", Tiff2Bmp, coded16[4].c_str(), back16.c_str(), KESTOVATIFF_OK},
         {"Tiff2Bmp, planes exchanged to a device", Tiff2Bmp, coded16[5].c_str(), u"/dev/null", KESTOVATIFF_OK},
         {"Tiff2Bmp, fax group 4", Tiff2Bmp, fax16.c_str(), back16.c_str(), KESTOVATIFF_OK},
+        {"KestovaConvert, padded LZW tiles", convert, coded16[0].c_str(), back16.c_str(), KESTOVATIFF_OK},
+        {"KestovaConvert, run lengths", convert, rle16.c_str(), tiff16.c_str(), KESTOVATIFF_OK},
+        {"KestovaConvert, past the limit", limited, bmp16.c_str(), tiff16.c_str(), KESTOVATIFF_ERROR_TOO_LARGE},
     };
     for (const Call& call : calls) {
         const unsigned long before = g_allocations;

@@ -1,24 +1,28 @@
-// BMPs with rows padded to 4 bytes, from every form of TIFF the library
-// reads: every writer (rows copied as stored, planes interleaved, chunks
-// decoded and placed) must give each row its padding, at its place.
+// KestovaConvert's options. BMPs with rows padded to 4 bytes, from every
+// form of TIFF the library reads: every writer (rows copied as stored,
+// planes interleaved, chunks decoded and placed) must give each row its
+// padding, at its place. Without options, the two first exports' bytes;
+// bad options refused; and the reason each refusal gives.
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
+#include "kestovatiff.h"
 #include "test_files.h"
-#include "tiff_to_bmp.h"
 
 namespace testing_files {
 namespace {
 
-using kestova::BmpRows;
+enum class BmpRows { Unpadded, Padded };
 
 class PaddedBmpTest : public ScratchDir {
 protected:
     int32_t Convert(const Bytes& tiff, BmpRows rows)
     {
         WriteFile(Path("in.tif"), tiff);
-        return static_cast<int32_t>(
-            kestova::ConvertTiffToBmp(Path16("in.tif").c_str(), Path16("out.bmp").c_str(), rows));
+        KestovaOptions options = {sizeof options, rows == BmpRows::Padded ? KESTOVA_FLAG_PADDED_ROWS : 0u, 0, 0, 0, 0};
+        return KestovaConvert(Path16("in.tif").c_str(), Path16("out.bmp").c_str(), &options);
     }
 };
 
@@ -82,6 +86,132 @@ TEST_F(PaddedBmpTest, FailureLeavesTheDestination)
     EXPECT_EQ(Convert(tiff, BmpRows::Padded), KESTOVATIFF_ERROR_FORMAT);
     EXPECT_EQ(ReadFile(Path("out.bmp")), (Bytes{'o', 'l', 'd'}));
     EXPECT_EQ(Names(), (std::vector<std::string>{"in.tif", "out.bmp"}));
+}
+
+// Without options KestovaConvert is Bmp2Tiff or Tiff2Bmp, byte for byte and
+// result for result, whichever way the source's first bytes point.
+TEST_F(PaddedBmpTest, NoOptionsAreTheTwoExports)
+{
+    const Picture picture = MakePicture(5, 3, 7);
+    TiffForm lzw;
+    lzw.compression = 5;
+    Bytes cut = TiffFile(picture);
+    cut.resize(cut.size() / 2);
+    const std::pair<const char*, Bytes> sources[] = {
+        {"bmp", BmpFile(picture)}, {"tiff", TiffFile(picture)}, {"lzw", TiffFile(picture, lzw)},
+        {"cut", cut},              {"text", {'h', 'i', '!', '\n'}}, {"empty", {}},
+    };
+    for (const auto& [name, bytes] : sources) {
+        SCOPED_TRACE(name);
+        WriteFile(Path("in"), bytes);
+        const bool bmp = bytes.size() >= 2 && bytes[0] == 'B';
+        const int32_t expected = (bmp ? Bmp2Tiff : Tiff2Bmp)(Path16("in").c_str(), Path16("export").c_str());
+        ASSERT_EQ(KestovaConvert(Path16("in").c_str(), Path16("convert").c_str(), nullptr), expected);
+        if (expected == KESTOVATIFF_OK) {
+            EXPECT_EQ(ReadFile(Path("convert")), ReadFile(Path("export")));
+            std::remove(Path("convert").c_str());
+            std::remove(Path("export").c_str());
+        }
+    }
+    EXPECT_EQ(Names(), (std::vector<std::string>{"in"}));
+}
+
+// Options a version does not know, or a struct smaller than the first, are
+// refused before anything is touched.
+TEST_F(PaddedBmpTest, BadOptionsAreRefused)
+{
+    WriteFile(Path("in.bmp"), BmpFile(MakePicture(3, 2)));
+    const struct {
+        uint32_t size;
+        uint32_t flags;
+        int32_t reason;
+        uint64_t value;
+    } cases[] = {
+        {0, 0, -7, 7}, {31, KESTOVA_FLAG_PADDED_ROWS, -7, 7}, {32, 0x8u, KESTOVA_REASON_OPTIONS_FLAGS, 0x8u},
+        {64, 0x80000001u, KESTOVA_REASON_OPTIONS_FLAGS, 0x80000000u},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.size << ", " << c.flags);
+        KestovaOptions options = {c.size, c.flags, 0, 0, -7, 7};  // -7, 7: untouched
+        EXPECT_EQ(KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options),
+                  KESTOVATIFF_ERROR_ARGUMENT);
+        EXPECT_EQ(options.reason, c.reason);
+        EXPECT_EQ(options.reasonValue, c.value);
+    }
+    EXPECT_EQ(Names(), (std::vector<std::string>{"in.bmp"}));
+}
+
+// Each refusal's reason and value, and none for a success; the known flags
+// not yet done change nothing.
+TEST_F(PaddedBmpTest, ReasonsOfRefusals)
+{
+    auto patched = [](Bytes bytes, size_t at, uint32_t value, int size) {
+        Bytes le;
+        PutLe(le, value, size);
+        std::copy(le.begin(), le.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+        return bytes;
+    };
+    const Bytes bmp = BmpFile(MakePicture(3, 2));
+    Bytes shortBmp = bmp;
+    shortBmp.resize(60);
+    // 8 bits, a palette of one entry, the pixel index 5.
+    Bytes palette = patched(patched(patched(patched(bmp, 28, 8, 2), 46, 1, 4), 10, 58, 4), 2, 66, 4);
+    palette.resize(66);
+    std::fill(palette.begin() + 54, palette.end(), uint8_t{5});
+    TiffForm jpeg;
+    jpeg.changes = {{259, 3, {7}}};
+    const struct {
+        const char* what;
+        Bytes source;
+        uint64_t maxPixels;
+        int32_t result;
+        int32_t reason;
+        uint64_t value;
+    } cases[] = {
+        {"a BMP", bmp, 0, KESTOVATIFF_OK, KESTOVA_REASON_NONE, 0},
+        {"a TIFF within the limit", TiffFile(MakePicture(3, 2)), 6, KESTOVATIFF_OK, KESTOVA_REASON_NONE, 0},
+        {"text", {'t', 'e', 'x', 't'}, 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_UNKNOWN_FORMAT, 0},
+        {"BMP compression 4", patched(bmp, 30, 4, 4), 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_BMP_COMPRESSION, 4},
+        {"BMP of 7 bits", patched(bmp, 28, 7, 2), 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_BMP_BITS, 7},
+        {"BMP of 2 planes", patched(bmp, 26, 2, 2), 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_BMP_PLANES, 2},
+        {"BMP header of 41", patched(bmp, 14, 41, 4), 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_BMP_HEADER, 41},
+        {"BMP cut short", shortBmp, 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_FILE_SHORT, 54 + 12 + 9},
+        {"palette index 5 of 1", palette, 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_PALETTE_INDEX, 1},
+        {"BMP 70000 wide", patched(bmp, 18, 70000, 4), 0, KESTOVATIFF_ERROR_TOO_LARGE,
+         KESTOVA_REASON_SIDE_TOO_LARGE, 70000},
+        {"BMP past the limit", bmp, 5, KESTOVATIFF_ERROR_TOO_LARGE, KESTOVA_REASON_PICTURE_LIMIT, 6},
+        {"TIFF past the limit", TiffFile(MakePicture(3, 2)), 5, KESTOVATIFF_ERROR_TOO_LARGE,
+         KESTOVA_REASON_PICTURE_LIMIT, 6},
+        // The TIFF reader's own reasons come later; until then the general one.
+        {"TIFF compression 7", TiffFile(MakePicture(3, 2), jpeg), 0, KESTOVATIFF_ERROR_FORMAT,
+         KESTOVA_REASON_FORMAT_NOT_READ, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(Path("in"), c.source);
+        KestovaOptions options = {sizeof options, KESTOVA_FLAG_REDUCE | KESTOVA_FLAG_FLATTEN, c.maxPixels, 0xFFFFFF,
+                                  -7, 7};
+        EXPECT_EQ(KestovaConvert(Path16("in").c_str(), Path16("out").c_str(), &options), c.result);
+        EXPECT_EQ(options.reason, c.reason) << KestovaReasonText(options.reason);
+        EXPECT_EQ(options.reasonValue, c.value);
+        EXPECT_EQ(Names().size(), c.result == KESTOVATIFF_OK ? 2u : 1u);  // nothing written on failure
+        std::remove(Path("out").c_str());
+    }
+    // The system's refusals carry its errno.
+    WriteFile(Path("in"), bmp);
+    KestovaOptions options = {sizeof options, 0, 0, 0, 0, 0};
+    EXPECT_EQ(KestovaConvert(Path16("missing").c_str(), Path16("out").c_str(), &options), KESTOVATIFF_ERROR_SOURCE);
+    EXPECT_EQ(options.reason, KESTOVA_REASON_SOURCE_UNREADABLE);
+    EXPECT_EQ(options.reasonValue, uint64_t{ENOENT});
+    EXPECT_EQ(KestovaConvert(Path16("in").c_str(), Path16("no/out").c_str(), &options),
+              KESTOVATIFF_ERROR_DESTINATION);
+    EXPECT_EQ(options.reason, KESTOVA_REASON_DESTINATION);
+    EXPECT_EQ(options.reasonValue, uint64_t{ENOENT});
+    EXPECT_EQ(KestovaConvert(nullptr, Path16("out").c_str(), &options), KESTOVATIFF_ERROR_ARGUMENT);
+    EXPECT_EQ(options.reason, KESTOVA_REASON_SOURCE_PATH);
+    const char16_t lone[] = {u'x', 0xD800, 0};
+    EXPECT_EQ(KestovaConvert(Path16("in").c_str(), lone, &options), KESTOVATIFF_ERROR_ARGUMENT);
+    EXPECT_EQ(options.reason, KESTOVA_REASON_DESTINATION_PATH);
 }
 
 }  // namespace

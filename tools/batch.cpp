@@ -31,7 +31,7 @@
 #include "conversion.h"
 #include "file_name.h"
 #include "kestovatiff.h"
-#include "padded_bmp.h"
+#include "arguments.h"
 #include "progress.h"
 
 namespace kestovatiff_cli {
@@ -41,19 +41,9 @@ namespace {
 // tests run every path in a thread of that size); the rest is headroom for
 // the host's own frames and the C library's.
 constexpr size_t kWorkerStackBytes = size_t{512} * 1024;
-constexpr unsigned kMaxWorkers = 256;
 // How often the progress line is redrawn.
 constexpr long kRedrawNanoseconds = 200L * 1000 * 1000;
 
-struct Options {
-    std::string outDir;
-    unsigned workers = 0;
-    bool recurse = false;
-    bool keepExisting = false;
-    bool quiet = false;
-    bool padded = false;  // BMP outputs with rows padded to 4 bytes
-    std::vector<std::string> sources;
-};
 
 struct Job {
     std::string source;
@@ -66,78 +56,6 @@ struct Job {
     // unnamed until it is complete: a second signal waits for it.
     bool mustFinish = false;
 };
-
-int UsageError(const std::string& message)
-{
-    (void)std::fprintf(stderr, "kestovatiff: %s (kestovatiff --help lists the options)\n", message.c_str());
-    return 2;
-}
-
-bool ParseWorkers(const char* text, unsigned& workers)
-{
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value < 1 || value > static_cast<long>(kMaxWorkers)) {
-        return false;
-    }
-    workers = static_cast<unsigned>(value);
-    return true;
-}
-
-// Short options, grouped or not ("-rn", "-j4", "-j 4"), before and among
-// the operands until "--".
-// Returns 0, or the exit status of a usage error.
-int ParseOptions(int argc, char** argv, Options& options)
-{
-    bool optionsEnded = false;
-    bool haveOutDir = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
-            options.sources.emplace_back(arg);
-            continue;
-        }
-        if (std::strcmp(arg, "--") == 0) {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg[1] == '-') {
-            return UsageError(std::string("unknown option ") + arg);
-        }
-        for (const char* flag = arg + 1; *flag != '\0'; ++flag) {
-            if (*flag == 'r') {
-                options.recurse = true;
-            } else if (*flag == 'n') {
-                options.keepExisting = true;
-            } else if (*flag == 'q') {
-                options.quiet = true;
-            } else if (*flag == 'o' || *flag == 'j') {
-                const char* value = flag[1] != '\0' ? flag + 1 : (i + 1 < argc ? argv[++i] : nullptr);
-                if (value == nullptr) {
-                    return UsageError(std::string("option -") + *flag + " needs a value");
-                }
-                if (*flag == 'o') {
-                    options.outDir = value;
-                    haveOutDir = true;
-                } else if (!ParseWorkers(value, options.workers)) {
-                    return UsageError(std::string("-j takes a number of files from 1 to ") +
-                                      std::to_string(kMaxWorkers) + ", not " + value);
-                }
-                break;
-            } else {
-                return UsageError(std::string("unknown option -") + *flag);
-            }
-        }
-    }
-    if (!haveOutDir || options.outDir.empty()) {
-        return UsageError("many files need -o DIR, the directory for the outputs");
-    }
-    if (options.sources.empty()) {
-        return UsageError("expected a SOURCE after -o DIR");
-    }
-    return 0;
-}
 
 unsigned Processors()
 {
@@ -195,7 +113,7 @@ const char kSpecialOutput[] = "skipped: the output is not a regular file (a FIFO
 
 class Planner {
 public:
-    Planner(const Options& options, Reporter& reporter) : options_(options), reporter_(reporter) {}
+    Planner(const Arguments& options, Reporter& reporter) : options_(options), reporter_(reporter) {}
 
     // Finds the sources and plans their outputs. Returns 0, 1 when DIR
     // cannot be made, or 2 when the batch is refused.
@@ -211,7 +129,7 @@ private:
     void AddFile(const std::string& path, const std::string& relative, const std::string& name);
     bool MakeDirectories();
 
-    const Options& options_;
+    const Arguments& options_;
     Reporter& reporter_;
     std::vector<Job> jobs_;
     std::vector<std::string> relativeDirs_;  // each job's directory under DIR
@@ -226,7 +144,7 @@ void Planner::AddSource(const std::string& path)
 {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
-        reporter_.Fail(path, ResultReason(KESTOVATIFF_ERROR_SOURCE, errno));
+        reporter_.Fail(path, SourceFailure(errno));
         ++failed_;
     } else if (S_ISDIR(info.st_mode)) {
         Walk(path, "");
@@ -246,7 +164,7 @@ void Planner::Walk(const std::string& dir, const std::string& relative)
 {
     DIR* stream = opendir(dir.c_str());
     if (stream == nullptr) {
-        reporter_.Fail(dir, ResultReason(KESTOVATIFF_ERROR_SOURCE, errno));
+        reporter_.Fail(dir, SourceFailure(errno));
         ++failed_;
         return;
     }
@@ -260,7 +178,7 @@ void Planner::Walk(const std::string& dir, const std::string& relative)
     const int error = errno;  // 0 at the end of the directory
     (void)closedir(stream);
     if (error != 0) {
-        reporter_.Fail(dir, ResultReason(KESTOVATIFF_ERROR_SOURCE, error));
+        reporter_.Fail(dir, SourceFailure(error));
         ++failed_;
         return;
     }
@@ -279,7 +197,7 @@ void Planner::Walk(const std::string& dir, const std::string& relative)
             if (stat(path.c_str(), &info) != 0) {
                 // A dangling or looping link: reported as the same name given
                 // on the command line is.
-                reporter_.Fail(path, ResultReason(KESTOVATIFF_ERROR_SOURCE, errno));
+                reporter_.Fail(path, SourceFailure(errno));
                 ++failed_;
                 continue;
             }
@@ -333,7 +251,7 @@ void Planner::AddFile(const std::string& path, const std::string& relative, cons
         (void)close(fd);  // read-only: nothing to lose
     }
     if (got < 0) {
-        reporter_.Fail(path, ResultReason(KESTOVATIFF_ERROR_SOURCE, error));
+        reporter_.Fail(path, SourceFailure(error));
         ++failed_;
         return;
     }
@@ -364,7 +282,7 @@ int Planner::Plan()
         reporter_.Fail(options_.outDir, std::strerror(ENOTDIR));
         return 2;
     }
-    for (const std::string& source : options_.sources) {
+    for (const std::string& source : options_.operands) {
         if (StopPending()) {
             break;
         }
@@ -480,7 +398,7 @@ struct Batch {
     std::vector<Job>& jobs;
     Reporter& reporter;
     pthread_t mainThread;
-    bool padded;
+    KestovaOptions options;  // the library's, as the command line asks
     bool quiet;
     std::atomic<size_t> next{0};
     std::atomic<bool> stop{false};
@@ -499,14 +417,12 @@ void ConvertOne(Batch& batch, const Job& job)
 {
     const std::u16string source16 = FileNameToUtf16(job.source);
     const std::u16string dest16 = FileNameToUtf16(job.dest);
-    errno = 0;
-    const int32_t result = job.direction == Direction::BmpToTiff ? Bmp2Tiff(source16.c_str(), dest16.c_str())
-                           : batch.padded ? Tiff2PaddedBmp(source16.c_str(), dest16.c_str())
-                                          : Tiff2Bmp(source16.c_str(), dest16.c_str());
+    KestovaOptions options = batch.options;
+    const int32_t result = KestovaConvert(source16.c_str(), dest16.c_str(), &options);
     if (result != KESTOVATIFF_OK) {
-        const int error = errno;
-        const bool destFailed = result == KESTOVATIFF_ERROR_DESTINATION || result == KESTOVATIFF_ERROR_ARGUMENT;
-        batch.reporter.Fail(destFailed ? job.dest : job.source, ResultReason(result, error));
+        const bool destFailed =
+            result == KESTOVATIFF_ERROR_DESTINATION || options.reason == KESTOVA_REASON_DESTINATION_PATH;
+        batch.reporter.Fail(destFailed ? job.dest : job.source, FailureText(result, options));
     }
     if (result == KESTOVATIFF_OK) {
         batch.converted.fetch_add(1);
@@ -606,22 +522,13 @@ void PrintSummary(Batch& batch, size_t skipped, size_t failedEarlier, double sec
 
 }  // namespace
 
-bool IsBatch(int argc, char** argv)
+int RunBatch(const Arguments& options)
 {
-    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-        if (argv[i][0] == '-' && argv[i][1] != '\0' && std::strchr("ojrnq", argv[i][1]) != nullptr) {
-            return true;
-        }
+    if (!options.haveOutDir || options.outDir.empty()) {
+        return UsageError("many files need -o DIR, the directory for the outputs");
     }
-    return false;
-}
-
-int RunBatch(int argc, char** argv, bool padded)
-{
-    Options options;
-    options.padded = padded;  // --padded, taken out of the arguments before
-    if (const int status = ParseOptions(argc, argv, options); status != 0) {
-        return status;
+    if (options.operands.empty()) {
+        return UsageError("expected a SOURCE after -o DIR");
     }
     // The host's own lines to a closed pipe fail with EPIPE instead of
     // ending the batch between a conversion's steps.
@@ -649,7 +556,7 @@ int RunBatch(int argc, char** argv, bool padded)
     }
 
     reporter.Progress(ProgressText(0, jobs.size(), 0, totalBytes, 0.0));  // the totals, at once
-    Batch batch{jobs, reporter, pthread_self(), options.padded, options.quiet};
+    Batch batch{jobs, reporter, pthread_self(), ConversionOptions(options), options.quiet};
     batch.stop.store(StopPending());  // stopped while planning: no file starts
     // At most kMaxWorkers, however many processors: each has its slot.
     const unsigned wanted = options.workers != 0 ? options.workers : std::min(Processors(), kMaxWorkers);

@@ -11,13 +11,18 @@
     "once. An existing output is replaced; one that is not a regular file (a\n"  \
     "FIFO, a device or a socket) is reported and skipped.\n"                     \
     "\n"                                                                           \
-    "  -o DIR   write the outputs into DIR (made if missing)\n"                    \
-    "  -r       go into SOURCE directories' subdirectories too, and make the\n"    \
-    "           same subdirectories in DIR; links to directories are not\n"   \
-    "           followed, but reported and skipped\n"                           \
-    "  -j N     convert N files at once (default: one per processor)\n"           \
-    "  -n       keep outputs that exist already, and report them skipped\n"       \
-    "  -q       no progress line (there is none either when standard error\n"     \
+    "  -o, --output DIR\n"                                                        \
+    "           write the outputs into DIR (made if missing)\n"                    \
+    "  -r, --recursive\n"                                                         \
+    "           go into SOURCE directories' subdirectories too, and make the\n"    \
+    "           same subdirectories in DIR; links to directories are not\n"        \
+    "           followed, but reported and skipped\n"                              \
+    "  -j, --jobs N\n"                                                            \
+    "           convert N files at once (default: one per processor)\n"           \
+    "  -n, --no-clobber\n"                                                        \
+    "           keep outputs that exist already, and report them skipped\n"       \
+    "  -q, --quiet\n"                                                             \
+    "           no progress line (there is none either when standard error\n"     \
     "           is not a terminal), and no notice of files skipped\n"              \
     "  --       the end of the options: what follows is a file, even if it\n"     \
     "           starts with -. A file named - is a file, not standard input.\n"   \
@@ -29,15 +34,13 @@
     "new files at once (they have no name until complete) and waits only for\n"  \
     "those replacing a file, never for one held by a FIFO or a device.\n"
 
+#include "arguments.h"
+
 namespace kestovatiff_cli {
 
-// Whether the command line asks for a batch: one of its options before any
-// "--".
-bool IsBatch(int argc, char** argv);
-
-// Runs the batch the command line describes, TIFF sources to BMPs with
-// rows padded to 4 bytes if `padded`. Returns the exit status (or ends the
+// Runs the batch the command line describes (arguments.batch), with the
+// library's options it asks for. Returns the exit status (or ends the
 // process by the signal that stopped it).
-int RunBatch(int argc, char** argv, bool padded);
+int RunBatch(const Arguments& arguments);
 
 }  // namespace kestovatiff_cli

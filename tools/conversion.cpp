@@ -1,6 +1,5 @@
 #include "conversion.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "kestovatiff.h"
@@ -23,20 +22,9 @@ Direction DirectionOf(const unsigned char* magic, ssize_t got)
     return Direction::Unknown;
 }
 
-std::string ResultReason(int32_t result, int error)
+std::string SourceFailure(int error)
 {
-    // The library's errno for a failure of its own temporary file, not of
-    // the destination (kestovatiff.h).
-    if (result == KESTOVATIFF_ERROR_DESTINATION && error == ENOSR) {
-        return "no scratch space: no room for the conversion's temporary file (set TMPDIR to a folder with room)";
-    }
-    std::string reason = KestovaTiffResultText(result);
-    if ((result == KESTOVATIFF_ERROR_SOURCE || result == KESTOVATIFF_ERROR_DESTINATION ||
-         result == KESTOVATIFF_ERROR_ARGUMENT) &&
-        error != 0) {
-        reason += std::string(": ") + std::strerror(error);
-    }
-    return reason;
+    return std::string(KestovaTiffResultText(KESTOVATIFF_ERROR_SOURCE)) + ": " + std::strerror(error);
 }
 
 }  // namespace kestovatiff_cli

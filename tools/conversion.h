@@ -1,6 +1,7 @@
-// What the host's single conversion and its batches share: the direction a
-// source's first bytes choose, file names for the library, and the words
-// for a failure.
+// What a batch's planning needs before any conversion: the direction a
+// source's first bytes choose, for the output's extension (the library
+// chooses it again as it converts), and the words for a source it cannot
+// read.
 #pragma once
 
 #include <sys/types.h>
@@ -15,8 +16,8 @@ enum class Direction { BmpToTiff, TiffToBmp, Unknown };
 // The direction for a file that starts with `magic` (`got` bytes of it).
 Direction DirectionOf(const unsigned char* magic, ssize_t got);
 
-// The reason to print for a failed call: the library's text for `result`,
-// and the system's for `error` where the failure was the system's.
-std::string ResultReason(int32_t result, int error);
+// The reason to print for a source the host cannot read while planning a
+// batch: the library's words for it, and the system's for `error`.
+std::string SourceFailure(int error);
 
 }  // namespace kestovatiff_cli

@@ -1,9 +1,7 @@
 // kestovatiff: the command-line host. It converts through the library's
-// two functions, as any host would, and is built from the library's objects
-// for what only it offers: padded BMP rows, and the test card written
-// through the library's safe output.
+// public functions, as any program would, and links the shared library.
 //
-//   kestovatiff [--padded] SOURCE DEST
+//   kestovatiff [options] SOURCE DEST
 //                              convert; the direction follows SOURCE's
 //                              first bytes
 //   kestovatiff [options] -o DIR SOURCE...
@@ -12,31 +10,25 @@
 //                              and back, and compare
 //   kestovatiff --help | --version
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "arguments.h"
 #include "batch.h"
-#include "conversion.h"
 #include "file_name.h"
 #include "kestovatiff.h"
-#include "padded_bmp.h"
 #include "test_card.h"
-
-using kestovatiff_cli::Direction;
 
 namespace {
 
 const char kUsage[] =
-    "usage: kestovatiff [--padded] [--] SOURCE DEST\n"
-    "       kestovatiff [-j N] [-r] [-n] [-q] [--padded] -o DIR SOURCE...\n"
+    "usage: kestovatiff [--unpadded] [--reduce] [--background COLOR] [--max-pixels N]\n"
+    "                   [--] SOURCE DEST\n"
+    "       kestovatiff [-j N] [-r] [-n] [-q] [conversion options] -o DIR SOURCE...\n"
     "       kestovatiff --demo [DIR]\n"
     "       kestovatiff --help | --version\n"
     "\n"
@@ -51,13 +43,24 @@ const char kUsage[] =
     "bytes (\"BM\": BMP to TIFF; \"MM\" or \"II\": TIFF to BMP). DEST is\n"
     "replaced only once it is completely written.\n"
     "\n"
-    "  --padded      for a TIFF SOURCE, pad each row of the BMP to a multiple\n"
-    "                of 4 bytes, the layout other programs expect: use it for a\n"
-    "                BMP meant for a viewer, an editor or an imaging library.\n"
-    "                Without it the rows are the library's own, 3 bytes a pixel\n"
-    "                unpadded, which it reads back byte for byte but which other\n"
-    "                programs refuse or show sheared unless the width is a\n"
-    "                multiple of 4. No effect on a BMP SOURCE.\n"
+    "Conversion options:\n"
+    "  --unpadded    for a TIFF SOURCE, write the library's own BMP rows, 3 bytes\n"
+    "                a pixel unpadded: byte for byte what Tiff2Bmp writes, which\n"
+    "                the library reads back exactly but other programs refuse or\n"
+    "                show sheared unless the width is a multiple of 4. Without it\n"
+    "                each row is padded to a multiple of 4 bytes, the standard\n"
+    "                layout every program reads. No effect on a BMP SOURCE.\n"
+    "  --padded      the default: rows padded to 4 bytes (kept for old scripts)\n"
+    "  --reduce      reduce samples deeper than 8 bits to 8 bits (passed to the\n"
+    "                library; this version still refuses such pictures)\n"
+    "  --background COLOR\n"
+    "                put partly transparent pixels on COLOR: white, black or\n"
+    "                #RRGGBB (passed to the library; this version still refuses\n"
+    "                such pictures)\n"
+    "  --max-pixels N\n"
+    "                refuse a picture of more than N pixels before writing\n"
+    "                anything: for files from elsewhere, whose few bytes may\n"
+    "                declare gigabytes\n"
     "  --            end of the options: every argument after it is a file,\n"
     "                even one starting with '-'; a file named - is a file.\n"
     "  --demo [DIR]  write the bundled test card to DIR (default: the current\n"
@@ -74,68 +77,18 @@ void Fail(const std::string& file, const std::string& reason)
     (void)std::fprintf(stderr, "kestovatiff: %s: %s\n", file.empty() ? "''" : file.c_str(), reason.c_str());
 }
 
-// Reads the source's first bytes to choose the direction. False (with a
-// message printed) when the source cannot be read at all. Only a regular
-// file is opened: opening a FIFO, even without waiting, would let a writer
-// waiting on it go on into a pipe nobody reads, and reading a pipe or
-// device would take bytes the conversion then could not have.
-bool SniffDirection(const std::string& source, Direction& direction)
-{
-    auto unreadable = [&](const char* reason) {
-        Fail(source, std::string(KestovaTiffResultText(KESTOVATIFF_ERROR_SOURCE)) + ": " + reason);
-        return false;
-    };
-    struct stat info {};
-    if (stat(source.c_str(), &info) != 0) {
-        return unreadable(std::strerror(errno));
-    }
-    if (S_ISDIR(info.st_mode)) {
-        return unreadable(std::strerror(EISDIR));
-    }
-    if (!S_ISREG(info.st_mode)) {
-        return unreadable("not a regular file");
-    }
-    const int fd = open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        return unreadable(std::strerror(errno));
-    }
-    unsigned char magic[4] = {};
-    ssize_t got;
-    do {
-        got = read(fd, magic, sizeof magic);
-    } while (got < 0 && errno == EINTR);
-    const int readError = got < 0 ? errno : 0;
-    (void)close(fd);  // read-only: nothing to lose
-    if (readError != 0) {
-        return unreadable(std::strerror(readError));
-    }
-    direction = kestovatiff_cli::DirectionOf(magic, got);
-    return true;
-}
-
 // Converts and reports. Returns the exit status.
-int Convert(const std::string& source, const std::string& dest, bool padded = false)
+int Convert(const std::string& source, const std::string& dest, KestovaOptions options)
 {
     const std::u16string source16 = kestovatiff_cli::FileNameToUtf16(source);
     const std::u16string dest16 = kestovatiff_cli::FileNameToUtf16(dest);
-    Direction direction = Direction::Unknown;
-    if (!SniffDirection(source, direction)) {
-        return 1;
-    }
-    int32_t result = KESTOVATIFF_ERROR_FORMAT;
-    errno = 0;
-    if (direction == Direction::BmpToTiff) {
-        result = Bmp2Tiff(source16.c_str(), dest16.c_str());
-    } else if (direction == Direction::TiffToBmp) {
-        result = (padded ? kestovatiff_cli::Tiff2PaddedBmp : Tiff2Bmp)(source16.c_str(), dest16.c_str());
-    }
-    const int error = errno;
+    const int32_t result = KestovaConvert(source16.c_str(), dest16.c_str(), &options);
     if (result == KESTOVATIFF_OK) {
         return 0;
     }
-    // The source was opened by its name already: a bad argument is DEST.
-    const bool destFailed = result == KESTOVATIFF_ERROR_DESTINATION || result == KESTOVATIFF_ERROR_ARGUMENT;
-    Fail(destFailed ? dest : source, kestovatiff_cli::ResultReason(result, error));
+    const bool destFailed =
+        result == KESTOVATIFF_ERROR_DESTINATION || options.reason == KESTOVA_REASON_DESTINATION_PATH;
+    Fail(destFailed ? dest : source, kestovatiff_cli::FailureText(result, options));
     return 1;
 }
 
@@ -177,13 +130,15 @@ int Demo(const std::string& dir)
     }
     std::printf("made   %s: %u x %u pixels, %lld bytes\n", bmp.c_str(), kestovatiff_cli::kTestCardWidth,
                 kestovatiff_cli::kTestCardHeight, FileSize(bmp));
-    if (const int status = Convert(bmp, tiff); status != 0) {
+    // The library's own layout, as Bmp2Tiff and Tiff2Bmp write it.
+    const KestovaOptions own = {sizeof own, 0, 0, 0, 0, 0};
+    if (const int status = Convert(bmp, tiff, own); status != 0) {
         return status;
     }
     std::printf("wrote  %s: %u x %u pixels, %lld bytes\n", tiff.c_str(), kestovatiff_cli::kTestCardWidth,
                 kestovatiff_cli::kTestCardHeight, FileSize(tiff));
     const std::string back = dir + "/test-card-back.bmp";
-    if (const int status = Convert(tiff, back); status != 0) {
+    if (const int status = Convert(tiff, back, own); status != 0) {
         return status;
     }
     std::printf("wrote  %s: %u x %u pixels, %lld bytes\n", back.c_str(), kestovatiff_cli::kTestCardWidth,
@@ -206,45 +161,34 @@ int FinishOutput(int status)
     return status;
 }
 
-int UsageError(const char* message)
-{
-    (void)std::fprintf(stderr, "kestovatiff: %s\n%s", message, kUsage);
-    return 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    std::vector<char*> args(argv, argv + argc);
-    const bool padded = kestovatiff_cli::TakeOption(args, "--padded");
-    argc = static_cast<int>(args.size());
-    argv = args.data();
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    kestovatiff_cli::Arguments arguments;
+    if (const int status = kestovatiff_cli::ParseArguments(argc, argv, arguments); status != 0) {
+        return status;
+    }
+    const std::vector<std::string>& operands = arguments.operands;
+    if (arguments.help) {
         (void)std::fputs(kUsage, stdout);
         return FinishOutput(0);
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    if (arguments.version) {
         std::printf("kestovatiff %s\n", KESTOVATIFF_VERSION);
         return FinishOutput(0);
     }
-    if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "--demo") == 0) {
-        return FinishOutput(Demo(argc == 3 ? argv[2] : "."));
-    }
-    if (kestovatiff_cli::IsBatch(argc, argv)) {
-        return kestovatiff_cli::RunBatch(argc, argv, padded);
-    }
-    int first = 1;
-    if (argc > 1 && std::strcmp(argv[1], "--") == 0) {
-        first = 2;
-    }
-    for (int i = first; i < argc && first == 1; ++i) {
-        if (argv[i][0] == '-' && argv[i][1] != '\0') {
-            return UsageError((std::string("unknown option ") + argv[i]).c_str());
+    if (arguments.demo) {
+        if (operands.size() > 1) {
+            return kestovatiff_cli::UsageError("--demo takes one DIR at most");
         }
+        return FinishOutput(Demo(operands.empty() ? "." : operands[0]));
     }
-    if (argc - first != 2) {
-        return UsageError("expected a SOURCE and a DEST");
+    if (arguments.batch) {
+        return kestovatiff_cli::RunBatch(arguments);
     }
-    return Convert(argv[first], argv[first + 1], padded);
+    if (operands.size() != 2) {
+        return kestovatiff_cli::UsageError("expected a SOURCE and a DEST");
+    }
+    return Convert(operands[0], operands[1], kestovatiff_cli::ConversionOptions(arguments));
 }

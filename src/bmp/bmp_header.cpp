@@ -1,5 +1,7 @@
 #include "bmp_header.h"
 
+#include <algorithm>
+
 #include "bmp_layout.h"
 #include "byte_order.h"
 #include "picture_limits.h"
@@ -53,12 +55,19 @@ bool MasksAreSound(const uint32_t (&masks)[4], uint16_t bitCount)
     return true;
 }
 
+// The widest channel's bits, for the reason of a refusal.
+unsigned WidestMask(const uint32_t (&masks)[4])
+{
+    return std::max({BitsIn(masks[kRed]), BitsIn(masks[kGreen]), BitsIn(masks[kBlue]), BitsIn(masks[kAlpha])});
+}
+
 }  // namespace
 
-Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info)
+Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info, CallNotes* notes)
 {
     if (length < 18 || head[0] != 'B' || head[1] != 'M') {
-        return Status::NotSupported;
+        return Refuse(notes, Status::NotSupported,
+                      length < 18 ? KESTOVA_REASON_FILE_SHORT : KESTOVA_REASON_UNKNOWN_FORMAT, 18);
     }
     const uint32_t infoSize = ReadLe32(head + 14);
     info.infoSize = infoSize;
@@ -66,7 +75,9 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info)
     const bool oldVariant = infoSize == 16 || infoSize == 64;
     const bool windows = infoSize == 40 || infoSize == 52 || infoSize == 56 || infoSize == 108 || infoSize == 124;
     if ((!core && !oldVariant && !windows) || length < 14 + uint64_t{infoSize}) {
-        return Status::NotSupported;
+        return core || oldVariant || windows
+                   ? Refuse(notes, Status::NotSupported, KESTOVA_REASON_FILE_SHORT, 14 + uint64_t{infoSize})
+                   : Refuse(notes, Status::NotSupported, KESTOVA_REASON_BMP_HEADER, infoSize);
     }
     const uint8_t* h = head + 14;
     int64_t width;
@@ -92,7 +103,7 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info)
     }
     const uint16_t bits = info.bitCount;
     if (planes != 1) {
-        return Status::NotSupported;
+        return Refuse(notes, Status::NotSupported, KESTOVA_REASON_BMP_PLANES, planes);
     }
 
     // What the bit count and the compression make together; the old
@@ -112,14 +123,16 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info)
         info.coding = BmpCoding::Bitfields;
         masksAfter = infoSize == 40 ? (compression == kBiBitfields ? 12 : 16) : 0;
     } else {
-        return Status::NotSupported;
+        const bool knownCoding = compression <= kBiBitfields || compression == kBiAlphaBitfields;
+        return knownCoding ? Refuse(notes, Status::NotSupported, KESTOVA_REASON_BMP_BITS, bits)
+                           : Refuse(notes, Status::NotSupported, KESTOVA_REASON_BMP_COMPRESSION, compression);
     }
     if (info.coding == BmpCoding::Bitfields) {
         // At the info header's byte 40: in the later headers, or right after
         // a 40-byte one.
         const uint8_t* m = h + 40;
         if (length < 14 + uint64_t{infoSize} + masksAfter) {
-            return Status::NotSupported;
+            return Refuse(notes, Status::NotSupported, KESTOVA_REASON_FILE_SHORT, 14 + uint64_t{infoSize} + masksAfter);
         }
         for (int channel = kRed; channel <= kBlue; ++channel) {
             info.masks[channel] = ReadLe32(m + size_t{4} * static_cast<size_t>(channel));
@@ -127,7 +140,9 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info)
         const bool hasAlpha = infoSize >= 56 || masksAfter == 16;
         info.masks[kAlpha] = hasAlpha ? ReadLe32(m + 12) : 0;
         if (!MasksAreSound(info.masks, bits)) {
-            return Status::NotSupported;
+            const unsigned widest = WidestMask(info.masks);
+            return Refuse(notes, Status::NotSupported,
+                          widest > 8 ? KESTOVA_REASON_DEEP_SAMPLES : KESTOVA_REASON_BMP_MASKS, widest);
         }
     } else if (bits == 16) {
         info.masks[kRed] = 0x7C00;  // 5-5-5, the top bit unused
@@ -145,8 +160,11 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info)
         return Status::NotSupported;
     }
     const auto absHeight = static_cast<uint64_t>(height < 0 ? -height : height);
-    if (static_cast<uint64_t>(width) > kMaxSide || absHeight > kMaxSide ||
-        static_cast<uint64_t>(width) * absHeight > kMaxPixels) {
+    if (static_cast<uint64_t>(width) > kMaxSide || absHeight > kMaxSide) {
+        return Refuse(notes, Status::TooLarge, KESTOVA_REASON_SIDE_TOO_LARGE,
+                      std::max(static_cast<uint64_t>(width), absHeight));
+    }
+    if (!PixelsAllowed(notes, static_cast<uint64_t>(width) * absHeight)) {
         return Status::TooLarge;
     }
     info.width = static_cast<uint32_t>(width);
@@ -168,11 +186,11 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info)
 
 uint64_t StoredRowBytes(const BmpInfo& info) { return (uint64_t{info.width} * info.bitCount + 7) / 8; }
 
-Status LocateBmpRows(const BmpInfo& info, uint64_t fileSize, RowRun& rows)
+Status LocateBmpRows(const BmpInfo& info, uint64_t fileSize, RowRun& rows, CallNotes* notes)
 {
     const uint64_t offset = info.pixelOffset;
     if (offset > fileSize) {
-        return Status::NotSupported;
+        return Refuse(notes, Status::NotSupported, KESTOVA_REASON_FILE_SHORT, offset);
     }
     // The format pads each row to a multiple of 4 bytes. The library's own
     // files do not: 24 bits, a 40-byte info header, the pixels right after
@@ -192,7 +210,8 @@ Status LocateBmpRows(const BmpInfo& info, uint64_t fileSize, RowRun& rows)
     const uint64_t stride = ownLayout ? rowBytes : padded;
     // A padded file may lack its last row's padding.
     if (height > 0 && available < stride * (height - 1) + rowBytes) {
-        return Status::NotSupported;
+        return Refuse(notes, Status::NotSupported, KESTOVA_REASON_FILE_SHORT,
+                      offset + stride * (height - 1) + rowBytes);
     }
     rows.offset = offset;
     rows.stride = stride;

@@ -29,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "call_notes.h"
 #include "row_copy.h"
 #include "status.h"
 
@@ -66,9 +67,10 @@ struct BmpInfo {
 
 // Checks the headers alone: `head` holds the first `length` bytes of the
 // file (at most kBmpHeadBytes are looked at). NotSupported for anything
-// the library does not read; TooLarge for a side over 65535. Does not look
+// the library does not read; TooLarge for a side over 65535 or more pixels
+// than the call allows. The reason goes to `notes`. Does not look
 // at the file's length, so a huge claim is judged before it.
-Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info);
+Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info, CallNotes* notes);
 
 // Bytes one stored row of an uncompressed picture holds, without padding.
 uint64_t StoredRowBytes(const BmpInfo& info);
@@ -79,6 +81,6 @@ uint64_t StoredRowBytes(const BmpInfo& info);
 // biSizeImage does not name the padded size. NotSupported when the pixels
 // would start inside the headers or the file is shorter than its rows (a
 // padded file's last row may lack its padding).
-Status LocateBmpRows(const BmpInfo& info, uint64_t fileSize, RowRun& rows);
+Status LocateBmpRows(const BmpInfo& info, uint64_t fileSize, RowRun& rows, CallNotes* notes);
 
 }  // namespace kestova

@@ -9,6 +9,14 @@ namespace {
 uint64_t Min(uint64_t a, uint64_t b) { return a < b ? a : b; }
 uint64_t Max(uint64_t a, uint64_t b) { return a > b ? a : b; }
 
+// What refused rows mean: an index past the palette, or alpha neither all
+// opaque nor all clear.
+Status RefuseExpansion(const SourceFile& source, const BmpPixelFormat& format, Status status)
+{
+    return format.bitCount <= 8 ? Refuse(source, status, KESTOVA_REASON_PALETTE_INDEX, format.colours)
+                                : Refuse(source, status, KESTOVA_REASON_TRANSPARENCY);
+}
+
 // A row too wide for one block goes in pieces of whole bytes of the
 // stored row: a multiple of 8 pixels, whose stored bytes and B, G, R both
 // fit.
@@ -31,7 +39,7 @@ Status CopyWideRows(SourceFile& source, OutputStream& out, const RowRun& rows, u
             }
             if (const Status status = ExpandBmpRows(format, room, 1, stored, static_cast<size_t>(pixels), alpha);
                 status != Status::Ok) {
-                return status;
+                return RefuseExpansion(source, format, status);
             }
             SwapPixels(room, rgb);
             out.Keep(rgb);
@@ -72,7 +80,7 @@ Status CopyBmpRows(SourceFile& source, OutputStream& out, const RowRun& rows, ui
         }
         if (const Status status = ExpandBmpRows(format, block, count, static_cast<size_t>(rows.stride), width, alpha);
             status != Status::Ok) {
-            return status;
+            return RefuseExpansion(source, format, status);
         }
         SwapRows(block, count, static_cast<size_t>(rgbBytes), static_cast<size_t>(rgbBytes),
                  order == RowOrder::Reversed);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "call_notes.h"
 #include "status.h"
 
 namespace kestova {
@@ -19,7 +20,20 @@ struct SourceFile {
     // A source held in memory instead (tests and fuzzing of the readers):
     // `size` bytes here, no file.
     const uint8_t* memory = nullptr;
+    // The call's limits and reason (call_notes.h); none for a scratch file.
+    CallNotes* notes = nullptr;
 };
+
+// The readers' hook for the reason of a refusal: records it in the call's
+// notes and returns `status`, as `return Refuse(source, ...)`.
+inline Status Refuse(const SourceFile& source, Status status, KestovaReason reason, uint64_t value = 0)
+{
+    return Refuse(source.notes, status, reason, value);
+}
+
+// Whether a picture of `pixels` stays within the call's limit; false with
+// the reason recorded.
+inline bool PixelsAllowed(const SourceFile& source, uint64_t pixels) { return PixelsAllowed(source.notes, pixels); }
 
 inline SourceFile MemorySourceFile(const uint8_t* data, size_t size)
 {
@@ -34,7 +48,7 @@ inline Status ReadMemorySource(const SourceFile& file, uint64_t offset, uint8_t*
                                size_t size)
 {
     if (offset > file.size || file.size - offset < size) {
-        return Status::NotSupported;
+        return Refuse(file, Status::NotSupported, KESTOVA_REASON_FILE_SHORT, offset + size);
     }
     std::memcpy(buffer, file.memory + offset, size);
     return Status::Ok;

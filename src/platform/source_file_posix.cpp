@@ -69,7 +69,7 @@ Status ReadSource(SourceFile& file, uint64_t offset, uint8_t* buffer, size_t siz
             return Status::SourceUnreadable;
         }
         if (got == 0) {
-            return Status::NotSupported;
+            return Refuse(file, Status::NotSupported, KESTOVA_REASON_FILE_SHORT, offset + size);
         }
         buffer += got;
         size -= static_cast<size_t>(got);

@@ -59,13 +59,13 @@ Status ReadSource(SourceFile& file, uint64_t offset, uint8_t* buffer, size_t siz
         DWORD got = 0;
         if (!ReadFile(file.handle, buffer, chunk, &got, &at)) {
             if (GetLastError() == ERROR_HANDLE_EOF) {
-                return Status::NotSupported;  // shorter than its headers promise
+                return Refuse(file, Status::NotSupported, KESTOVA_REASON_FILE_SHORT, offset + size);
             }
             SetErrnoFromLastError();
             return Status::SourceUnreadable;
         }
         if (got == 0) {
-            return Status::NotSupported;
+            return Refuse(file, Status::NotSupported, KESTOVA_REASON_FILE_SHORT, offset + size);
         }
         buffer += got;
         offset += got;

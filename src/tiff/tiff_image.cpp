@@ -264,7 +264,7 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
 
     // The BMP's headers hold the sides as signed 32-bit and its size in 32.
     if (width > INT32_MAX || height > INT32_MAX || PixelBytes(width, height) + kBmpHeadersSize > kMaxFileSize ||
-        width * height > kMaxPixels) {
+        !PixelsAllowed(source, width * height)) {
         return Status::TooLarge;
     }
     image.width = static_cast<uint32_t>(width);

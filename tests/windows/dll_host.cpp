@@ -178,12 +178,13 @@ void* HookImport(HMODULE dll, const char* name, void* hook)
     return nullptr;
 }
 
-Convert Find(HMODULE dll, const char* name, WORD ordinal)
+template <typename Function = Convert>
+Function Find(HMODULE dll, const char* name, WORD ordinal)
 {
     const FARPROC byName = GetProcAddress(dll, name);
     const FARPROC byOrdinal = GetProcAddress(dll, MAKEINTRESOURCEA(ordinal));
     Check(byName != nullptr && byName == byOrdinal, (std::string(name) + " by name and by ordinal").c_str());
-    return reinterpret_cast<Convert>(reinterpret_cast<void*>(byName));
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(byName));
 }
 
 #if defined(__i386__)
@@ -244,8 +245,9 @@ int main()
     }
     const Convert bmp2tiff = Find(dll, "Bmp2Tiff", 1);
     const Convert tiff2bmp = Find(dll, "Tiff2Bmp", 2);
-    Check(GetProcAddress(dll, MAKEINTRESOURCEA(3)) == nullptr, "no third export");
-    if (bmp2tiff == nullptr || tiff2bmp == nullptr) {
+    const auto convert = Find<decltype(&KestovaConvert)>(dll, "KestovaConvert", 3);
+    Check(GetProcAddress(dll, MAKEINTRESOURCEA(4)) == nullptr, "no fourth export");
+    if (bmp2tiff == nullptr || tiff2bmp == nullptr || convert == nullptr) {
         return 1;
     }
 
@@ -267,6 +269,15 @@ int main()
     const size_t tiffSize = 3 * kestovatiff_cli::kTestCardWidth * kestovatiff_cli::kTestCardHeight + 206;
     Check(Contents(reinterpret_cast<const wchar_t*>(tiff)).size() == tiffSize, "the TIFF has the layout's size");
     Check(tiff2bmp(u"test-card.bmp", u"x.bmp") == KESTOVATIFF_ERROR_FORMAT, "a BMP given as TIFF is -3");
+    KestovaOptions options = {sizeof options, KESTOVA_FLAG_PADDED_ROWS, 0, 0, -1, 1};
+    Check(convert(tiff, u"padded.bmp", &options) == KESTOVATIFF_OK && options.reason == KESTOVA_REASON_NONE &&
+              Contents(L"padded.bmp") == card,
+          "KestovaConvert's padded rows: the test card's width needs no padding");
+    options.flags = 0x80000000u;
+    Check(convert(tiff, u"padded.bmp", &options) == KESTOVATIFF_ERROR_ARGUMENT &&
+              options.reason == KESTOVA_REASON_OPTIONS_FLAGS,
+          "an unknown flag is -1");
+    Remove(L"padded.bmp");
 #if defined(__i386__)
     CheckCallingConvention(bmp2tiff, tiff2bmp);
 #endif
