@@ -65,7 +65,7 @@ REASONS = {
     61: "more pixels than the limit the caller set",
     62: "the destination would pass 4 GiB - 1 bytes",
     70: "the destination cannot be written",
-    71: "no temporary folder could take the scratch file the picture's planes need",
+    71: "no temporary folder could take the conversion's temporary file",
 }
 
 # What the two first exports say, which give no reason.
