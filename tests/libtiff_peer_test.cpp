@@ -816,6 +816,10 @@ TEST_F(LibtiffPeerTest, SamplesOfFewerBitsScaleAsGrey)
                 }
                 EXPECT_EQ(ReadFile(Path("out.bmp")), BmpFile(shown));
             }
+        }
+    }
+}
+
 // Narrow pictures in the tiles writers use for everything (256 x 256):
 // 16 x 60000 decodes 46 MB of tiles for 3 MB of pixels, and its side
 // turned, tiles far below the picture. Each converts to what libtiff
