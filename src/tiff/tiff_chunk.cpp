@@ -37,6 +37,16 @@ bool RefillFromFile(ByteSource& source)
     return true;
 }
 
+// Points the source at the `bytes` stored bytes at `offset`.
+void ReadFrom(ChunkDecoder& d, uint64_t offset, uint64_t bytes)
+{
+    d.next = offset;
+    d.end = offset + bytes;
+    d.source = ByteSource{};
+    d.source.refill = RefillFromFile;
+    d.source.context = &d;
+}
+
 // Uncompressed: the stored bytes as they are.
 Status Copy(ByteSource& source, uint8_t* out, size_t size)
 {
@@ -71,6 +81,7 @@ size_t ChunkArenaBytes(TiffCompression compression)
     switch (compression) {
     case TiffCompression::Lzw: return kLzwArenaBytes;
     case TiffCompression::Deflate: return kDeflateArenaBytes;
+    case TiffCompression::Jpeg: return kJpegArenaBytes;
     default: return 0;
     }
 }
@@ -84,19 +95,46 @@ Status StartChunk(ChunkDecoder& d, SourceFile& file, TiffCompression compression
     }
     d.compression = compression;
     d.file = &file;
-    d.next = offset;
-    d.end = offset + bytes;
     d.reverseBits = reverseBits;
-    d.source = ByteSource{};
-    d.source.refill = RefillFromFile;
-    d.source.context = &d;
+    ReadFrom(d, offset, bytes);
     switch (compression) {
     case TiffCompression::None: return Status::Ok;
     case TiffCompression::PackBits: d.packBits = PackBitsDecoder{}; return Status::Ok;
     case TiffCompression::Lzw: LzwStart(d.lzw, arena); return Status::Ok;
     case TiffCompression::Deflate: return DeflateStart(d.deflate, arena);
+    case TiffCompression::Jpeg: break;  // needs the picture's tables: the overload below
     }
     return Status::NotSupported;
+}
+
+Status StartChunk(ChunkDecoder& d, SourceFile& file, const TiffImage& image, uint32_t down, uint64_t offset,
+                  uint64_t bytes, void* arena)
+{
+    if (image.compression != TiffCompression::Jpeg) {
+        return StartChunk(d, file, image.compression, image.reverseBits, offset, bytes, arena);
+    }
+    // The tables stream first, read through the chunk's reader, then the
+    // chunk's own stream. libjpeg sees bytes as stored: JPEG is a byte
+    // stream, and FillOrder does not apply to it, as libtiff takes it.
+    const TiffField& tables = image.jpegTables;
+    Status status = StartChunk(d, file, TiffCompression::None, false, tables.offset, tables.count, arena);
+    d.compression = TiffCompression::Jpeg;
+    if (status == Status::Ok) {
+        status = JpegStart(d.jpeg, arena);
+    }
+    if (status == Status::Ok && tables.present) {
+        status = JpegTables(d.jpeg, d.source);
+    }
+    if (status != Status::Ok) {
+        return status;
+    }
+    ReadFrom(d, offset, bytes);
+    // A tile's stream holds the whole tile; a strip's the strip's rows, but
+    // the last strip's may be coded at the full RowsPerStrip.
+    const uint32_t rows = ChunkRows(image, down);
+    const bool lastStrip = !image.tiled && down + 1 == image.down;
+    const JpegFrame frame{image.jpegColour, image.chunkWidth, rows, lastStrip ? image.chunkHeight : rows};
+    return JpegBegin(d.jpeg, d.source, frame);
 }
 
 Status ReadChunk(ChunkDecoder& d, uint8_t* out, size_t size)
@@ -106,6 +144,7 @@ Status ReadChunk(ChunkDecoder& d, uint8_t* out, size_t size)
     case TiffCompression::PackBits: return PackBitsRead(d.packBits, d.source, out, size);
     case TiffCompression::Lzw: return LzwRead(d.lzw, d.source, out, size);
     case TiffCompression::Deflate: return DeflateRead(d.deflate, d.source, out, size);
+    case TiffCompression::Jpeg: return JpegRead(d.jpeg, out, size);
     }
     return Status::NotSupported;
 }
@@ -118,6 +157,7 @@ Status FinishChunk(ChunkDecoder& d)
     case TiffCompression::PackBits: done = PackBitsDone(d.packBits, d.source); break;
     case TiffCompression::Lzw: done = LzwDone(d.lzw, d.source); break;
     case TiffCompression::Deflate: done = DeflateDone(d.deflate, d.source); break;
+    case TiffCompression::Jpeg: done = JpegDone(d.jpeg); break;
     }
     if (d.source.status != Status::Ok) {
         return d.source.status;
@@ -129,6 +169,9 @@ void EndChunk(ChunkDecoder& d)
 {
     if (d.compression == TiffCompression::Deflate) {
         DeflateEnd(d.deflate);
+    }
+    if (d.compression == TiffCompression::Jpeg) {
+        JpegEnd(d.jpeg);
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include "codecs/byte_source.h"
 #include "codecs/deflate.h"
+#include "codecs/jpeg.h"
 #include "codecs/lzw.h"
 #include "codecs/packbits.h"
 #include "platform/output_file.h"
@@ -42,12 +43,18 @@ struct ChunkDecoder {
     PackBitsDecoder packBits;
     LzwDecoder lzw;
     DeflateDecoder deflate;
+    JpegDecoder jpeg;
     uint8_t buffer[4096];
 };
 
 // Starts decoding the `bytes` stored bytes at `offset`.
 Status StartChunk(ChunkDecoder& decoder, SourceFile& file, TiffCompression compression, bool reverseBits,
                   uint64_t offset, uint64_t bytes, void* arena);
+
+// The same for chunk `down` (its row of chunks) of `image`: JPEG needs to
+// know the picture's tables and the frame the chunk must hold.
+Status StartChunk(ChunkDecoder& decoder, SourceFile& file, const TiffImage& image, uint32_t down, uint64_t offset,
+                  uint64_t bytes, void* arena);
 
 // Decodes exactly `size` bytes. NotSupported when the chunk has fewer.
 Status ReadChunk(ChunkDecoder& decoder, uint8_t* out, size_t size);

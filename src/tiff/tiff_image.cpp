@@ -7,6 +7,7 @@
 #include "bmp/bmp_layout.h"
 #include "picture_limits.h"
 #include "tiff/tiff_chunk.h"
+#include "tiff/tiff_jpeg.h"
 
 namespace kestova {
 namespace {
@@ -165,7 +166,8 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     case 8:
     case 32946: image.compression = TiffCompression::Deflate; break;
     case 32773: image.compression = TiffCompression::PackBits; break;
-    default: return Status::NotSupported;  // JPEG, fax codings and the rest
+    case 7: image.compression = TiffCompression::Jpeg; break;
+    default: return Status::NotSupported;  // old-style JPEG (6), fax codings and the rest
     }
     // A predictor belongs to LZW and Deflate; with no coding or PackBits
     // the field means nothing, and readers ignore it.
@@ -178,6 +180,12 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     }
     image.predictor = predicted && predictor == 2;
     image.reverseBits = fillOrder == 2;
+    if (image.compression == TiffCompression::Jpeg) {
+        if (const Status status = ReadTiffJpeg(source, d, samples, bits, planar, photometric, image);
+            status != Status::Ok) {
+            return status;
+        }
+    }
 
     // The colour: unsigned integer samples, no more than 8 bits, and alpha
     // only as a marked extra sample of RGB.

@@ -9,7 +9,7 @@
 //   RGB          8               3        (2)
 //   RGB + alpha  8               4        (2, ExtraSamples 1 or 2)
 //
-// uncompressed, PackBits, LZW or Deflate, with Predictor 1 or 2 (8-bit
+// uncompressed, PackBits, LZW, Deflate or JPEG (tiff_jpeg.h), with Predictor 1 or 2 (8-bit
 // samples), either FillOrder, in strips or tiles, one plane or one plane a
 // sample, in Orientation 1 to 4. Everything else is refused.
 #pragma once
@@ -18,13 +18,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codecs/jpeg.h"
 #include "platform/source_file.h"
 #include "status.h"
 #include "tiff/tiff_directory.h"
 
 namespace kestova {
 
-enum class TiffCompression { None, PackBits, Lzw, Deflate };
+enum class TiffCompression { None, PackBits, Lzw, Deflate, Jpeg };
 enum class TiffColour { WhiteIsZero, BlackIsZero, Rgb, Palette };
 
 struct TiffImage {
@@ -53,6 +54,10 @@ struct TiffImage {
     TiffField offsets;
     TiffField byteCounts;  // may be absent for uncompressed strips
     TiffField colorMap;
+    // JPEG: the tables stream (may be absent), and what the streams' three
+    // components are (YCbCr ones come out of the decoder as RGB).
+    TiffField jpegTables;
+    JpegColour jpegColour = JpegColour::YCbCr;
 };
 
 // Samples in a chunk's pixel: one when planes are separate.
