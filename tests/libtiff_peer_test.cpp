@@ -455,9 +455,10 @@ int MaxDifference(const Bytes& a, const Bytes& b)
 // convert to RGB, as the library does, with the same defaults (the exact
 // integer transform, smooth chroma upsampling): the two agree to the byte,
 // not merely within the 1 a channel two YCbCr conversions may differ by,
-// and the test holds them to that. Odd sides, so that the last strip and the tiles at the edges are
-// partial; the last strip coded at the full RowsPerStrip, as some writers
-// make it, reads as libtiff reads it, its extra rows ignored.
+// and the test holds them to that. Odd sides, so that the last strip and
+// the tiles at the edges are partial. A last strip coded taller than its
+// rows (at the full RowsPerStrip, as some writers make it, or past it)
+// reads as libtiff reads it, with a warning there: its extra rows ignored.
 TEST_F(LibtiffPeerTest, JpegConvertsToWhatLibtiffReads)
 {
     const Picture picture = MakePicture(301, 77, 9);
@@ -478,6 +479,21 @@ TEST_F(LibtiffPeerTest, JpegConvertsToWhatLibtiffReads)
             return static_cast<int>(TIFFScanlineSize(tiff));
         });
         return std::string();
+    };
+    // Strips of `rowsPerStrip` rows, the last coded `lastRows` high.
+    auto tallLast = [&](uint32_t rowsPerStrip, uint32_t lastRows) {
+        TiffForm form;
+        form.compression = 7;
+        form.rowsPerStrip = rowsPerStrip;
+        for (uint32_t y = 0; y < 77; y += rowsPerStrip) {
+            const uint32_t end = std::min(77u, y + rowsPerStrip);
+            const uint32_t coded = end == 77 ? lastRows : rowsPerStrip;
+            Bytes rows(picture.rgb.begin() + y * 301 * 3, picture.rgb.begin() + end * 301 * 3);
+            rows.resize(size_t{coded} * 301 * 3, 0x80);  // rows below the picture
+            form.chunks.push_back(tiff_encoders::Jpeg(rows.data(), 301, coded, form.jpeg));
+        }
+        WriteFile(Path("peer.tif"), TiffFile(picture, form));
+        return std::string("JPEG strip size exceeds expected dimensions");
     };
     const std::string in = " " + Path("rgb.tif") + " " + Path("peer.tif");
     const std::string grey = " " + Path("grey.tif") + " " + Path("peer.tif");
@@ -500,20 +516,8 @@ TEST_F(LibtiffPeerTest, JpegConvertsToWhatLibtiffReads)
         {"libtiff YCbCr 1 x 1", "", [&] { return sampled(1, 1, 16); }},
         {"libtiff YCbCr 2 x 1", "", [&] { return sampled(2, 1, 16); }},
         {"libtiff YCbCr 4 x 2", "", [&] { return sampled(4, 2, 32); }},
-        {"a last strip coded at the full RowsPerStrip", "", [&] {
-             tiff_encoders::JpegOptions options;
-             TiffForm form;
-             form.compression = 7;
-             form.rowsPerStrip = 32;
-             form.jpeg = options;
-             for (uint32_t y = 0; y < 77; y += 32) {
-                 Bytes rows(picture.rgb.begin() + y * 301 * 3, picture.rgb.begin() + std::min(77u, y + 32) * 301 * 3);
-                 rows.resize(size_t{32} * 301 * 3, 0x80);  // the last: 13 rows of the picture, 19 more
-                 form.chunks.push_back(tiff_encoders::Jpeg(rows.data(), 301, 32, options));
-             }
-             WriteFile(Path("peer.tif"), TiffFile(picture, form));
-             return std::string("JPEG strip size exceeds expected dimensions");
-         }},
+        {"a last strip coded at the full RowsPerStrip", "", [&] { return tallLast(32, 32); }},
+        {"one strip coded taller than the picture", "", [&] { return tallLast(80, 200); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

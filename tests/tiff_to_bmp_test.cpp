@@ -172,7 +172,7 @@ TEST_F(Tiff2BmpTest, DamagedJpegIsRefused)
         {"a frame narrower than the strip", file(strips(abbreviated, 36), {}, abbreviated)},
         {"a frame shorter than the strip", file(strips(abbreviated, 37, {8, 7, 7}), {}, abbreviated)},
         {"a frame taller than the strip", file(strips(abbreviated, 37, {9, 8, 7}), {}, abbreviated)},
-        {"a last frame taller than RowsPerStrip", file(strips(abbreviated, 37, {8, 8, 9}), {}, abbreviated)},
+        {"a last frame shorter than the strip", file(strips(abbreviated, 37, {8, 8, 6}), {}, abbreviated)},
         {"colour streams called grey", file(good, {{258, 3, {8}}, {262, 3, {1}}, {277, 3, {1}}}, abbreviated)},
         {"grey streams called YCbCr", file(strips(grey), {{258, 3, {8, 8, 8}}, {262, 3, {6}}, {277, 3, {3}}}, grey)},
         {"one plane a sample", file(good, {{284, 3, {2}}}, abbreviated)},

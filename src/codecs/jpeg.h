@@ -42,7 +42,7 @@ enum class JpegColour : uint8_t { YCbCr, Rgb, Grey };
 
 // What the TIFF says a chunk's stream must hold: its colour, the chunk's
 // width, and between `rows` and `maxRows` rows (a last strip may be coded
-// at the full RowsPerStrip; rows past the picture's are not decoded).
+// taller; only its `rows` are decoded).
 struct JpegFrame {
     JpegColour colour = JpegColour::YCbCr;
     uint32_t width = 0;

@@ -130,10 +130,12 @@ Status StartChunk(ChunkDecoder& d, SourceFile& file, const TiffImage& image, uin
     }
     ReadFrom(d, offset, bytes);
     // A tile's stream holds the whole tile; a strip's the strip's rows, but
-    // the last strip's may be coded at the full RowsPerStrip.
+    // the last strip's may be coded taller (at the full RowsPerStrip, as
+    // some writers make it): libtiff reads its rows and ignores the rest,
+    // and so does this reader, decoding no more of it.
     const uint32_t rows = ChunkRows(image, down);
     const bool lastStrip = !image.tiled && down + 1 == image.down;
-    const JpegFrame frame{image.jpegColour, image.chunkWidth, rows, lastStrip ? image.chunkHeight : rows};
+    const JpegFrame frame{image.jpegColour, image.chunkWidth, rows, lastStrip ? UINT32_MAX : rows};
     return JpegBegin(d.jpeg, d.source, frame);
 }
 
