@@ -241,6 +241,12 @@ void Prepare(jpeg_compress_struct& c, jpeg_error_mgr& errors, const JpegOptions&
     if (o.progressive) {
         jpeg_simple_progression(&c);
     }
+    static const jpeg_scan_info kComponentScans[] = {
+        {1, {0}, 0, 63, 0, 0}, {1, {1}, 0, 63, 0, 0}, {1, {2}, 0, 63, 0, 0}};
+    if (o.componentScans) {
+        c.scan_info = kComponentScans;
+        c.num_scans = 3;
+    }
 }
 
 Bytes Take(unsigned char* out, unsigned long size)

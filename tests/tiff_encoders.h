@@ -58,6 +58,7 @@ struct JpegOptions {
     int hSampling = 2, vSampling = 2;
     int quality = 90;
     bool progressive = false;
+    bool componentScans = false;  // sequential, a scan a component (colour only)
     bool abbreviated = false;
 };
 Bytes Jpeg(const uint8_t* samples, uint32_t width, uint32_t height, const JpegOptions& options);

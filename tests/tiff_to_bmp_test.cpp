@@ -155,6 +155,8 @@ TEST_F(Tiff2BmpTest, DamagedJpegIsRefused)
         whole[1].begin());
     JpegOptions progressive;
     progressive.progressive = true;
+    JpegOptions componentScans;
+    componentScans.componentScans = true;
     JpegOptions grey = abbreviated;
     grey.components = 1;
     struct Case {
@@ -169,6 +171,7 @@ TEST_F(Tiff2BmpTest, DamagedJpegIsRefused)
         {"tables cut short", file(good, {{347, 7, {0xFF, 0xD8, 0xFF, 0xDB, 0, 0x43}}}, abbreviated)},
         {"12-bit samples", file(patched(whole, 1, sof + 4, {12}))},
         {"progressive", file(strips(progressive), {}, progressive)},
+        {"a scan a component", file(strips(componentScans), {}, componentScans)},
         {"a frame narrower than the strip", file(strips(abbreviated, 36), {}, abbreviated)},
         {"a frame shorter than the strip", file(strips(abbreviated, 37, {8, 7, 7}), {}, abbreviated)},
         {"a frame taller than the strip", file(strips(abbreviated, 37, {9, 8, 7}), {}, abbreviated)},
