@@ -75,7 +75,8 @@ if tiffcp -c jpeg:90 -r 16 "$work/strips.tif" "$work/jpeg.tif" 2>/dev/null; then
   cmp -s "$work/out.bmp" "$work/libtiff.bmp" || { echo "jpeg: the BMP differs from libtiff's decoding" >&2; exit 1; }
   pillow=-
   if "$pil" -c "import PIL" 2>/dev/null; then
-    pillow=$(median_ms "rm -f $work/p.bmp; $pil -c \"from PIL import Image; Image.open('$work/jpeg.tif').save('$work/p.bmp')\"")
+    save="from PIL import Image; Image.open('$work/jpeg.tif').save('$work/p.bmp')"
+    pillow=$(median_ms "rm -f $work/p.bmp; $pil -c \"$save\"")
   fi
   printf '%-22s %8s %8s %8s %9s\n' "4096 x 4096 (ms)" kestova tiffcp Pillow "/tiffcp"
   printf '%-22s %8s %8s %8s %9s %s\n' "JPEG q90 ($(($(stat -c %s "$work/jpeg.tif") / 1024)) KiB)" "$ours" "$tiffcp" \

@@ -175,7 +175,8 @@ int main()
         form.rowsPerStrip = 16;
         form.tileSide = call.tileSide;
         const std::string name = std::string(dir) + "/jpeg.tif";
-        testing_files::WriteFile(name, testing_files::TiffFile(testing_files::MakePicture(call.width, call.height, 3), form));
+        const testing_files::Picture picture = testing_files::MakePicture(call.width, call.height, 3);
+        testing_files::WriteFile(name, testing_files::TiffFile(picture, form));
         call.path.assign(name.begin(), name.end());
         g_most = g_held;
         const long long before = g_held;

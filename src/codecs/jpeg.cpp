@@ -196,8 +196,8 @@ Status JpegBegin(JpegDecoder& decoder, ByteSource& source, const JpegFrame& fram
     const jpeg_decompress_struct& c = s->cinfo;
     const int components = frame.colour == JpegColour::Grey ? 1 : 3;
     // A frame of another size than its chunk: libtiff too refuses one wider
-    // or taller (but for a last strip coded at the full RowsPerStrip), and
-    // one smaller would leave pixels undecoded. 12-bit samples, and streams
+    // or taller (but for a last strip coded taller: `maxRows`), and one
+    // smaller would leave pixels undecoded. 12-bit samples, and streams
     // whose decoding needs memory for all their coefficients, are refused.
     if (s->header != JPEG_HEADER_OK || c.image_width != frame.width || c.image_height < frame.rows ||
         c.image_height > frame.maxRows || c.num_components != components || c.data_precision != 8 ||
