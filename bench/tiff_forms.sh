@@ -3,8 +3,8 @@
 # BMP, against what libtiff takes for the same file: reading it to an
 # uncompressed TIFF (`tiffcp -c none`) and decoding it alone (libtiff_decode,
 # nothing written), and against a plain 64 KiB-block copy of the file. Then
-# a 1 x 10,000,000 picture in one-row strips against the same in one strip,
-# and a 2480 x 3508 page of text in group 4 fax codes against libtiff
+# JPEG against tiffcp and Pillow, a 1 x 10,000,000 picture in one-row
+# strips against the same in one strip, and a 2480 x 3508 page of text in group 4 fax codes against libtiff
 # decoding it and writing it in full colour (`tiff2rgba -c none`), as the
 # BMP must be. Page cache warm, each run writing a new file; medians of 5
 # runs, in ms. Needs libtiff-tools (tiffcp, tiff2rgba), and netpbm for the
@@ -48,6 +48,28 @@ for form in strips lzw deflate packbits planar tiled; do
   printf '%-22s %8s %8s %8s %8s %9s %9s\n' "$form ($(($(stat -c %s "$file") / 1048576)) MiB)" "$ours" "$tiffcp" \
     "$decoded" "$copy" "$(ratio "$ours" "$tiffcp")" "$copied"
 done
+
+# JPEG: the picture at quality 90, YCbCr with chroma halved both ways, in
+# strips of 16 rows, as tiffcp writes it; against tiffcp reading it to an
+# uncompressed TIFF (libtiff decodes with the same libjpeg) and Pillow
+# reading it to a BMP. The BMP must be what the host makes of tiffcp's
+# uncompressed TIFF, libtiff's own decoding of the file.
+if tiffcp -c jpeg:90 -r 16 "$work/strips.tif" "$work/jpeg.tif" 2>/dev/null; then
+  pil=python3
+  python3 -c "import PIL" 2>/dev/null || pil=/usr/bin/python3
+  ours=$(median_ms "rm -f $work/out.bmp; $host $work/jpeg.tif $work/out.bmp")
+  tiffcp=$(median_ms "rm -f $work/c.tif; tiffcp -c none $work/jpeg.tif $work/c.tif")
+  "$host" "$work/c.tif" "$work/libtiff.bmp"
+  cmp -s "$work/out.bmp" "$work/libtiff.bmp" || { echo "jpeg: the BMP differs from libtiff's decoding" >&2; exit 1; }
+  pillow=-
+  if "$pil" -c "import PIL" 2>/dev/null; then
+    save="from PIL import Image; Image.open('$work/jpeg.tif').save('$work/p.bmp')"
+    pillow=$(median_ms "rm -f $work/p.bmp; $pil -c \"$save\"")
+  fi
+  printf '%-22s %8s %8s %8s %9s\n' "4096 x 4096 (ms)" kestova tiffcp Pillow "/tiffcp"
+  printf '%-22s %8s %8s %8s %9s %s\n' "JPEG q90 ($(($(stat -c %s "$work/jpeg.tif") / 1024)) KiB)" "$ours" "$tiffcp" \
+    "$pillow" "$(ratio "$ours" "$tiffcp")" "$([[ $pillow != - ]] && echo "($(ratio "$ours" "$pillow") of Pillow)")"
+fi
 
 # One row a strip: the library reads strips that follow each other as one.
 python3 - "$work" <<'PY'

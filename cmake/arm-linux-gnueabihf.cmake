@@ -1,7 +1,8 @@
 # Cross build for 32-bit ARM with Debian's arm-linux-gnueabihf toolchain
 # (g++-arm-linux-gnueabihf), with
-# zlib for the target from multiarch (dpkg --add-architecture armhf;
-# zlib1g-dev:armhf); tests run under qemu-user (qemu-arm). There
+# zlib and libjpeg for the target from multiarch (dpkg --add-architecture
+# armhf; zlib1g-dev:armhf, libjpeg62-turbo-dev:armhf); tests run under
+# qemu-user (qemu-arm). There
 # size_t and long are 32 bits and plain char is unsigned.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
@@ -11,8 +12,8 @@ set(CMAKE_C_COMPILER ${KESTOVATIFF_TARGET_TRIPLE}-gcc)
 set(CMAKE_CXX_COMPILER ${KESTOVATIFF_TARGET_TRIPLE}-g++)
 
 # The toolchain's own root, then the machine's: Debian's multiarch packages
-# for the target (zlib1g-dev:armhf) install into /usr/lib/<triple> and
-# /usr/include, which the cross compiler searches too.
+# for the target (zlib1g-dev:armhf, libjpeg62-turbo-dev:armhf) install into
+# /usr/lib/<triple> and /usr/include, which the cross compiler searches too.
 set(CMAKE_LIBRARY_ARCHITECTURE ${KESTOVATIFF_TARGET_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH /usr/${KESTOVATIFF_TARGET_TRIPLE} /)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

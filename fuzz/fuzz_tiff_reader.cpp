@@ -69,7 +69,7 @@ Status WriteBmp(SourceFile& source, const TiffImage& image, int fd)
 // row as stored; planes gathered first.
 Status DecodeStored(SourceFile& source, const TiffImage& image, Bytes& stored)
 {
-    alignas(16) static uint8_t arena[std::max({kLzwArenaBytes, kDeflateArenaBytes, kCcittArenaBytes})];
+    alignas(16) static uint8_t arena[std::max({kLzwArenaBytes, kDeflateArenaBytes, kJpegArenaBytes})];
     static const std::unique_ptr<uint8_t[]> piece(new uint8_t[kChunkPieceBytes]);
     const uint64_t pixels = uint64_t{image.width} * image.height;
     TiffPixelFormat format;
@@ -92,8 +92,7 @@ Status DecodeStored(SourceFile& source, const TiffImage& image, Bytes& stored)
         uint64_t bytes = 0;
         status = TiffChunkPlace(source, image, offsets, counts, index, offset, bytes);
         if (status == Status::Ok) {
-            status = StartChunk(*decoder, source, image.compression, image.reverseBits, offset, bytes, arena,
-                                image.chunkWidth, image.faxOptions);
+            status = StartChunk(*decoder, source, image, down, offset, bytes, arena);
         }
         // As far as the reader's plan decodes the chunk: the last row of
         // tiles may end at the picture's last pixel (DecodedWhole).

@@ -455,12 +455,68 @@ void CodecSeeds(const std::string& lzwDir, const std::string& packBitsDir, const
     }
 }
 
+#if KESTOVATIFF_WITH_JPEG
+// JPEG: for the JPEG target, small chunks' streams of each form (YCbCr at
+// three samplings, RGB, grey; abbreviated with their tables, or whole; one
+// cut short, one progressive) after the nine bytes that frame them (see
+// fuzz_jpeg.cpp); for the reader, TIFFs of them in strips and tiles.
+void JpegSeeds(const std::string& jpegDir, const std::string& tiffDir)
+{
+    const Picture picture = MakePicture(21, 13, 6);
+    struct Kind {
+        int components;
+        bool ycbcr;
+        int h, v;
+    };
+    const Kind kinds[] = {{3, true, 2, 2}, {3, true, 1, 1}, {3, true, 2, 1}, {3, false, 1, 1}, {1, false, 1, 1}};
+    uint8_t piece = 0;
+    for (const Kind& kind : kinds) {
+        tiff_encoders::JpegOptions options;
+        options.components = kind.components;
+        options.ycbcr = kind.ycbcr;
+        options.hSampling = kind.h;
+        options.vSampling = kind.v;
+        Bytes samples = picture.rgb;
+        for (size_t i = 0; kind.components == 1 && i < samples.size() / 3; ++i) {
+            samples[i] = samples[3 * i];
+        }
+        const auto colour = static_cast<uint8_t>(kind.components == 1 ? 2 : kind.ycbcr ? 0 : 1);
+        for (const bool abbreviated : {true, false}) {
+            for (const bool progressive : {false, true}) {
+                options.abbreviated = abbreviated;
+                options.progressive = progressive && !abbreviated;
+                const Bytes tables = abbreviated ? tiff_encoders::JpegTables(options) : Bytes{};
+                Bytes stream = tiff_encoders::Jpeg(samples.data(), 21, 13, options);
+                for (const bool cut : {false, true}) {
+                    Bytes seed = {piece, static_cast<uint8_t>(colour | (abbreviated ? 0x80 : 0)), 21, 0, 13, 0, 0,
+                                  static_cast<uint8_t>(tables.size()), static_cast<uint8_t>(tables.size() >> 8)};
+                    seed.insert(seed.end(), tables.begin(), tables.end());
+                    seed.insert(seed.end(), stream.begin(), stream.end() - (cut ? stream.size() / 2 : 0));
+                    Seed(jpegDir, seed);
+                    piece = static_cast<uint8_t>(piece + 7);
+                }
+            }
+        }
+        options.abbreviated = true;
+        options.progressive = false;
+        TiffForm form;
+        form.compression = 7;
+        form.jpeg = options;
+        form.rowsPerStrip = 5;
+        Seed(tiffDir, TiffFile(picture, form));
+        form.tileSide = 16;
+        Seed(tiffDir, TiffFile(picture, form));
+    }
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3 && argc != 6 && argc != 7) {
-        std::fprintf(stderr, "usage: make_seeds BMP_DIR TIFF_DIR [LZW_DIR PACKBITS_DIR DEFLATE_DIR [CCITT_DIR]]\n");
+    if (argc != 3 && argc != 6 && argc != 7 && argc != 8) {
+        std::fprintf(stderr,
+                     "usage: make_seeds BMP_DIR TIFF_DIR [LZW_DIR PACKBITS_DIR DEFLATE_DIR [CCITT_DIR [JPEG_DIR]]]\n");
         return 2;
     }
     const std::string bmpDir = argv[1];
@@ -547,9 +603,14 @@ int main(int argc, char** argv)
     if (argc >= 6) {
         CodecSeeds(argv[3], argv[4], argv[5]);
     }
-    if (argc == 7) {
+    if (argc >= 7) {
         CcittSeeds(argv[6]);
     }
+#if KESTOVATIFF_WITH_JPEG
+    if (argc == 8) {
+        JpegSeeds(argv[7], tiffDir);
+    }
+#endif
     std::printf("wrote %d seeds\n", g_count);
     return 0;
 }

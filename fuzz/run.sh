@@ -3,13 +3,13 @@
 # corpus, printing its executions per second. Fails on any crash, leak,
 # sanitizer report or failed check.
 # Usage: fuzz/run.sh [seconds per target, default 120] [target...]
-#   targets: bmp2tiff tiff2bmp tiff_reader lzw packbits deflate ccitt (default all)
+#   targets: bmp2tiff tiff2bmp tiff_reader lzw packbits deflate ccitt jpeg (default all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-120}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(bmp2tiff tiff2bmp tiff_reader lzw packbits deflate ccitt)
+((${#targets[@]})) || targets=(bmp2tiff tiff2bmp tiff_reader lzw packbits deflate ccitt jpeg)
 
 # zlib's source as Debian builds it, for the fuzz preset to compile with the
 # fuzzer's instrumentation: fetched once through apt from Debian's source
@@ -36,8 +36,8 @@ fi
 cmake --workflow --preset fuzz >/dev/null
 build=build/fuzz/fuzz
 rm -rf "$build/corpus"
-mkdir -p "$build/corpus/"{bmp,tiff,lzw,packbits,deflate,ccitt} "$build/artifacts"
-"$build/make_seeds" "$build/corpus/"{bmp,tiff,lzw,packbits,deflate,ccitt}
+mkdir -p "$build/corpus/"{bmp,tiff,lzw,packbits,deflate,ccitt,jpeg} "$build/artifacts"
+"$build/make_seeds" "$build/corpus/"{bmp,tiff,lzw,packbits,deflate,ccitt,jpeg}
 for target in "${targets[@]}"; do
   case $target in
     bmp2tiff) seeds=bmp ;;

@@ -1,11 +1,15 @@
 // The conversions allocate nothing on the heap: malloc and its kin are
 // counted around each call. A plain program rather than a GoogleTest suite,
-// since the framework itself allocates.
+// since the framework itself allocates. The one exception is libjpeg's own
+// memory for JPEG-compressed TIFFs: there the most held at once is
+// measured instead, and must not grow with the picture's height.
 
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include <malloc.h>
 
 #include "kestovatiff.h"
 #include "test_files.h"
@@ -14,30 +18,46 @@ extern "C" void* __libc_malloc(size_t size);
 extern "C" void* __libc_calloc(size_t count, size_t size);
 extern "C" void* __libc_realloc(void* pointer, size_t size);
 extern "C" void* __libc_memalign(size_t alignment, size_t size);
+extern "C" void __libc_free(void* pointer);
 
 namespace {
 unsigned long g_allocations = 0;
+long long g_held = 0;  // bytes allocated and not yet freed, and the most since last reset
+long long g_most = 0;
+
+void* Held(void* pointer)
+{
+    g_held += static_cast<long long>(malloc_usable_size(pointer));
+    g_most = g_held > g_most ? g_held : g_most;
+    return pointer;
 }
+}  // namespace
 
 extern "C" void* malloc(size_t size)
 {
     ++g_allocations;
-    return __libc_malloc(size);
+    return Held(__libc_malloc(size));
 }
 extern "C" void* calloc(size_t count, size_t size)
 {
     ++g_allocations;
-    return __libc_calloc(count, size);
+    return Held(__libc_calloc(count, size));
 }
 extern "C" void* realloc(void* pointer, size_t size)
 {
     ++g_allocations;
-    return __libc_realloc(pointer, size);
+    g_held -= static_cast<long long>(malloc_usable_size(pointer));
+    return Held(__libc_realloc(pointer, size));
 }
 extern "C" void* memalign(size_t alignment, size_t size)
 {
     ++g_allocations;
-    return __libc_memalign(alignment, size);
+    return Held(__libc_memalign(alignment, size));
+}
+extern "C" void free(void* pointer)
+{
+    g_held -= static_cast<long long>(malloc_usable_size(pointer));
+    __libc_free(pointer);
 }
 
 int main()
@@ -160,6 +180,51 @@ int main()
         {"KestovaConvert, run lengths", convert, rle16.c_str(), tiff16.c_str(), KESTOVATIFF_OK},
         {"KestovaConvert, past the limit", limited, bmp16.c_str(), tiff16.c_str(), KESTOVATIFF_ERROR_TOO_LARGE},
     };
+#if KESTOVATIFF_WITH_JPEG
+    // JPEG: libjpeg's memory, the most held at once, for strips of 16 rows
+    // 300 and 3000 wide, 200 and 2000 high, and for tiles: the same for
+    // both heights, and within 64 KiB plus 200 bytes a pixel of width.
+    struct JpegCall {
+        const char* name;
+        uint32_t width, height, tileSide;
+        std::u16string path;
+        long long most;
+    } jpegCalls[] = {
+        {"Tiff2Bmp, JPEG strips 300 x 200", 300, 200, 0, {}, 0},
+        {"Tiff2Bmp, JPEG strips 300 x 2000", 300, 2000, 0, {}, 0},
+        {"Tiff2Bmp, JPEG strips 3000 x 200", 3000, 200, 0, {}, 0},
+        {"Tiff2Bmp, JPEG strips 3000 x 2000", 3000, 2000, 0, {}, 0},
+        {"Tiff2Bmp, JPEG tiles 300 x 200", 300, 200, 32, {}, 0},
+    };
+    for (JpegCall& call : jpegCalls) {
+        testing_files::TiffForm form;
+        form.compression = 7;
+        form.jpeg.abbreviated = true;
+        form.rowsPerStrip = 16;
+        form.tileSide = call.tileSide;
+        const std::string name = std::string(dir) + "/jpeg.tif";
+        const testing_files::Picture picture = testing_files::MakePicture(call.width, call.height, 3);
+        testing_files::WriteFile(name, testing_files::TiffFile(picture, form));
+        call.path.assign(name.begin(), name.end());
+        g_most = g_held;
+        const long long before = g_held;
+        const int32_t result = Tiff2Bmp(call.path.c_str(), back16.c_str());
+        call.most = g_most - before;
+        const bool ok = result == KESTOVATIFF_OK && g_held == before &&
+            call.most <= 64 * 1024 + 200 * static_cast<long long>(call.width);
+        std::printf("%s %s: result %d, at most %lld bytes of libjpeg's held, %lld left\n", ok ? "ok    " : "FAILED",
+                    call.name, result, call.most, g_held - before);
+        failed += ok ? 0 : 1;
+        std::remove(name.c_str());
+    }
+    for (int i = 0; i < 4; i += 2) {
+        if (jpegCalls[i].most != jpegCalls[i + 1].most) {
+            std::printf("FAILED libjpeg's memory grows with the height: %lld, %lld bytes\n", jpegCalls[i].most,
+                        jpegCalls[i + 1].most);
+            ++failed;
+        }
+    }
+#endif
     for (const Call& call : calls) {
         const unsigned long before = g_allocations;
         const int32_t result = call.convert(call.source, call.dest);

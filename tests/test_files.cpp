@@ -258,7 +258,15 @@ Bytes TiffFile(const Picture& picture, const TiffForm& form)
                 chunk[i] = static_cast<uint8_t>(chunk[i] - chunk[i - samples]);
             }
         }
-        const Bytes coded = form.chunks.empty() ? Code(form.compression, chunk) : form.chunks[index];
+        Bytes coded = form.chunks.empty() ? Code(form.compression, chunk) : form.chunks[index];
+#if KESTOVATIFF_WITH_JPEG
+        if (form.compression == 7 && form.chunks.empty()) {
+            for (size_t i = 0; form.jpeg.components == 1 && i < chunk.size() / 3; ++i) {
+                chunk[i] = chunk[3 * i];
+            }
+            coded = tiff_encoders::Jpeg(chunk.data(), chunkWidth, rows, form.jpeg);
+        }
+#endif
         offsets[index] = static_cast<uint32_t>(file.size());
         counts[index] = static_cast<uint32_t>(coded.size());
         file.insert(file.end(), coded.begin(), coded.end());
@@ -288,7 +296,21 @@ Bytes TiffFile(const Picture& picture, const TiffForm& form)
     if (form.predictor) {
         entries.push_back({317, 3, {2}});
     }
-    for (const TiffEntry& change : form.changes) {
+    std::vector<TiffEntry> changes;
+#if KESTOVATIFF_WITH_JPEG
+    if (form.compression == 7) {
+        const bool grey = form.jpeg.components == 1;
+        changes.insert(changes.end(), {{258, 3, grey ? std::vector<uint32_t>{8} : std::vector<uint32_t>{8, 8, 8}},
+                                       {262, 3, {grey ? 1u : form.jpeg.ycbcr ? 6u : 2u}},
+                                       {277, 3, {grey ? 1u : 3u}}});
+        const Bytes tables = form.jpeg.abbreviated ? tiff_encoders::JpegTables(form.jpeg) : Bytes{};
+        if (!tables.empty()) {
+            changes.push_back({347, 7, std::vector<uint32_t>(tables.begin(), tables.end())});
+        }
+    }
+#endif
+    changes.insert(changes.end(), form.changes.begin(), form.changes.end());
+    for (const TiffEntry& change : changes) {
         entries.erase(std::remove_if(entries.begin(), entries.end(),
                                      [&](const TiffEntry& e) { return e.tag == change.tag; }),
                       entries.end());

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tiff_encoders.h"
+
 namespace testing_files {
 
 using Bytes = std::vector<uint8_t>;
@@ -70,6 +72,12 @@ struct TiffForm {
     bool planar = false;
     uint32_t tileSide = 0;
     std::vector<Bytes> chunks;  // if not empty, stored as they are instead of the picture's
+#if KESTOVATIFF_WITH_JPEG
+    // Compression 7: each chunk a JPEG stream so made (grey of the red
+    // samples for one component), Photometric 6, 2 or 1 to match, and
+    // abbreviated streams' tables in JPEGTables.
+    tiff_encoders::JpegOptions jpeg;
+#endif
 };
 
 // An RGB TIFF: header, the chunks (plane after plane) stored last chunk

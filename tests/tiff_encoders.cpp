@@ -3,8 +3,14 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <utility>
+
+#if KESTOVATIFF_WITH_JPEG
+#include <jpeglib.h>
+#endif
 
 namespace tiff_encoders {
 
@@ -206,3 +212,84 @@ std::string BitText(uint32_t code, uint32_t bits)
 }
 
 }  // namespace tiff_encoders
+
+#if KESTOVATIFF_WITH_JPEG
+namespace tiff_encoders {
+namespace {
+
+// Sets up `c` for the options, its output to memory.
+void Prepare(jpeg_compress_struct& c, jpeg_error_mgr& errors, const JpegOptions& o, uint32_t width,
+             uint32_t height, unsigned char** out, unsigned long* size)
+{
+    c.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&c);
+    jpeg_mem_dest(&c, out, size);
+    c.image_width = width;
+    c.image_height = height;
+    c.input_components = o.components;
+    c.in_color_space = o.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, o.quality, TRUE);
+    if (o.components == 3) {
+        jpeg_set_colorspace(&c, o.ycbcr ? JCS_YCbCr : JCS_RGB);
+        c.comp_info[0].h_samp_factor = o.ycbcr ? o.hSampling : 1;
+        c.comp_info[0].v_samp_factor = o.ycbcr ? o.vSampling : 1;
+    }
+    // TIFF's streams carry no JFIF marker: Photometric says the colour.
+    c.write_JFIF_header = FALSE;
+    c.write_Adobe_marker = FALSE;
+    if (o.progressive) {
+        jpeg_simple_progression(&c);
+    }
+    static const jpeg_scan_info kComponentScans[] = {
+        {1, {0}, 0, 63, 0, 0}, {1, {1}, 0, 63, 0, 0}, {1, {2}, 0, 63, 0, 0}};
+    if (o.componentScans) {
+        c.scan_info = kComponentScans;
+        c.num_scans = 3;
+    }
+}
+
+Bytes Take(unsigned char* out, unsigned long size)
+{
+    Bytes bytes(out, out + size);
+    std::free(out);
+    return bytes;
+}
+
+}  // namespace
+
+Bytes Jpeg(const uint8_t* samples, uint32_t width, uint32_t height, const JpegOptions& options)
+{
+    jpeg_compress_struct c{};
+    jpeg_error_mgr errors{};
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    Prepare(c, errors, options, width, height, &out, &size);
+    if (options.abbreviated) {
+        jpeg_suppress_tables(&c, TRUE);
+    }
+    jpeg_start_compress(&c, options.abbreviated ? FALSE : TRUE);
+    const size_t rowBytes = size_t{width} * static_cast<size_t>(options.components);
+    while (c.next_scanline < c.image_height) {
+        auto* row = const_cast<JSAMPLE*>(samples + c.next_scanline * rowBytes);
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    return Take(out, size);
+}
+
+Bytes JpegTables(const JpegOptions& options)
+{
+    jpeg_compress_struct c{};
+    jpeg_error_mgr errors{};
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    Prepare(c, errors, options, 8, 8, &out, &size);
+    jpeg_write_tables(&c);
+    jpeg_destroy_compress(&c);
+    return Take(out, size);
+}
+
+}  // namespace tiff_encoders
+#endif

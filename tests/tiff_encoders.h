@@ -46,6 +46,25 @@ Bytes Deflate(const uint8_t* data, size_t size, int level = 6);
 // made without holding them: the largest that Deflate can declare.
 Bytes DeflateZeros(uint64_t count);
 
+#if KESTOVATIFF_WITH_JPEG
+// A JPEG stream through libjpeg: grey (1 component) or colour (3), colour
+// coded as YCbCr at the given sampling of the luma (2, 2: chroma halved
+// both ways) or as RGB given. Abbreviated, the stream leaves its tables
+// out; JpegTables gives them as the tables-only stream TIFF's JPEGTables
+// holds (the same for the same options).
+struct JpegOptions {
+    int components = 3;
+    bool ycbcr = true;
+    int hSampling = 2, vSampling = 2;
+    int quality = 90;
+    bool progressive = false;
+    bool componentScans = false;  // sequential, a scan a component (colour only)
+    bool abbreviated = false;
+};
+Bytes Jpeg(const uint8_t* samples, uint32_t width, uint32_t height, const JpegOptions& options);
+Bytes JpegTables(const JpegOptions& options);
+#endif
+
 // Fax codes as text: "0011 0101 ..." packed most significant bit first
 // (characters other than 0 and 1 skipped, the last byte padded with 0
 // bits), and a code of `bits` bits spelled out.

@@ -1,6 +1,8 @@
 // Tiff2Bmp on the library's TIFF layout, and what it refuses.
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 
 #include "kestovatiff.h"
 #include "test_files.h"
@@ -107,6 +109,90 @@ TEST_F(Tiff2BmpTest, DamagedFilesAreRefused)
         EXPECT_EQ(Names(), (std::vector<std::string>{"in.tif", "out.bmp"}));
     }
 }
+
+#if KESTOVATIFF_WITH_JPEG
+// JPEG streams libjpeg finds damaged (its warnings too: it would fill the
+// rest with grey), or that disagree with the TIFF, are refused with nothing
+// written; the errors met in the middle of a strip leave nothing behind
+// (the sanitizers' leak check).
+TEST_F(Tiff2BmpTest, DamagedJpegIsRefused)
+{
+    using tiff_encoders::JpegOptions;
+    const Picture picture = MakePicture(37, 23, 5);
+    JpegOptions abbreviated;
+    abbreviated.abbreviated = true;
+    // Strips of 8 rows (the last 7), each coded as `options` say, of
+    // `rows[i]` rows and `width` wide where given.
+    auto strips = [&](JpegOptions options, uint32_t width = 37, std::vector<uint32_t> rows = {8, 8, 7}) {
+        std::vector<Bytes> streams;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            streams.push_back(tiff_encoders::Jpeg(&picture.rgb[i * 8 * 37 * 3], width, rows[i], options));
+        }
+        return streams;
+    };
+    auto file = [&](std::vector<Bytes> chunks, std::vector<TiffEntry> changes = {}, JpegOptions options = {}) {
+        TiffForm form;
+        form.compression = 7;
+        form.rowsPerStrip = 8;
+        form.jpeg = options;
+        form.chunks = std::move(chunks);
+        form.changes = std::move(changes);
+        return TiffFile(picture, form);
+    };
+    auto patched = [](std::vector<Bytes> chunks, size_t chunk, size_t at, Bytes bytes) {
+        std::copy(bytes.begin(), bytes.end(), chunks[chunk].begin() + static_cast<std::ptrdiff_t>(at));
+        return chunks;
+    };
+    std::vector<Bytes> good = strips(abbreviated);
+    const size_t middle = good[1].size() / 2;
+    std::vector<Bytes> cut = good;
+    cut[1].resize(middle);
+    // Where the frame header's precision byte lies: after FF C0 and its length.
+    std::vector<Bytes> whole = strips({});
+    const uint8_t frameMarker[] = {0xFF, 0xC0};
+    const auto sof = static_cast<size_t>(
+        std::search(whole[1].begin(), whole[1].end(), std::begin(frameMarker), std::end(frameMarker)) -
+        whole[1].begin());
+    JpegOptions progressive;
+    progressive.progressive = true;
+    JpegOptions componentScans;
+    componentScans.componentScans = true;
+    JpegOptions grey = abbreviated;
+    grey.components = 1;
+    struct Case {
+        const char* name;
+        Bytes file;
+    };
+    const Case cases[] = {
+        {"a strip cut short", file(cut, {}, abbreviated)},
+        {"an end of image amid a strip", file(patched(good, 1, middle, {0xFF, 0xD9}), {}, abbreviated)},
+        {"a restart marker amid a strip", file(patched(good, 1, middle, {0xFF, 0xD3}), {}, abbreviated)},
+        {"no tables", file(good, {{347, 7, {}}}, abbreviated)},
+        {"tables cut short", file(good, {{347, 7, {0xFF, 0xD8, 0xFF, 0xDB, 0, 0x43}}}, abbreviated)},
+        {"12-bit samples", file(patched(whole, 1, sof + 4, {12}))},
+        {"progressive", file(strips(progressive), {}, progressive)},
+        {"a scan a component", file(strips(componentScans), {}, componentScans)},
+        {"a frame narrower than the strip", file(strips(abbreviated, 36), {}, abbreviated)},
+        {"a frame shorter than the strip", file(strips(abbreviated, 37, {8, 7, 7}), {}, abbreviated)},
+        {"a frame taller than the strip", file(strips(abbreviated, 37, {9, 8, 7}), {}, abbreviated)},
+        {"a last frame shorter than the strip", file(strips(abbreviated, 37, {8, 8, 6}), {}, abbreviated)},
+        {"colour streams called grey", file(good, {{258, 3, {8}}, {262, 3, {1}}, {277, 3, {1}}}, abbreviated)},
+        {"grey streams called YCbCr", file(strips(grey), {{258, 3, {8, 8, 8}}, {262, 3, {6}}, {277, 3, {3}}}, grey)},
+        {"one plane a sample", file(good, {{284, 3, {2}}}, abbreviated)},
+        {"old-style JPEG", file(good, {{259, 3, {6}}}, abbreviated)},
+        {"WhiteIsZero", file(strips(grey), {{262, 3, {0}}}, grey)},
+    };
+    ASSERT_EQ(Convert(file(good, {}, abbreviated)), KESTOVATIFF_OK);  // undamaged, they convert
+    const Bytes precious = {'k', 'e', 'e', 'p'};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(Path("out.bmp"), precious);
+        EXPECT_EQ(Convert(c.file), KESTOVATIFF_ERROR_FORMAT);
+        EXPECT_EQ(ReadFile(Path("out.bmp")), precious);
+        EXPECT_EQ(Names(), (std::vector<std::string>{"in.tif", "out.bmp"}));
+    }
+}
+#endif
 
 TEST_F(Tiff2BmpTest, BadPathsAreRefused)
 {

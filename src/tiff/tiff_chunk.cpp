@@ -37,6 +37,16 @@ bool RefillFromFile(ByteSource& source)
     return true;
 }
 
+// Points the source at the `bytes` stored bytes at `offset`.
+void ReadFrom(ChunkDecoder& d, uint64_t offset, uint64_t bytes)
+{
+    d.next = offset;
+    d.end = offset + bytes;
+    d.source = ByteSource{};
+    d.source.refill = RefillFromFile;
+    d.source.context = &d;
+}
+
 // Uncompressed: the stored bytes as they are.
 Status Copy(ByteSource& source, uint8_t* out, size_t size)
 {
@@ -74,6 +84,7 @@ size_t ChunkArenaBytes(TiffCompression compression)
     case TiffCompression::FaxHuffman:
     case TiffCompression::FaxT4:
     case TiffCompression::FaxT6: return kCcittArenaBytes;
+    case TiffCompression::Jpeg: return kJpegArenaBytes;
     default: return 0;
     }
 }
@@ -87,13 +98,9 @@ Status StartChunk(ChunkDecoder& d, SourceFile& file, TiffCompression compression
     }
     d.compression = compression;
     d.file = &file;
-    d.next = offset;
-    d.end = offset + bytes;
     d.reverseBits = reverseBits;
     d.aheadAt = d.aheadEnd = 0;
-    d.source = ByteSource{};
-    d.source.refill = RefillFromFile;
-    d.source.context = &d;
+    ReadFrom(d, offset, bytes);
     switch (compression) {
     case TiffCompression::None: return Status::Ok;
     case TiffCompression::PackBits: d.packBits = PackBitsDecoder{}; return Status::Ok;
@@ -104,8 +111,42 @@ Status StartChunk(ChunkDecoder& d, SourceFile& file, TiffCompression compression
         return Status::Ok;
     case TiffCompression::FaxT4: CcittStart(d.ccitt, CcittCoding::T4, options, width, arena); return Status::Ok;
     case TiffCompression::FaxT6: CcittStart(d.ccitt, CcittCoding::T6, options, width, arena); return Status::Ok;
+    case TiffCompression::Jpeg: break;  // needs the picture's tables: the overload below
     }
     return Status::NotSupported;
+}
+
+Status StartChunk(ChunkDecoder& d, SourceFile& file, const TiffImage& image, uint32_t down, uint64_t offset,
+                  uint64_t bytes, void* arena)
+{
+    if (image.compression != TiffCompression::Jpeg) {
+        return StartChunk(d, file, image.compression, image.reverseBits, offset, bytes, arena, image.chunkWidth,
+                          image.faxOptions);
+    }
+    // The tables stream first, read through the chunk's reader, then the
+    // chunk's own stream. libjpeg sees bytes as stored: JPEG is a byte
+    // stream, and FillOrder does not apply to it, as libtiff takes it.
+    const TiffField& tables = image.jpegTables;
+    Status status = StartChunk(d, file, TiffCompression::None, false, tables.offset, tables.count, arena, 0, 0);
+    d.compression = TiffCompression::Jpeg;
+    if (status == Status::Ok) {
+        status = JpegStart(d.jpeg, arena);
+    }
+    if (status == Status::Ok && tables.present) {
+        status = JpegTables(d.jpeg, d.source);
+    }
+    if (status != Status::Ok) {
+        return status;
+    }
+    ReadFrom(d, offset, bytes);
+    // A tile's stream holds the whole tile; a strip's the strip's rows, but
+    // the last strip's may be coded taller (at the full RowsPerStrip, as
+    // some writers make it): libtiff reads its rows and ignores the rest,
+    // and so does this reader, decoding no more of it.
+    const uint32_t rows = ChunkRows(image, down);
+    const bool lastStrip = !image.tiled && down + 1 == image.down;
+    const JpegFrame frame{image.jpegColour, image.chunkWidth, rows, lastStrip ? UINT32_MAX : rows};
+    return JpegBegin(d.jpeg, d.source, frame);
 }
 
 Status ReadChunk(ChunkDecoder& d, uint8_t* out, size_t size)
@@ -118,6 +159,7 @@ Status ReadChunk(ChunkDecoder& d, uint8_t* out, size_t size)
     case TiffCompression::FaxHuffman:
     case TiffCompression::FaxT4:
     case TiffCompression::FaxT6: return CcittRead(d.ccitt, d.source, out, size);
+    case TiffCompression::Jpeg: return JpegRead(d.jpeg, out, size);
     }
     return Status::NotSupported;
 }
@@ -132,6 +174,9 @@ void EndChunk(ChunkDecoder& d)
 {
     if (d.compression == TiffCompression::Deflate) {
         DeflateEnd(d.deflate);
+    }
+    if (d.compression == TiffCompression::Jpeg) {
+        JpegEnd(d.jpeg);
     }
 }
 

@@ -12,6 +12,7 @@
 #include "codecs/byte_source.h"
 #include "codecs/ccitt.h"
 #include "codecs/deflate.h"
+#include "codecs/jpeg.h"
 #include "codecs/lzw.h"
 #include "codecs/packbits.h"
 #include "platform/output_file.h"
@@ -44,6 +45,7 @@ struct ChunkDecoder {
     LzwDecoder lzw;
     DeflateDecoder deflate;
     CcittDecoder ccitt;
+    JpegDecoder jpeg;
     uint8_t buffer[4096];
     // Narrow rows decoded ahead, several in one call: the piece's bytes
     // [aheadAt, aheadEnd) are rows not yet handed on.
@@ -55,6 +57,11 @@ struct ChunkDecoder {
 // pixels wide (the fax codings need it, and their `options`).
 Status StartChunk(ChunkDecoder& decoder, SourceFile& file, TiffCompression compression, bool reverseBits,
                   uint64_t offset, uint64_t bytes, void* arena, uint32_t width, uint32_t options);
+
+// The same for chunk `down` (its row of chunks) of `image`: JPEG needs to
+// know the picture's tables and the frame the chunk must hold.
+Status StartChunk(ChunkDecoder& decoder, SourceFile& file, const TiffImage& image, uint32_t down, uint64_t offset,
+                  uint64_t bytes, void* arena);
 
 // Decodes exactly `size` bytes. NotSupported when the chunk has fewer.
 Status ReadChunk(ChunkDecoder& decoder, uint8_t* out, size_t size);

@@ -58,6 +58,7 @@ enum Tag : uint16_t {
     kTileByteCounts = 325,
     kExtraSamples = 338,
     kSampleFormat = 339,
+    kJpegTables = 347,
 };
 
 TiffField* Slot(TiffDirectory& d, uint16_t tag)
@@ -85,6 +86,7 @@ TiffField* Slot(TiffDirectory& d, uint16_t tag)
     case kTileByteCounts: return &d.tileByteCounts;
     case kExtraSamples: return &d.extraSamples;
     case kSampleFormat: return &d.sampleFormat;
+    case kJpegTables: return &d.jpegTables;
     default: return nullptr;
     }
 }
@@ -181,6 +183,9 @@ Status ReadTiffDirectory(SourceFile& source, TiffDirectory& d)
                 field->inlineValue[k] = value[k];
             }
             field->offset = f.big ? Read64(value, f) : Read32(value, f);
+            if (field == &d.jpegTables) {
+                continue;  // a byte stream, checked where JPEG is read (tiff_jpeg.cpp) and ignored elsewhere
+            }
             if (!IsReadType(field->type) || field->count == 0) {
                 return Status::NotSupported;
             }

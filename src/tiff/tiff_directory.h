@@ -40,7 +40,7 @@ struct TiffDirectory {
     TiffFormat format;
     TiffField imageWidth, imageLength, bitsPerSample, compression, photometric, fillOrder, stripOffsets, orientation,
         samplesPerPixel, rowsPerStrip, stripByteCounts, planarConfiguration, predictor, colorMap, tileWidth, tileLength,
-        tileOffsets, tileByteCounts, extraSamples, sampleFormat;
+        tileOffsets, tileByteCounts, extraSamples, sampleFormat, jpegTables;
     TiffField t4Options, t6Options;  // the fax codings' options
 };
 

@@ -8,6 +8,7 @@
 #include "codecs/ccitt.h"
 #include "picture_limits.h"
 #include "tiff/tiff_chunk.h"
+#include "tiff/tiff_jpeg.h"
 
 namespace kestova {
 namespace {
@@ -187,7 +188,8 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     case 2: image.compression = TiffCompression::FaxHuffman; break;
     case 3: image.compression = TiffCompression::FaxT4; break;
     case 4: image.compression = TiffCompression::FaxT6; break;
-    default: return Status::NotSupported;  // JPEG, old-style JPEG, LZMA, ZSTD, WebP, JBIG, LogLuv's and the rest
+    case 7: image.compression = TiffCompression::Jpeg; break;
+    default: return Status::NotSupported;  // old-style JPEG, LZMA, ZSTD, WebP, JBIG, LogLuv's and the rest
     }
     // The fax codings code bilevel pictures only: one 1-bit sample, white
     // or black at zero (checked with the colour below). Their uncompressed
@@ -212,6 +214,12 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     }
     image.predictor = predicted && predictor == 2;
     image.reverseBits = fillOrder == 2;
+    if (image.compression == TiffCompression::Jpeg) {
+        if (const Status status = ReadTiffJpeg(source, d, samples, bits, planar, photometric, image);
+            status != Status::Ok) {
+            return status;
+        }
+    }
 
     // The colour: unsigned integer samples of no more than 8 bits, and at
     // most one sample past the colour's.

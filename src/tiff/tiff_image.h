@@ -10,9 +10,9 @@
 //
 // each with one more sample: alpha (ExtraSamples 1 or 2), which must be
 // opaque in every pixel, or one that is not (ExtraSamples 0, or none),
-// ignored; uncompressed, PackBits, LZW or Deflate, with Predictor 1 or 2
-// (8-bit samples), or bilevel (1-bit grey) in the fax codings (Compression
-// 2, 3 and 4); either FillOrder, in strips or tiles (their tables in the
+// ignored; uncompressed, PackBits, LZW, Deflate or JPEG (tiff_jpeg.h), with
+// Predictor 1 or 2 (8-bit samples), or bilevel (1-bit grey) in the fax
+// codings (Compression 2, 3 and 4); either FillOrder, in strips or tiles (their tables in the
 // tile fields or, as old writers put them, the strip fields), one plane or
 // (8-bit RGB) one plane a sample, in any Orientation (1 to 8). A compressed
 // chunk may hold more than its rows (a last strip coded whole, a pad
@@ -23,13 +23,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codecs/jpeg.h"
 #include "platform/source_file.h"
 #include "status.h"
 #include "tiff/tiff_directory.h"
 
 namespace kestova {
 
-enum class TiffCompression { None, PackBits, Lzw, Deflate, FaxHuffman, FaxT4, FaxT6 };
+enum class TiffCompression { None, PackBits, Lzw, Deflate, FaxHuffman, FaxT4, FaxT6, Jpeg };
 
 // Compression 2, 3 and 4.
 inline bool IsFax(TiffCompression compression)
@@ -67,6 +68,10 @@ struct TiffImage {
     TiffField offsets;
     TiffField byteCounts;  // may be absent for uncompressed strips
     TiffField colorMap;
+    // JPEG: the tables stream (may be absent), and what the streams' three
+    // components are (YCbCr ones come out of the decoder as RGB).
+    TiffField jpegTables;
+    JpegColour jpegColour = JpegColour::YCbCr;
 };
 
 // Samples in a chunk's pixel: one when planes are separate.

@@ -43,8 +43,7 @@ Status WriteStrips(SourceFile& source, const TiffImage& image, const TiffPixelFo
         uint64_t bytes = 0;
         Status status = TiffChunkPlace(source, image, offsets, counts, strip, offset, bytes);
         if (status == Status::Ok) {
-            status = StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena,
-                                image.chunkWidth, image.faxOptions);
+            status = StartChunk(decoder, source, image, strip, offset, bytes, work.arena);
         }
         for (uint32_t row = 0; status == Status::Ok && row < DecodedRows(image, strip); ++row) {
             const bool inside = uint64_t{strip} * image.chunkHeight + row < image.height;  // not a tile's rows below
@@ -110,9 +109,7 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
                 const uint64_t index = uint64_t{down} * image.across + column;
                 Status status = TiffChunkPlace(source, image, offsets, counts, index, offset, bytes);
                 if (status == Status::Ok) {
-                    status =
-                        StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena,
-                                image.chunkWidth, image.faxOptions);
+                    status = StartChunk(decoder, source, image, down, offset, bytes, work.arena);
                 }
                 const uint32_t rows = DecodedRows(image, down);
                 for (uint32_t row = 0; status == Status::Ok && row < rows; ++row) {

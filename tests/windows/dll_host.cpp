@@ -1,7 +1,8 @@
 // A Windows host as the library's users write them: it loads the DLL by
 // its module name, looks both functions up by ordinal and by name, and
 // converts the test card to TIFF and back, to a path outside ASCII too.
-// Then the destinations Windows has: read-only, hidden and system, held
+// JPEG is refused (the DLLs are built without libjpeg). Then the
+// destinations Windows has: read-only, hidden and system, held
 // open, NUL, the source itself, one written by four threads at once, paths
 // past MAX_PATH; and the errors a host reads from GetLastError().
 
@@ -278,6 +279,31 @@ int main()
               options.reason == KESTOVA_REASON_OPTIONS_FLAGS,
           "an unknown flag is -1");
     Remove(L"padded.bmp");
+    // The DLLs are built without libjpeg: the TIFF with Compression 7
+    // (JPEG) in its directory is refused, and nothing is written.
+    std::vector<char> jpeg = Contents(reinterpret_cast<const wchar_t*>(tiff));
+    const auto at = [&](size_t i, int bytes) {
+        size_t v = 0;
+        for (int k = 0; k < bytes; ++k) {
+            v = jpeg[0] == 'I' ? v | size_t{static_cast<uint8_t>(jpeg[i + k])} << (8 * k)
+                               : v << 8 | static_cast<uint8_t>(jpeg[i + k]);
+        }
+        return v;
+    };
+    for (size_t entry = at(4, 4) + 2, end = entry + 12 * at(at(4, 4), 2); entry < end; entry += 12) {
+        if (at(entry, 2) == 259) {
+            jpeg[entry + (jpeg[0] == 'I' ? 8 : 9)] = 7;
+        }
+    }
+    if (std::FILE* f = _wfopen(L"jpeg.tif", L"wb")) {
+        std::fwrite(jpeg.data(), 1, jpeg.size(), f);
+        std::fclose(f);
+    }
+    _wremove(L"jpeg.bmp");
+    Check(tiff2bmp(u"jpeg.tif", u"jpeg.bmp") == KESTOVATIFF_ERROR_FORMAT && Contents(L"jpeg.bmp").empty() &&
+              GetFileAttributesW(L"jpeg.bmp") == INVALID_FILE_ATTRIBUTES,
+          "JPEG, which this build does not read, is -3, nothing written");
+    Remove(L"jpeg.tif");
 #if defined(__i386__)
     CheckCallingConvention(bmp2tiff, tiff2bmp);
 #endif
