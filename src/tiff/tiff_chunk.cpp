@@ -166,7 +166,13 @@ Status ReadChunk(ChunkDecoder& d, uint8_t* out, size_t size)
 
 Status FinishChunk(ChunkDecoder& d)
 {
-    // Not even read: a last strip coded whole may hold gigabytes more.
+    // Not even read: a last strip coded whole may hold gigabytes more. A
+    // JPEG stream is read to its end, where that needs no more rows
+    // decoded (JpegDone), so that damage libjpeg meets there still refuses
+    // the picture, as it would amid the rows.
+    if (d.compression == TiffCompression::Jpeg && !JpegDone(d.jpeg) && d.source.status == Status::Ok) {
+        return Status::NotSupported;
+    }
     return d.source.status;
 }
 
