@@ -191,9 +191,17 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     case 1: image.colour = TiffColour::BlackIsZero; break;
     case 2: image.colour = TiffColour::Rgb; break;
     case 3: image.colour = TiffColour::Palette; break;
-    default: return Status::NotSupported;  // CMYK, YCbCr, CIELab and the rest
+    case 6: image.colour = TiffColour::YCbCr; break;
+    default: return Status::NotSupported;  // CMYK, CIELab and the rest
     }
-    if (image.colour == TiffColour::Rgb) {
+    if (image.colour == TiffColour::YCbCr) {
+        if (bits != 8 || samples != 3) {
+            return Status::NotSupported;  // the conversion is of 8-bit codes, and there is no alpha
+        }
+        if (const Status status = ReadTiffYCbCr(source, d, image.ycbcr); status != Status::Ok) {
+            return status;
+        }
+    } else if (image.colour == TiffColour::Rgb) {
         if (bits != 8 || samples < 3) {
             return Status::NotSupported;
         }
@@ -221,6 +229,12 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     }
     image.orientation = static_cast<uint32_t>(orientation);
     image.planar = planar == 2 && samples > 1;
+    // YCbCr in planes, and a predictor over data units, are refused: libtiff
+    // reads neither as RGB (but planes of unsubsampled YCbCr), and
+    // differencing runs of luma and chroma together means nothing.
+    if (image.colour == TiffColour::YCbCr && (image.planar || (image.predictor && TiffSubsampled(image)))) {
+        return Status::NotSupported;
+    }
 
     // The BMP's headers hold the sides as signed 32-bit and its size in 32.
     if (width > INT32_MAX || height > INT32_MAX || PixelBytes(width, height) + kBmpHeadersSize > kMaxFileSize ||
@@ -282,8 +296,15 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     if (const Status status = PlanTileWork(image); status != Status::Ok) {
         return status;
     }
-    // Uncompressed pixels are all in the file.
-    if (image.compression == TiffCompression::None &&
+    // Subsampled YCbCr decodes its tiles whole: tiles too large for the
+    // bound (PlanTileWork, which counts three bytes a pixel, more than a
+    // data unit's share) are refused.
+    if (TiffSubsampled(image) && !image.wholeLastChunks) {
+        return Status::NotSupported;
+    }
+    // Uncompressed pixels are all in the file (subsampled YCbCr's fewer
+    // bytes are checked chunk by chunk, below).
+    if (image.compression == TiffCompression::None && !TiffSubsampled(image) &&
         PixelBytes(width, height) * image.bits * image.samples / 24 > source.size) {
         return Status::NotSupported;
     }

@@ -11,6 +11,8 @@
 //   RGB + alpha          the same, if alpha is 255; else refused (the BMP
 //                        has no alpha, and dropping it would change the
 //                        picture)
+//   YCbCr                as tiff_ycbcr.h says (here unsubsampled; data
+//                        units of subsampled chroma in tiff_ycbcr_rows)
 //
 // Predictor 2 is undone first, on the decoded samples.
 #pragma once
@@ -21,6 +23,7 @@
 #include "platform/source_file.h"
 #include "status.h"
 #include "tiff/tiff_image.h"
+#include "tiff/tiff_ycbcr.h"
 
 namespace kestova {
 
@@ -30,6 +33,7 @@ struct TiffPixelFormat {
     uint32_t samples = 3;
     uint8_t grey[256] = {};       // a grey sample's 8-bit value
     uint8_t palette[256][4] = {}; // blue, green, red, and a spare byte
+    YCbCrTables ycbcr;
 };
 
 // Reads the ColorMap, or works out the grey values.

@@ -6,6 +6,7 @@
 #include "picture_limits.h"
 #include "row_window.h"
 #include "tiff/tiff_chunk.h"
+#include "tiff/tiff_ycbcr_rows.h"
 
 namespace kestova {
 namespace {
@@ -234,6 +235,10 @@ Status WriteTileBands(SourceFile& source, const TiffImage& image, const TiffPixe
 
 }  // namespace
 
+uint64_t TiffBmpRow(const TiffImage& image, uint64_t y) { return BmpRowOf(image, y); }
+bool TiffRowsMirrored(const TiffImage& image) { return Mirrored(image); }
+void MirrorTiffRow(uint8_t* row, uint64_t pixels) { MirrorRow(row, pixels); }
+
 Status WriteTiffRows(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out)
 {
     if (image.width == 0 || image.height == 0) {
@@ -241,9 +246,11 @@ Status WriteTiffRows(SourceFile& source, const TiffImage& image, const TiffPixel
     }
     const ChunkWork work = DivideWork(out.Idle(), ChunkArenaBytes(image.compression));
     ChunkDecoder decoder;
-    const Status status = FitsTileBands(image, work) ? WriteTileBands(source, image, format, out, work)
-        : image.tiled && image.across > 1            ? WriteTiles(source, image, format, out, decoder, work)
-                                                     : WriteStrips(source, image, format, out, decoder, work);
+    // Subsampled YCbCr comes a row of blocks at a time (tiff_ycbcr_rows).
+    const Status status = TiffSubsampled(image)   ? WriteYCbCrRows(source, image, format, out, decoder, work)
+        : FitsTileBands(image, work)              ? WriteTileBands(source, image, format, out, work)
+        : image.tiled && image.across > 1         ? WriteTiles(source, image, format, out, decoder, work)
+                                                  : WriteStrips(source, image, format, out, decoder, work);
     EndChunk(decoder);
     return status;
 }
