@@ -3,6 +3,7 @@
 
 #include "kestovatiff.h"
 #include "test_files.h"
+#include "tiff_encoders.h"
 
 #if KESTOVATIFF_HAVE_LIBTIFF
 
@@ -364,12 +365,6 @@ TEST_F(LibtiffPeerTest, FormsLibtiffWritesThatTheLibraryDoesNotReadAreRefused)
              TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
              TIFFSetField(t, TIFFTAG_INKSET, INKSET_CMYK);
          }},
-        {"YCbCr in planes",
-         [](TIFF* t) {
-             TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
-             TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 1, 1);
-             TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
-         }},
         {"CIELab", [](TIFF* t) { TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CIELAB); }},
         {"extra sample not alpha",
          [](TIFF* t) {
@@ -525,6 +520,7 @@ struct YCbCrForm {
     Libtiff libtiff = Libtiff::Agrees;
     uint32_t width = 37, height = 23;
     bool predictor = false;
+    bool planar = false;  // unsubsampled only
 };
 
 // Luma and chroma codes by place: chroma by the block's, so that every
@@ -582,6 +578,8 @@ Picture ConvertedBySection21(const YCbCrForm& f)
 
 const YCbCrForm kYCbCrForms[] = {
     {"1x1 uncompressed strips", 1, 1, COMPRESSION_NONE, 5, 0, 0, 1, {}, {}},
+    {"1x1 uncompressed planes", 1, 1, COMPRESSION_NONE, 5, 0, 0, 3, {}, {}, Libtiff::Agrees, 37, 23, false, true},
+    {"1x1 LZW planes in tiles", 1, 1, COMPRESSION_LZW, 0, 16, 16, 2, {}, {}, Libtiff::Agrees, 37, 23, false, true},
     {"1x1 Deflate tiles, differenced", 1, 1, COMPRESSION_ADOBE_DEFLATE, 0, 16, 16, 2, {}, {}, Libtiff::Agrees, 37, 23,
      true},
     {"2x1 PackBits strips", 2, 1, COMPRESSION_PACKBITS, 4, 0, 0, 2, {}, {}},
@@ -624,9 +622,18 @@ TEST_F(LibtiffPeerTest, YCbCrConvertsByTheFormulas)
         TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
         TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
         TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
-        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, f.planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
         TIFFSetField(tiff, TIFFTAG_COMPRESSION, f.compression);
         TIFFSetField(tiff, TIFFTAG_ORIENTATION, f.orientation);
+        // Plane p of unsubsampled units: every third byte from p.
+        const auto plane = [&](const Bytes& units, uint16_t p) {
+            Bytes samples;
+            for (size_t i = p; i < units.size(); i += 3) {
+                samples.push_back(units[i]);
+            }
+            return f.planar ? samples : units;
+        };
+        const uint16_t planes = f.planar ? 3 : 1;
         TIFFSetField(tiff, TIFFTAG_YCBCRSUBSAMPLING, f.across, f.down);
         TIFFSetField(tiff, TIFFTAG_YCBCRPOSITIONING, f.across % 2 == 0 ? YCBCRPOSITION_COSITED : YCBCRPOSITION_CENTERED);
         if (f.predictor) {
@@ -641,20 +648,24 @@ TEST_F(LibtiffPeerTest, YCbCrConvertsByTheFormulas)
         if (f.tileWidth != 0) {
             TIFFSetField(tiff, TIFFTAG_TILEWIDTH, f.tileWidth);
             TIFFSetField(tiff, TIFFTAG_TILELENGTH, f.tileHeight);
-            for (uint32_t y0 = 0; y0 < f.height; y0 += f.tileHeight) {
-                for (uint32_t x0 = 0; x0 < f.width; x0 += f.tileWidth) {
-                    Bytes units = DataUnits(f, x0, y0, f.tileWidth, f.tileHeight);
-                    ASSERT_GT(TIFFWriteEncodedTile(tiff, TIFFComputeTile(tiff, x0, y0, 0, 0), units.data(),
-                                                   static_cast<tmsize_t>(units.size())), 0);
+            for (uint16_t p = 0; p < planes; ++p) {
+                for (uint32_t y0 = 0; y0 < f.height; y0 += f.tileHeight) {
+                    for (uint32_t x0 = 0; x0 < f.width; x0 += f.tileWidth) {
+                        Bytes units = plane(DataUnits(f, x0, y0, f.tileWidth, f.tileHeight), p);
+                        ASSERT_GT(TIFFWriteEncodedTile(tiff, TIFFComputeTile(tiff, x0, y0, 0, p), units.data(),
+                                                       static_cast<tmsize_t>(units.size())), 0);
+                    }
                 }
             }
         } else {
             const uint32_t rowsPerStrip = f.rowsPerStrip != 0 ? f.rowsPerStrip : f.height;
             TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
-            for (uint32_t y0 = 0; y0 < f.height; y0 += rowsPerStrip) {
-                Bytes units = DataUnits(f, 0, y0, f.width, std::min(rowsPerStrip, f.height - y0));
-                ASSERT_GE(TIFFWriteEncodedStrip(tiff, y0 / rowsPerStrip, units.data(),
-                                                static_cast<tmsize_t>(units.size())), 0);
+            for (uint16_t p = 0; p < planes; ++p) {
+                for (uint32_t y0 = 0; y0 < f.height; y0 += rowsPerStrip) {
+                    Bytes units = plane(DataUnits(f, 0, y0, f.width, std::min(rowsPerStrip, f.height - y0)), p);
+                    ASSERT_GE(TIFFWriteEncodedStrip(tiff, TIFFComputeStrip(tiff, y0, p), units.data(),
+                                                    static_cast<tmsize_t>(units.size())), 0);
+                }
             }
         }
         TIFFClose(tiff);
@@ -672,6 +683,72 @@ TEST_F(LibtiffPeerTest, YCbCrConvertsByTheFormulas)
             apart += std::abs(ours[i] - theirs[i]) > 1 ? 1 : 0;
         }
         EXPECT_EQ(apart > 0, f.libtiff == Libtiff::Departs) << apart << " bytes more than 1 apart";
+    }
+}
+
+// The YCbCr fields and data as other writers may store them, or damaged:
+// each converts by the formulas or is refused with nothing written.
+TEST_F(LibtiffPeerTest, YCbCrFieldsAreCheckedAndDefaulted)
+{
+    YCbCrForm f{"2x2", 2, 2, COMPRESSION_NONE, 0, 0, 0, 1, {}, {}};
+    f.width = 9;
+    f.height = 6;
+    const Bytes units = DataUnits(f, 0, 0, f.width, f.height);
+    const Bytes lzw = tiff_encoders::Lzw(units.data(), units.size());
+    const size_t blockRow = 5 * 6;  // 5 data units across of 6 bytes
+    Bytes longer = units;
+    longer.insert(longer.end(), units.begin(), units.begin() + blockRow);
+    const TiffEntry ycbcr = {262, 3, {6}};
+    struct Case {
+        const char* name;
+        std::vector<TiffEntry> changes;
+        Bytes strip;
+        std::vector<float> range = {};  // the references converted with, if it converts
+        bool converts = false;
+        size_t strips = 1;
+    };
+    const Case cases[] = {
+        {"no YCbCrSubSampling: 2 x 2", {ycbcr}, units, {}, true},
+        {"ReferenceBlackWhite in LONGs", {ycbcr, {532, 4, {10, 200, 120, 250, 100, 240}}}, units,
+         {10, 200, 120, 250, 100, 240}, true},
+        {"ReferenceBlackWhite in RATIONALs", {ycbcr, {532, 5, {20, 2, 200, 1, 240, 2, 250, 1, 200, 2, 240, 1}}},
+         units, {10, 200, 120, 250, 100, 240}, true},
+        {"YCbCrPositioning 2", {ycbcr, {531, 3, {2}}}, units, {}, true},
+        {"subsampling 3 x 1", {ycbcr, {530, 3, {3, 1}}}, units},
+        {"subsampling 8 x 8", {ycbcr, {530, 3, {8, 8}}}, units},
+        {"subsampling of three values", {ycbcr, {530, 3, {2, 2, 2}}}, units},
+        {"YCbCrPositioning 3", {ycbcr, {531, 3, {3}}}, units},
+        {"LumaGreen 0", {ycbcr, {529, 5, {299, 1000, 0, 1, 114, 1000}}}, units},
+        {"coefficients in SHORTs", {ycbcr, {529, 3, {0, 1, 0}}}, units},
+        {"a zero denominator", {ycbcr, {529, 5, {299, 0, 587, 1000, 114, 1000}}}, units},
+        {"Cb's black its white", {ycbcr, {532, 4, {0, 255, 128, 128, 128, 255}}}, units},
+        {"five references", {ycbcr, {532, 4, {0, 255, 128, 255, 128}}}, units},
+        {"RowsPerStrip as a RATIONAL", {ycbcr, {278, 5, {6, 1}}}, units},
+        {"4-bit samples", {ycbcr, {258, 3, {4, 4, 4}}}, units},
+        {"four samples", {ycbcr, {277, 3, {4}}, {258, 3, {8, 8, 8, 8}}}, units},
+        {"in planes", {ycbcr, {284, 3, {2}}}, units, {}, false, 3},
+        {"a strip short of a data unit", {ycbcr}, Bytes(units.begin(), units.end() - 1)},
+        {"LZW, differenced", {ycbcr, {259, 3, {5}}, {317, 3, {2}}}, lzw},
+        {"LZW", {ycbcr, {259, 3, {5}}}, lzw, {}, true},
+        {"LZW, a row of blocks short", {ycbcr, {259, 3, {5}}}, tiff_encoders::Lzw(units.data(), units.size() - blockRow)},
+        {"LZW, a row of blocks over", {ycbcr, {259, 3, {5}}}, tiff_encoders::Lzw(longer.data(), longer.size())},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TiffForm form;
+        form.changes = c.changes;
+        form.chunks.assign(c.strips, c.strip);
+        std::remove(Path("out.bmp").c_str());
+        WriteFile(Path("in.tif"), TiffFile(Picture{f.width, f.height, {}}, form));
+        const int32_t result = Tiff2Bmp(Path16("in.tif").c_str(), Path16("out.bmp").c_str());
+        if (!c.converts) {
+            EXPECT_EQ(result, KESTOVATIFF_ERROR_FORMAT);
+            EXPECT_EQ(Names(), std::vector<std::string>{"in.tif"});
+            continue;
+        }
+        ASSERT_EQ(result, KESTOVATIFF_OK);
+        f.range = c.range;
+        EXPECT_TRUE(ReadFile(Path("out.bmp")) == BmpFile(ConvertedBySection21(f)));
     }
 }
 

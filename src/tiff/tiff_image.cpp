@@ -229,10 +229,10 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     }
     image.orientation = static_cast<uint32_t>(orientation);
     image.planar = planar == 2 && samples > 1;
-    // YCbCr in planes, and a predictor over data units, are refused: libtiff
-    // reads neither as RGB (but planes of unsubsampled YCbCr), and
-    // differencing runs of luma and chroma together means nothing.
-    if (image.colour == TiffColour::YCbCr && (image.planar || (image.predictor && TiffSubsampled(image)))) {
+    // Subsampled YCbCr in planes (chroma planes smaller than luma's) is
+    // refused, as libtiff refuses to read it as RGB; so is a predictor over
+    // data units, which differences luma and chroma samples together.
+    if (TiffSubsampled(image) && (image.planar || image.predictor)) {
         return Status::NotSupported;
     }
 
