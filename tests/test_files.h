@@ -75,6 +75,11 @@ struct TiffForm {
 // first, then the directory (entries in tag order) and its value arrays.
 Bytes TiffFile(const Picture& picture, const TiffForm& form = {});
 
+// A YCbCr TIFF of the picture's sides in `form` (strips or tiles, no
+// planes, no predictor), its chroma subsampled `across` x `down`: data
+// units of the picture's bytes in turn, taken as codes.
+Bytes YCbCrTiffFile(const Picture& picture, uint32_t across, uint32_t down, TiffForm form);
+
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);
