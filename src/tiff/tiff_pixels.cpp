@@ -135,7 +135,8 @@ bool TiffToBgr(const TiffPixelFormat& format, uint8_t* __restrict to, const uint
         from += 3 * first;
         for (size_t k = 0; k < pixels; ++k) {
             const uint8_t* pixel = from + 3 * k;
-            YCbCrToBgr(format.ycbcr, pixel[0], format.ycbcr.red[pixel[2]], format.ycbcr.blue[pixel[1]], to + 3 * k);
+            YCbCrToBgr(format.ycbcr, pixel[0], YCbCrRed(format.ycbcr, pixel[2]), YCbCrBlue(format.ycbcr, pixel[1]),
+                       to + 3 * k);
         }
         return true;
     case TiffColour::WhiteIsZero:

@@ -209,7 +209,8 @@ Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& sour
                         return Status::NotSupported;  // alpha that would be dropped
                     }
                     if (ycbcr != nullptr) {
-                        YCbCrToBgr(*ycbcr, red[from], ycbcr->red[blue[from]], ycbcr->blue[green[from]], to + 3 * k);
+                        YCbCrToBgr(*ycbcr, red[from], YCbCrRed(*ycbcr, blue[from]), YCbCrBlue(*ycbcr, green[from]),
+                                   to + 3 * k);
                         continue;
                     }
                     to[3 * k] = blue[from];

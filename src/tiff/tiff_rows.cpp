@@ -6,7 +6,6 @@
 #include "picture_limits.h"
 #include "row_window.h"
 #include "tiff/tiff_chunk.h"
-#include "tiff/tiff_ycbcr_rows.h"
 
 namespace kestova {
 namespace {
@@ -246,11 +245,9 @@ Status WriteTiffRows(SourceFile& source, const TiffImage& image, const TiffPixel
     }
     const ChunkWork work = DivideWork(out.Idle(), ChunkArenaBytes(image.compression));
     ChunkDecoder decoder;
-    // Subsampled YCbCr comes a row of blocks at a time (tiff_ycbcr_rows).
-    const Status status = TiffSubsampled(image)   ? WriteYCbCrRows(source, image, format, out, decoder, work)
-        : FitsTileBands(image, work)              ? WriteTileBands(source, image, format, out, work)
-        : image.tiled && image.across > 1         ? WriteTiles(source, image, format, out, decoder, work)
-                                                  : WriteStrips(source, image, format, out, decoder, work);
+    const Status status = FitsTileBands(image, work) ? WriteTileBands(source, image, format, out, work)
+        : image.tiled && image.across > 1            ? WriteTiles(source, image, format, out, decoder, work)
+                                                     : WriteStrips(source, image, format, out, decoder, work);
     EndChunk(decoder);
     return status;
 }

@@ -1,18 +1,25 @@
 #include "tiff/tiff_ycbcr.h"
 
-#include <initializer_list>
-
 namespace kestova {
 namespace {
+
+// Value `index` of a field of a few values, each read on its own (a
+// reader's block held from value to value would save nothing).
+Status ValueAt(SourceFile& source, const TiffField& field, const TiffFormat& format, uint64_t index,
+               uint64_t& value)
+{
+    TiffValueReader values(source, field, format);
+    return values.Get(index, value);
+}
 
 // Value `index` of a field of fractions: a RATIONAL's numerator over its
 // denominator, or an integer as it is (some writers store
 // ReferenceBlackWhite's whole numbers so). NotSupported for a zero
 // denominator.
-Status Fraction(TiffValueReader& values, const TiffField& field, uint64_t index, double& value)
+Status Fraction(SourceFile& source, const TiffField& field, const TiffFormat& format, uint64_t index, double& value)
 {
     uint64_t raw = 0;
-    if (const Status status = values.Get(index, raw); status != Status::Ok) {
+    if (const Status status = ValueAt(source, field, format, index, raw); status != Status::Ok) {
         return status;
     }
     if (field.type != kTiffRational) {
@@ -39,13 +46,13 @@ Status ReadTiffYCbCr(SourceFile& source, const TiffDirectory& d, TiffYCbCr& ycbc
         if (d.ycbcrSubSampling.count != 2) {
             return Status::NotSupported;
         }
-        TiffValueReader values(source, d.ycbcrSubSampling, f);
         uint64_t across = 0;
         uint64_t down = 0;
-        for (const Status status : {values.Get(0, across), values.Get(1, down)}) {
-            if (status != Status::Ok) {
-                return status;
-            }
+        if (const Status status = ValueAt(source, d.ycbcrSubSampling, f, 0, across); status != Status::Ok) {
+            return status;
+        }
+        if (const Status status = ValueAt(source, d.ycbcrSubSampling, f, 1, down); status != Status::Ok) {
+            return status;
         }
         const auto allowed = [](uint64_t n) { return n == 1 || n == 2 || n == 4; };
         if (!allowed(across) || !allowed(down)) {
@@ -68,11 +75,9 @@ Status ReadTiffYCbCr(SourceFile& source, const TiffDirectory& d, TiffYCbCr& ycbc
         if (d.ycbcrCoefficients.count != 3 || d.ycbcrCoefficients.type != kTiffRational) {
             return Status::NotSupported;  // fractions below 1: only a RATIONAL holds them
         }
-        TiffValueReader values(source, d.ycbcrCoefficients, f);
-        for (const Status status : {Fraction(values, d.ycbcrCoefficients, 0, ycbcr.lumaRed),
-                                    Fraction(values, d.ycbcrCoefficients, 1, ycbcr.lumaGreen),
-                                    Fraction(values, d.ycbcrCoefficients, 2, ycbcr.lumaBlue)}) {
-            if (status != Status::Ok) {
+        double* const lumas[3] = {&ycbcr.lumaRed, &ycbcr.lumaGreen, &ycbcr.lumaBlue};
+        for (uint64_t i = 0; i < 3; ++i) {
+            if (const Status status = Fraction(source, d.ycbcrCoefficients, f, i, *lumas[i]); status != Status::Ok) {
                 return status;
             }
         }
@@ -85,13 +90,14 @@ Status ReadTiffYCbCr(SourceFile& source, const TiffDirectory& d, TiffYCbCr& ycbc
         if (d.referenceBlackWhite.count != 6) {
             return Status::NotSupported;
         }
-        TiffValueReader values(source, d.referenceBlackWhite, f);
         for (uint64_t i = 0; i < 3; ++i) {
-            for (const Status status : {Fraction(values, d.referenceBlackWhite, 2 * i, ycbcr.black[i]),
-                                        Fraction(values, d.referenceBlackWhite, 2 * i + 1, ycbcr.white[i])}) {
-                if (status != Status::Ok) {
-                    return status;
-                }
+            if (const Status status = Fraction(source, d.referenceBlackWhite, f, 2 * i, ycbcr.black[i]);
+                status != Status::Ok) {
+                return status;
+            }
+            if (const Status status = Fraction(source, d.referenceBlackWhite, f, 2 * i + 1, ycbcr.white[i]);
+                status != Status::Ok) {
+                return status;
             }
             if (ycbcr.black[i] == ycbcr.white[i]) {
                 return Status::NotSupported;  // a range of nothing: each code is divided by it
@@ -103,16 +109,12 @@ Status ReadTiffYCbCr(SourceFile& source, const TiffDirectory& d, TiffYCbCr& ycbc
 
 void PrepareYCbCr(const TiffYCbCr& ycbcr, YCbCrTables& t)
 {
-    // The order of the operations is the formulas', so that each value is
-    // the one they give, to the last bit, however it rounds.
-    const double redScale = 2 - 2 * ycbcr.lumaRed;
-    const double blueScale = 2 - 2 * ycbcr.lumaBlue;
-    for (int code = 0; code < 256; ++code) {
-        const double c = code;
-        t.luma[code] = (c - ycbcr.black[0]) * 255 / (ycbcr.white[0] - ycbcr.black[0]);
-        t.blue[code] = (c - ycbcr.black[1]) * 127 / (ycbcr.white[1] - ycbcr.black[1]) * blueScale;
-        t.red[code] = (c - ycbcr.black[2]) * 127 / (ycbcr.white[2] - ycbcr.black[2]) * redScale;
+    for (int i = 0; i < 3; ++i) {
+        t.black[i] = ycbcr.black[i];
+        t.range[i] = ycbcr.white[i] - ycbcr.black[i];
     }
+    t.redScale = 2 - 2 * ycbcr.lumaRed;
+    t.blueScale = 2 - 2 * ycbcr.lumaBlue;
     t.lumaRed = ycbcr.lumaRed;
     t.lumaGreen = ycbcr.lumaGreen;
     t.lumaBlue = ycbcr.lumaBlue;

@@ -45,12 +45,14 @@ struct TiffYCbCr {
 // black equal to its white (each a division by zero in the conversion).
 Status ReadTiffYCbCr(SourceFile& source, const TiffDirectory& directory, TiffYCbCr& ycbcr);
 
-// The conversion of one file, worked out once: each code's value, and
-// each chroma code's share of red and blue.
+// The conversion of one file, worked out once. Values are worked out as
+// codes come, not looked up: tables of them would cost kilobytes of a
+// small stack, on paths already near its end.
 struct YCbCrTables {
-    double luma[256];  // Y
-    double red[256];   // of a Cr code: Cr * (2 - 2 * LumaRed)
-    double blue[256];  // of a Cb code: Cb * (2 - 2 * LumaBlue)
+    double black[3] = {};
+    double range[3] = {1, 1, 1};  // white - black
+    double redScale = 0;          // 2 - 2 * LumaRed
+    double blueScale = 0;         // 2 - 2 * LumaBlue
     double lumaRed = 0;
     double lumaGreen = 1;
     double lumaBlue = 0;
@@ -66,11 +68,22 @@ inline uint8_t RgbLevel(double value)
     return value <= 0 ? 0 : value >= 255 ? 255 : static_cast<uint8_t>((static_cast<unsigned>(value * 2) + 1) / 2);
 }
 
+// A luma code's value Y, and a block's chroma codes' shares of red and
+// blue: Cr * (2 - 2 * LumaRed), Cb * (2 - 2 * LumaBlue). The operations
+// are the formulas', in their order, so that each value is the one they
+// give to the last bit, however it then rounds.
+inline double YCbCrLuma(const YCbCrTables& t, uint8_t y) { return (y - t.black[0]) * 255 / t.range[0]; }
+inline double YCbCrRed(const YCbCrTables& t, uint8_t cr) { return (cr - t.black[2]) * 127 / t.range[2] * t.redScale; }
+inline double YCbCrBlue(const YCbCrTables& t, uint8_t cb)
+{
+    return (cb - t.black[1]) * 127 / t.range[1] * t.blueScale;
+}
+
 // One pixel of luma code `y` in a block whose chroma gives `red` and
-// `blue` (the tables' values of its Cr and Cb), as blue, green, red.
+// `blue` (YCbCrRed and YCbCrBlue), as blue, green, red.
 inline void YCbCrToBgr(const YCbCrTables& t, uint8_t y, double red, double blue, uint8_t* to)
 {
-    const double luma = t.luma[y];
+    const double luma = YCbCrLuma(t, y);
     const double r = red + luma;
     const double b = blue + luma;
     to[0] = RgbLevel(b);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "picture_limits.h"
+#include "tiff/tiff_chunk.h"
 #include "tiff/tiff_rows.h"
 
 namespace kestova {
@@ -18,8 +19,8 @@ void BlocksToBgr(const YCbCrTables& t, const uint8_t* units, uint64_t across, ui
 {
     const uint64_t unitBytes = across * down + 2;
     for (uint64_t x = 0; x < pixels; x += across, units += unitBytes) {
-        const double blue = t.blue[units[across * down]];
-        const double red = t.red[units[across * down + 1]];
+        const double blue = YCbCrBlue(t, units[across * down]);
+        const double red = YCbCrRed(t, units[across * down + 1]);
         const uint64_t n = std::min(across, pixels - x);
         for (uint64_t r = 0; r < rows; ++r) {
             uint8_t* row = to + (reversed ? rows - 1 - r : r) * stride + 3 * x;
@@ -33,7 +34,9 @@ void BlocksToBgr(const YCbCrTables& t, const uint8_t* units, uint64_t across, ui
 
 }  // namespace
 
-Status WriteYCbCrRows(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out,
+namespace {
+
+Status WriteBlockRows(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out,
                       ChunkDecoder& decoder, const ChunkWork& work)
 {
     const uint64_t across = image.ycbcr.across;
@@ -122,6 +125,20 @@ Status WriteYCbCrRows(SourceFile& source, const TiffImage& image, const TiffPixe
         }
     }
     return Status::Ok;
+}
+
+}  // namespace
+
+Status WriteYCbCrRows(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out)
+{
+    if (image.width == 0 || image.height == 0) {
+        return Status::Ok;
+    }
+    const ChunkWork work = DivideWork(out.Idle(), ChunkArenaBytes(image.compression));
+    ChunkDecoder decoder;
+    const Status status = WriteBlockRows(source, image, format, out, decoder, work);
+    EndChunk(decoder);
+    return status;
 }
 
 }  // namespace kestova

@@ -12,15 +12,15 @@
 #include "output_stream.h"
 #include "platform/source_file.h"
 #include "status.h"
-#include "tiff/tiff_chunk.h"
 #include "tiff/tiff_image.h"
 #include "tiff/tiff_pixels.h"
 
 namespace kestova {
 
 // Strips or tiles, one plane, in Orientation 1 to 4, every chunk decoded
-// whole (wholeLastChunks).
-Status WriteYCbCrRows(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out,
-                      ChunkDecoder& decoder, const ChunkWork& work);
+// whole (wholeLastChunks). Called in place of WriteTiffRows, not from it:
+// its frame, holding the other forms' strip tables, would add to the
+// stack this one needs.
+Status WriteYCbCrRows(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out);
 
 }  // namespace kestova
