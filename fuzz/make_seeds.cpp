@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <tuple>
 
@@ -600,6 +601,32 @@ int main(int argc, char** argv)
     lzw.changes = {{259, 3, {5}}};
     Seed(tiffDir, TiffFile(MakePicture(4, 4), lzw));
     TiffForms(tiffDir);
+    // YCbCr of each subsampling, its sides cutting blocks, in each coding,
+    // strips and tiles, with the fields of fractions written out; and in
+    // planes, unsubsampled.
+    const std::pair<uint32_t, uint32_t> subsamplings[] = {{1, 1}, {2, 1}, {1, 2}, {2, 2}, {4, 1},
+                                                          {4, 2}, {4, 4}, {1, 4}, {2, 4}};
+    const uint32_t codings[] = {1, 5, 8, 32773};
+    for (size_t i = 0; i < std::size(subsamplings); ++i) {
+        TiffForm form;
+        form.compression = codings[i % 4];
+        form.rowsPerStrip = i % 3 == 0 ? 0 : 4;
+        form.tileSide = i % 3 == 0 ? 16 : 0;
+        form.littleEndian = i % 2 == 0;
+        form.changes = {{274, 3, {1 + static_cast<uint32_t>(i % 4)}}};
+        if (i % 2 == 1) {
+            form.changes.push_back({529, 5, {2126, 10000, 7152, 10000, 722, 10000}});
+            form.changes.push_back({532, 5, {16, 1, 235, 1, 128, 1, 240, 1, 128, 1, 240, 1}});
+        }
+        Seed(tiffDir, YCbCrTiffFile(MakePicture(19, 11, static_cast<uint32_t>(i)), subsamplings[i].first,
+                                    subsamplings[i].second, form));
+    }
+    TiffForm ycbcrPlanes;
+    ycbcrPlanes.planar = true;
+    ycbcrPlanes.compression = 5;
+    ycbcrPlanes.rowsPerStrip = 3;
+    ycbcrPlanes.changes = {{262, 3, {6}}, {530, 3, {1, 1}}};
+    Seed(tiffDir, TiffFile(MakePicture(7, 5), ycbcrPlanes));
     if (argc >= 6) {
         CodecSeeds(argv[3], argv[4], argv[5]);
     }

@@ -14,6 +14,7 @@
 #include "tiff/tiff_planes.h"
 #include "tiff/tiff_rows.h"
 #include "tiff/tiff_transpose.h"
+#include "tiff/tiff_ycbcr_rows.h"
 
 namespace kestova {
 namespace {
@@ -116,7 +117,8 @@ Status WriteBmp(SourceFile& source, const TiffSource& tiff, OutputStream& out)
     // The headers go out first, leaving the output buffer free for the
     // decoders and the rows, which go to their places.
     out.MoveTo(kBmpHeadersSize + PixelBytes(image.width, image.height));
-    return WriteTiffRows(source, image, tiff.format, out);
+    return TiffSubsampled(image) ? WriteYCbCrRows(source, image, tiff.format, out)
+                                 : WriteTiffRows(source, image, tiff.format, out);
 }
 
 }  // namespace kestova

@@ -219,6 +219,20 @@ TEST_F(ConcurrencyTest, CallsFitInA128KiBThreadStack)
     Picture faxShown;
     WriteFile(Path("fax.tif"), FaxTiff(3000, faxShown));
     jobs.push_back({Tiff2Bmp, Path16("fax.tif"), Path16("newfax"), 0});
+    // YCbCr: rows of 4 x 4 blocks wider than the window, and planes
+    // converted as they are interleaved.
+    TiffForm wideYCbCr;
+    wideYCbCr.compression = 8;
+    wideYCbCr.rowsPerStrip = 8;
+    TiffForm planarYCbCr;
+    planarYCbCr.compression = 5;
+    planarYCbCr.planar = true;
+    planarYCbCr.tileSide = 32;
+    planarYCbCr.changes = {{262, 3, {6}}, {530, 3, {1, 1}}};
+    WriteFile(Path("y0.tif"), YCbCrTiffFile(MakePicture(5000, 9, 4), 4, 4, wideYCbCr));
+    WriteFile(Path("y1.tif"), TiffFile(MakePicture(300, 200, 5), planarYCbCr));
+    jobs.push_back({Tiff2Bmp, Path16("y0.tif"), Path16("ycbcr0"), 0});
+    jobs.push_back({Tiff2Bmp, Path16("y1.tif"), Path16("ycbcr1"), 0});
     const std::u16string pipe = U16("/dev/fd/" + std::to_string(ends[1]));
     jobs.push_back({Bmp2Tiff, Path16("f0.bmp"), pipe, 0});
     jobs.push_back({Tiff2Bmp, Path16("t1.tif"), pipe, 0});

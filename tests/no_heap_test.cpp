@@ -124,6 +124,22 @@ int main()
         testing_files::WriteFile(name, testing_files::TiffFile(testing_files::MakePicture(300, 200, 7), forms[i]));
         coded16[i].assign(name.begin(), name.end());
     }
+    // YCbCr, subsampled 4 x 2 in LZW strips, mirrored, and 2 x 2 in Deflate
+    // tiles, turned: rows of blocks through the piece buffer and the window.
+    TiffForm ycbcrForms[2];
+    ycbcrForms[0].compression = 5;
+    ycbcrForms[0].rowsPerStrip = 8;
+    ycbcrForms[0].changes = {{274, 3, {2}}};
+    ycbcrForms[1].compression = 8;
+    ycbcrForms[1].tileSide = 32;
+    ycbcrForms[1].changes = {{274, 3, {3}}};
+    std::u16string ycbcr16[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string name = std::string(dir) + "/ycbcr" + std::to_string(i) + ".tif";
+        testing_files::WriteFile(name, testing_files::YCbCrTiffFile(testing_files::MakePicture(3000, 20, 7),
+                                                                    i == 0 ? 4 : 2, 2, ycbcrForms[i]));
+        ycbcr16[i].assign(name.begin(), name.end());
+    }
 
     // Group 4 fax codes.
     const std::string fax = std::string(dir) + "/fax.tif";
@@ -179,6 +195,8 @@ int main()
         {"KestovaConvert, padded LZW tiles", convert, coded16[0].c_str(), back16.c_str(), KESTOVATIFF_OK},
         {"KestovaConvert, run lengths", convert, rle16.c_str(), tiff16.c_str(), KESTOVATIFF_OK},
         {"KestovaConvert, past the limit", limited, bmp16.c_str(), tiff16.c_str(), KESTOVATIFF_ERROR_TOO_LARGE},
+        {"Tiff2Bmp, YCbCr 4 x 2 LZW strips", Tiff2Bmp, ycbcr16[0].c_str(), back16.c_str(), KESTOVATIFF_OK},
+        {"Tiff2Bmp, YCbCr 2 x 2 Deflate tiles", Tiff2Bmp, ycbcr16[1].c_str(), back16.c_str(), KESTOVATIFF_OK},
     };
 #if KESTOVATIFF_WITH_JPEG
     // JPEG: libjpeg's memory, the most held at once, for strips of 16 rows
@@ -239,6 +257,9 @@ int main()
     std::remove(rle.c_str());
     std::remove(fax.c_str());
     for (const std::u16string& name : coded16) {
+        std::remove(std::string(name.begin(), name.end()).c_str());
+    }
+    for (const std::u16string& name : ycbcr16) {
         std::remove(std::string(name.begin(), name.end()).c_str());
     }
     std::remove(dir);

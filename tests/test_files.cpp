@@ -354,6 +354,28 @@ Bytes TiffFile(const Picture& picture, const TiffForm& form)
     return file;
 }
 
+Bytes YCbCrTiffFile(const Picture& picture, uint32_t across, uint32_t down, TiffForm form)
+{
+    const uint32_t chunkWidth = form.tileSide != 0 ? form.tileSide : picture.width;
+    const uint32_t chunkHeight = form.tileSide != 0 ? form.tileSide
+        : form.rowsPerStrip != 0                    ? form.rowsPerStrip
+                                                    : picture.height;
+    size_t next = 0;
+    for (uint32_t y0 = 0; y0 < picture.height; y0 += chunkHeight) {
+        for (uint32_t x0 = 0; x0 < picture.width; x0 += chunkWidth) {
+            const uint32_t rows = form.tileSide != 0 ? chunkHeight : std::min(chunkHeight, picture.height - y0);
+            Bytes units(size_t{(rows + down - 1) / down} * ((chunkWidth + across - 1) / across) * (across * down + 2));
+            for (uint8_t& code : units) {
+                code = picture.rgb[next++ % picture.rgb.size()];
+            }
+            form.chunks.push_back(Code(form.compression, units));
+        }
+    }
+    form.changes.push_back({262, 3, {6}});
+    form.changes.push_back({530, 3, {across, down}});
+    return TiffFile(picture, form);
+}
+
 Bytes ReadFile(const std::string& path)
 {
     Bytes bytes;

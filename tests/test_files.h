@@ -89,6 +89,11 @@ Bytes TiffFile(const Picture& picture, const TiffForm& form = {});
 // black pixels 100 to 199. `shown` gets the picture it shows.
 Bytes FaxTiff(uint32_t rows, Picture& shown);
 
+// A YCbCr TIFF of the picture's sides in `form` (strips or tiles, no
+// planes, no predictor), its chroma subsampled `across` x `down`: data
+// units of the picture's bytes in turn, taken as codes.
+Bytes YCbCrTiffFile(const Picture& picture, uint32_t across, uint32_t down, TiffForm form);
+
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
 bool FileExists(const std::string& path);

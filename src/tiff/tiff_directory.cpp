@@ -59,6 +59,10 @@ enum Tag : uint16_t {
     kExtraSamples = 338,
     kSampleFormat = 339,
     kJpegTables = 347,
+    kYCbCrCoefficients = 529,
+    kYCbCrSubSampling = 530,
+    kYCbCrPositioning = 531,
+    kReferenceBlackWhite = 532,
 };
 
 TiffField* Slot(TiffDirectory& d, uint16_t tag)
@@ -87,6 +91,10 @@ TiffField* Slot(TiffDirectory& d, uint16_t tag)
     case kExtraSamples: return &d.extraSamples;
     case kSampleFormat: return &d.sampleFormat;
     case kJpegTables: return &d.jpegTables;
+    case kYCbCrCoefficients: return &d.ycbcrCoefficients;
+    case kYCbCrSubSampling: return &d.ycbcrSubSampling;
+    case kYCbCrPositioning: return &d.ycbcrPositioning;
+    case kReferenceBlackWhite: return &d.referenceBlackWhite;
     default: return nullptr;
     }
 }
@@ -106,8 +114,15 @@ uint64_t Read64(const uint8_t* p, const TiffFormat& f)
     return f.littleEndian ? first | (second << 32) : (first << 32) | second;
 }
 
+// The fields of fractions: their RATIONAL values are read; elsewhere a
+// RATIONAL would be taken for a count or an offset.
+bool TakesRationals(uint16_t tag) { return tag == kYCbCrCoefficients || tag == kReferenceBlackWhite; }
+
 uint64_t ReadValue(const uint8_t* p, uint16_t type, const TiffFormat& f)
 {
+    if (type == kTiffRational) {
+        return uint64_t{Read32(p, f)} << 32 | Read32(p + 4, f);  // numerator, denominator in either byte order
+    }
     switch (TypeSize(type)) {
     case 1: return p[0];
     case 2: return Read16(p, f);
@@ -171,7 +186,8 @@ Status ReadTiffDirectory(SourceFile& source, TiffDirectory& d)
         }
         for (uint64_t i = 0; i < count; ++i) {
             const uint8_t* entry = block + entrySize * i;
-            TiffField* field = Slot(d, Read16(entry, f));
+            const uint16_t tag = Read16(entry, f);
+            TiffField* field = Slot(d, tag);
             if (field == nullptr || field->present) {
                 continue;  // not read, or a tag seen before: its first entry counts, as other readers take it
             }
@@ -186,7 +202,8 @@ Status ReadTiffDirectory(SourceFile& source, TiffDirectory& d)
             if (field == &d.jpegTables) {
                 continue;  // a byte stream, checked where JPEG is read (tiff_jpeg.cpp) and ignored elsewhere
             }
-            if (!IsReadType(field->type) || field->count == 0) {
+            if ((!IsReadType(field->type) && !(field->type == kTiffRational && TakesRationals(tag))) ||
+                field->count == 0) {
                 return Status::NotSupported;
             }
             const uint64_t typeSize = TypeSize(field->type);

@@ -20,8 +20,16 @@
 namespace kestova {
 
 // Field types read for values: BYTE, SHORT, LONG, and BigTIFF's LONG8 and
-// IFD8 (offsets).
-enum TiffType : uint16_t { kTiffByte = 1, kTiffShort = 3, kTiffLong = 4, kTiffLong8 = 16, kTiffIfd8 = 18 };
+// IFD8 (offsets); RATIONAL for the YCbCr fields only, each value read as
+// numerator << 32 | denominator.
+enum TiffType : uint16_t {
+    kTiffByte = 1,
+    kTiffShort = 3,
+    kTiffLong = 4,
+    kTiffRational = 5,
+    kTiffLong8 = 16,
+    kTiffIfd8 = 18
+};
 
 struct TiffField {
     bool present = false;
@@ -42,6 +50,7 @@ struct TiffDirectory {
         samplesPerPixel, rowsPerStrip, stripByteCounts, planarConfiguration, predictor, colorMap, tileWidth, tileLength,
         tileOffsets, tileByteCounts, extraSamples, sampleFormat, jpegTables;
     TiffField t4Options, t6Options;  // the fax codings' options
+    TiffField ycbcrCoefficients, ycbcrSubSampling, ycbcrPositioning, referenceBlackWhite;
 };
 
 // Reads the header and the first directory. NotSupported for a file that

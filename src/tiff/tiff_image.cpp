@@ -233,7 +233,16 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     case 1: image.colour = TiffColour::BlackIsZero; break;
     case 2: image.colour = TiffColour::Rgb; break;
     case 3: image.colour = TiffColour::Palette; break;
-    default: return Status::NotSupported;  // CMYK, YCbCr, CIELab and the rest
+    case 6: image.colour = TiffColour::YCbCr; break;
+    default: return Status::NotSupported;  // CMYK, CIELab and the rest
+    }
+    if (image.colour == TiffColour::YCbCr) {
+        if (bits != 8 || samples != 3) {
+            return Status::NotSupported;  // the conversion is of 8-bit codes, and there is no alpha
+        }
+        if (const Status status = ReadTiffYCbCr(source, d, image.ycbcr); status != Status::Ok) {
+            return status;
+        }
     }
     // The sample past the colour's (three for RGB, one for grey and
     // palette) is alpha where ExtraSamples says so (1 associated, 2
@@ -241,7 +250,7 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     // tiff_pixels.h). One ExtraSamples calls unspecified (0), or one with
     // no ExtraSamples at all (the four-sample RGB and two-sample grey some
     // writers make), is not part of the picture and is ignored.
-    const uint64_t channels = image.colour == TiffColour::Rgb ? 3 : 1;
+    const uint64_t channels = image.colour == TiffColour::Rgb || image.colour == TiffColour::YCbCr ? 3 : 1;
     if (samples < channels || samples > channels + 1) {
         return Status::NotSupported;  // too few for the colour, or several extra samples
     }
@@ -266,8 +275,14 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     }
     image.orientation = static_cast<uint32_t>(orientation);
     image.planar = planar == 2 && samples > 1;
-    if (image.planar && (image.colour != TiffColour::Rgb || bits != 8)) {
-        return Status::NotSupported;  // the planes are interleaved as 8-bit RGB (and alpha) only
+    if (image.planar && ((image.colour != TiffColour::Rgb && image.colour != TiffColour::YCbCr) || bits != 8)) {
+        return Status::NotSupported;  // the planes are interleaved as 8-bit RGB (and alpha) or YCbCr only
+    }
+    // Subsampled YCbCr in planes (chroma planes smaller than luma's) is
+    // refused, as libtiff refuses to read it as RGB; so is a predictor over
+    // data units, which differences luma and chroma samples together.
+    if (TiffSubsampled(image) && (image.planar || image.predictor)) {
+        return Status::NotSupported;
     }
 
     // The BMP's headers hold the sides as signed 32-bit and its size in 32.
@@ -337,8 +352,15 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     if (const Status status = PlanTileWork(image); status != Status::Ok) {
         return status;
     }
-    // Uncompressed pixels are all in the file.
-    if (image.compression == TiffCompression::None &&
+    // Subsampled YCbCr decodes its tiles whole: tiles too large for the
+    // bound (PlanTileWork, which counts three bytes a pixel, more than a
+    // data unit's share) are refused.
+    if (TiffSubsampled(image) && !image.wholeLastChunks) {
+        return Status::NotSupported;
+    }
+    // Uncompressed pixels are all in the file (subsampled YCbCr's fewer
+    // bytes are checked chunk by chunk, below).
+    if (image.compression == TiffCompression::None && !TiffSubsampled(image) &&
         PixelBytes(width, height) * image.bits * image.samples / 24 > source.size) {
         return Status::NotSupported;
     }

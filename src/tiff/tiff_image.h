@@ -7,6 +7,8 @@
 //                                          0 has white at zero)
 //   palette      1, 2, 4, 8      1        (3, with a ColorMap)
 //   RGB          1, 2, 4, 8      3        (2)
+//   YCbCr        8               3        (6, chroma subsampled 1, 2 or 4
+//                                          each way; see tiff_ycbcr.h)
 //
 // each with one more sample: alpha (ExtraSamples 1 or 2), which must be
 // opaque in every pixel, or one that is not (ExtraSamples 0, or none),
@@ -27,6 +29,7 @@
 #include "platform/source_file.h"
 #include "status.h"
 #include "tiff/tiff_directory.h"
+#include "tiff/tiff_ycbcr.h"
 
 namespace kestova {
 
@@ -39,7 +42,7 @@ inline bool IsFax(TiffCompression compression)
         compression == TiffCompression::FaxT6;
 }
 
-enum class TiffColour { WhiteIsZero, BlackIsZero, Rgb, Palette };
+enum class TiffColour { WhiteIsZero, BlackIsZero, Rgb, Palette, YCbCr };
 
 struct TiffImage {
     TiffFormat format;
@@ -72,7 +75,14 @@ struct TiffImage {
     // components are (YCbCr ones come out of the decoder as RGB).
     TiffField jpegTables;
     JpegColour jpegColour = JpegColour::YCbCr;
+    TiffYCbCr ycbcr;  // YCbCr's fields
 };
+
+// YCbCr with its chroma subsampled: stored in data units (tiff_ycbcr.h).
+inline bool TiffSubsampled(const TiffImage& image)
+{
+    return image.colour == TiffColour::YCbCr && (image.ycbcr.across > 1 || image.ycbcr.down > 1);
+}
 
 // Samples in a chunk's pixel: one when planes are separate.
 inline uint32_t ChunkSamples(const TiffImage& image) { return image.planar ? 1 : image.samples; }
@@ -81,6 +91,19 @@ inline uint32_t ChunkSamples(const TiffImage& image) { return image.planar ? 1 :
 inline uint64_t ChunkRowBytes(const TiffImage& image)
 {
     return (uint64_t{image.chunkWidth} * ChunkSamples(image) * image.bits + 7) / 8;
+}
+
+// Stored bytes of `rows` rows of a chunk: subsampled YCbCr has the rows
+// and the chunk's width rounded up to whole blocks, each block's luma
+// samples and its two chroma samples stored together.
+inline uint64_t ChunkBytes(const TiffImage& image, uint64_t rows)
+{
+    if (!TiffSubsampled(image)) {
+        return ChunkRowBytes(image) * rows;
+    }
+    const uint64_t across = image.ycbcr.across;
+    const uint64_t down = image.ycbcr.down;
+    return (rows + down - 1) / down * ((uint64_t{image.chunkWidth} + across - 1) / across) * (across * down + 2);
 }
 
 // Whether the chunks of chunk row `down` are decoded whole, every row they
@@ -150,7 +173,7 @@ inline Status TiffChunkPlace(SourceFile& /*source*/, const TiffImage& image, Tif
     }
     // Uncompressed strips without StripByteCounts: their rows, exactly.
     const auto down = static_cast<uint32_t>(index % image.chunksPerPlane);
-    bytes = ChunkRowBytes(image) * ChunkRows(image, down);
+    bytes = ChunkBytes(image, ChunkRows(image, down));
     return Status::Ok;
 }
 
@@ -164,7 +187,7 @@ inline Status CheckChunk(const SourceFile& source, const TiffImage& image, uint6
                          uint32_t down, uint64_t& total)
 {
     if (offset > source.size || source.size - offset < bytes ||
-        (image.compression == TiffCompression::None && bytes < ChunkRowBytes(image) * ChunkRows(image, down))) {
+        (image.compression == TiffCompression::None && bytes < ChunkBytes(image, ChunkRows(image, down)))) {
         return Status::NotSupported;
     }
     total += bytes;

@@ -56,6 +56,9 @@ Status PrepareTiffPixels(SourceFile& source, const TiffImage& image, TiffPixelFo
         const uint32_t level = image.colour == TiffColour::WhiteIsZero ? most - v : v;
         format.grey[v] = static_cast<uint8_t>((level * 255 + most / 2) / most);
     }
+    if (image.colour == TiffColour::YCbCr) {
+        PrepareYCbCr(image.ycbcr, format.ycbcr);
+    }
     if (image.colour != TiffColour::Palette) {
         return Status::Ok;
     }
@@ -158,6 +161,14 @@ bool TiffToBgr(const TiffPixelFormat& format, uint8_t* __restrict to, const uint
         }
         if (pixels > 0) {
             std::memcpy(to + 3 * (pixels - 1), format.palette[Sample(from, first + pixels - 1, bits)], 3);
+        }
+        return true;
+    case TiffColour::YCbCr:
+        from += 3 * first;
+        for (size_t k = 0; k < pixels; ++k) {
+            const uint8_t* pixel = from + 3 * k;
+            YCbCrToBgr(format.ycbcr, pixel[0], YCbCrRed(format.ycbcr, pixel[2]), YCbCrBlue(format.ycbcr, pixel[1]),
+                       to + 3 * k);
         }
         return true;
     case TiffColour::WhiteIsZero:

@@ -13,6 +13,8 @@
 //                        refused (the BMP has no alpha, and dropping it
 //                        would change the picture)
 //   any + another sample the same, the sample ignored
+//   YCbCr                as tiff_ycbcr.h says (here unsubsampled; data
+//                        units of subsampled chroma in tiff_ycbcr_rows)
 //
 // Predictor 2 is undone first, on the decoded samples.
 #pragma once
@@ -23,6 +25,7 @@
 #include "platform/source_file.h"
 #include "status.h"
 #include "tiff/tiff_image.h"
+#include "tiff/tiff_ycbcr.h"
 
 namespace kestova {
 
@@ -33,6 +36,7 @@ struct TiffPixelFormat {
     bool alpha = false;           // the last sample
     uint8_t grey[256] = {};       // a grey sample's 8-bit value
     uint8_t palette[256][4] = {}; // blue, green, red, and a spare byte
+    YCbCrTables ycbcr;
 };
 
 // Reads the ColorMap, or works out the grey values.

@@ -7,6 +7,7 @@
 #include "picture_limits.h"
 #include "platform/scratch_file.h"
 #include "tiff/tiff_chunk.h"
+#include "tiff/tiff_ycbcr.h"
 
 namespace kestova {
 namespace {
@@ -159,8 +160,9 @@ Status ReadPlaneRows(const Planes& planes, const TiffImage& image, TiffValueRead
 }
 
 // Rows of the planes, a block at a time, interleaved into blue, green, red,
-// the BMP's bottom row first.
-Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& source, OutputStream& out)
+// the BMP's bottom row first; planes of Y, Cb and Cr converted by `ycbcr`.
+Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& source, OutputStream& out,
+                  const YCbCrTables* ycbcr)
 {
     const uint64_t width = image.width;
     const uint64_t height = image.height;
@@ -207,6 +209,11 @@ Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& sour
                     if (alpha != nullptr && alpha[from] != 255) {
                         return Status::NotSupported;  // alpha that would be dropped
                     }
+                    if (ycbcr != nullptr) {
+                        YCbCrToBgr(*ycbcr, red[from], YCbCrRed(*ycbcr, blue[from]), YCbCrBlue(*ycbcr, green[from]),
+                                   to + 3 * k);
+                        continue;
+                    }
                     to[3 * k] = blue[from];
                     to[3 * k + 1] = green[from];
                     to[3 * k + 2] = red[from];
@@ -229,8 +236,14 @@ Status WriteTiffPlanes(SourceFile& source, const TiffImage& image, OutputStream&
     if (image.width == 0 || image.height == 0) {
         return Status::Ok;
     }
+    // YCbCr's planes (unsubsampled: ReadTiffImage refuses the rest).
+    YCbCrTables tables;
+    const YCbCrTables* ycbcr = image.colour == TiffColour::YCbCr ? &tables : nullptr;
+    if (ycbcr != nullptr) {
+        PrepareYCbCr(image.ycbcr, tables);
+    }
     if (ReadableWhereTheyLie(image)) {
-        return Interleave(Planes{&source, false}, image, source, out);
+        return Interleave(Planes{&source, false}, image, source, out, ycbcr);
     }
     SourceFile scratch;
     Status status = OpenScratchFile(scratch, uint64_t{image.width} * image.height * image.samples, out.file());
@@ -240,7 +253,7 @@ Status WriteTiffPlanes(SourceFile& source, const TiffImage& image, OutputStream&
         status = DecodePlanes(source, image, scratch, DivideWork(out.Idle(), ChunkArenaBytes(image.compression)));
     }
     if (status == Status::Ok) {
-        status = Interleave(Planes{&scratch, true}, image, source, out);
+        status = Interleave(Planes{&scratch, true}, image, source, out, ycbcr);
     }
     CloseSource(scratch);
     return status;

@@ -14,7 +14,8 @@
 
 namespace kestova {
 
-// 8-bit RGB (and alpha) in planes, after the BMP's headers.
+// 8-bit RGB (and alpha), or YCbCr without subsampling, in planes, after the
+// BMP's headers.
 Status WriteTiffPlanes(SourceFile& source, const TiffImage& image, OutputStream& out);
 
 }  // namespace kestova

@@ -234,6 +234,10 @@ Status WriteTileBands(SourceFile& source, const TiffImage& image, const TiffPixe
 
 }  // namespace
 
+uint64_t TiffBmpRow(const TiffImage& image, uint64_t y) { return BmpRowOf(image, y); }
+bool TiffRowsMirrored(const TiffImage& image) { return Mirrored(image); }
+void MirrorTiffRow(uint8_t* row, uint64_t pixels) { MirrorRow(row, pixels); }
+
 Status WriteTiffRows(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out)
 {
     if (image.width == 0 || image.height == 0) {

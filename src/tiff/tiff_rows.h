@@ -21,6 +21,13 @@ namespace kestova {
 // The BMP's pixel area starts here.
 constexpr uint64_t kBmpPixelOffset = 54;
 
+// Where stored row y goes: the BMP's row (bottom row first), and whether
+// each row is mirrored, as Orientation 1 to 4 say; a row of blue-green-red
+// pixels mirrored in place.
+uint64_t TiffBmpRow(const TiffImage& image, uint64_t y);
+bool TiffRowsMirrored(const TiffImage& image);
+void MirrorTiffRow(uint8_t* row, uint64_t pixels);
+
 // One plane a pixel (chunky), strips or tiles.
 Status WriteTiffRows(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out);
 

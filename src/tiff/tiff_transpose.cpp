@@ -8,6 +8,7 @@
 #include "platform/scratch_file.h"
 #include "tiff/tiff_planes.h"
 #include "tiff/tiff_rows.h"
+#include "tiff/tiff_ycbcr_rows.h"
 
 namespace kestova {
 namespace {
@@ -36,8 +37,9 @@ Status WriteFirstPass(SourceFile& source, const TiffImage& image, const TiffPixe
     TiffImage turned = image;
     turned.orientation = FirstPassOrientation(image.orientation);
     out.Divert(scratch, kBmpPixelOffset);
-    const Status status =
-        image.planar ? WriteTiffPlanes(source, turned, out) : WriteTiffRows(source, turned, format, out);
+    const Status status = image.planar         ? WriteTiffPlanes(source, turned, out)
+                          : TiffSubsampled(image) ? WriteYCbCrRows(source, turned, format, out)
+                                                  : WriteTiffRows(source, turned, format, out);
     out.EndDivert();
     return status != Status::Ok ? status : out.failed() ? Status::DestinationUnwritable : Status::Ok;
 }
