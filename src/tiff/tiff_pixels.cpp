@@ -38,6 +38,7 @@ bool SamplesToBgr(const TiffPixelFormat& format, uint8_t* __restrict to, const u
         case TiffColour::Palette: std::memcpy(pixel, format.palette[Sample(from, at, bits)], 3); break;
         case TiffColour::WhiteIsZero:
         case TiffColour::BlackIsZero: std::memset(pixel, format.grey[Sample(from, at, bits)], 3); break;
+        case TiffColour::YCbCr: return false;  // never here: 8-bit, three samples (TiffToBgr)
         }
     }
     return true;
@@ -128,7 +129,10 @@ bool TiffToBgr(const TiffPixelFormat& format, uint8_t* __restrict to, const uint
                size_t pixels)
 {
     const unsigned bits = format.bits;
-    if (format.colour == TiffColour::Rgb ? bits != 8 : format.samples != 1) {
+    const bool sampleWise = format.colour == TiffColour::Rgb     ? bits != 8
+                            : format.colour == TiffColour::YCbCr ? false  // always 8-bit, three samples
+                                                                 : format.samples != 1;
+    if (sampleWise) {
         return SamplesToBgr(format, to, from, first, pixels);
     }
     switch (format.colour) {

@@ -80,7 +80,8 @@ Status WriteBlockRows(SourceFile& source, const TiffImage& image, const TiffPixe
             Status status = TiffChunkPlace(source, image, offsets, counts, uint64_t{chunkDown} * image.across + column,
                                            offset, bytes);
             if (status == Status::Ok) {
-                status = StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena);
+                status = StartChunk(decoder, source, image.compression, image.reverseBits, offset, bytes, work.arena,
+                                    image.chunkWidth, image.faxOptions);
             }
             for (uint64_t top = 0; status == Status::Ok && top < chunkRows; top += down) {
                 const uint64_t rows = top < shownRows ? std::min(down, shownRows - top) : 0;  // inside the picture
