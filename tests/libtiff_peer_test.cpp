@@ -1031,6 +1031,11 @@ const YCbCrForm kYCbCrForms[] = {
     {"1x2 LZW strips", 1, 2, COMPRESSION_LZW, 6, 0, 0, 1, {}, {}},
     {"2x2 LZW strips", 2, 2, COMPRESSION_LZW, 6, 0, 0, 3, {}, {}},
     {"2x2 uncompressed tiles", 2, 2, COMPRESSION_NONE, 0, 16, 16, 4, {}, {}},
+    // Rows and columns exchanged, through the first pass's scratch picture.
+    {"2x2 LZW strips, orientation 6", 2, 2, COMPRESSION_LZW, 6, 0, 0, 6, {}, {}},
+    {"4x2 Deflate tiles, orientation 7", 4, 2, COMPRESSION_ADOBE_DEFLATE, 0, 16, 16, 7, {}, {}},
+    {"1x1 LZW planes, orientation 5", 1, 1, COMPRESSION_LZW, 5, 0, 0, 5, {}, {}, Libtiff::Agrees, 37, 23, false, true},
+    {"2x1 PackBits strips, orientation 8", 2, 1, COMPRESSION_PACKBITS, 4, 0, 0, 8, {}, {}},
     {"2x2 PackBits, other weights", 2, 2, COMPRESSION_PACKBITS, 8, 0, 0, 1, {0.25f, 0.625f, 0.125f}, {}},
     // libtiff truncates where the references are not the default.
     {"2x2 Deflate, studio range", 2, 2, COMPRESSION_ADOBE_DEFLATE, 10, 0, 0, 1, {}, {16, 235, 128, 240, 128, 240},
