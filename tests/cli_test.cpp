@@ -823,6 +823,15 @@ TEST_F(BatchTest, FileSizeLimitFailsOneFileNotTheBatch)
         << run.err;
     EXPECT_EQ(Summary(run.err).rfind("kestovatiff: 2 converted, 0 skipped, 1 failed, ", 0), 0u) << run.err;
     EXPECT_EQ(Names("out"), (std::vector<std::string>{"1.tif", "3.tif"}));
+
+    // Its own lines to a log that has reached the limit (head, killed
+    // there, filled it to the byte) are lost, and the batch goes on.
+    const std::string command = "trap - XFSZ; ulimit -f 200; (head -c 1000000 /dev/zero >" + Quoted("log") +
+                                ") 2>/dev/null; " + KESTOVATIFF_CLI_LAUNCHER + " '" + KESTOVATIFF_CLI + "' -j2 -o " +
+                                Quoted("logged") + " " + Quoted("in") + " 2>>" + Quoted("log");
+    const int raw = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << std::hex << raw;
+    EXPECT_EQ(Names("logged"), (std::vector<std::string>{"1.tif", "3.tif"}));
 }
 
 // A signal midway: no new file starts, those under way finish, the summary
