@@ -131,8 +131,11 @@ enum KestovaReason {
     KESTOVA_REASON_FILE_TOO_LARGE = 62,    /* a destination past 4 GiB - 1 bytes */
     /* -5, the destination. */
     KESTOVA_REASON_DESTINATION = 70,       /* cannot be written: errno */
-    KESTOVA_REASON_TEMPORARY_FOLDER = 71   /* no temporary folder could take the conversion's scratch
+    KESTOVA_REASON_TEMPORARY_FOLDER = 71,  /* no temporary folder could take the conversion's scratch
                                               or staging file: errno (ENOSR) */
+    KESTOVA_REASON_NOT_REGULAR_FILE = 72   /* with KESTOVA_FLAG_REGULAR_FILES_ONLY, the destination is
+                                              something else: errno (EISDIR for a directory, ENXIO
+                                              for a FIFO, a device or a socket) */
 };
 
 /* Options for KestovaConvert. Zero is the default for every field, so
@@ -164,7 +167,16 @@ typedef struct KestovaOptions {
  * not yet done by this version: such a picture is still refused with
  * KESTOVA_REASON_TRANSPARENCY. */
 #define KESTOVA_FLAG_FLATTEN 0x4u
-#define KESTOVA_FLAGS_KNOWN 0x7u
+/* The destination must be a regular file, or not exist. Anything else (a
+ * FIFO, a device, a socket, a directory, or a name of one of the caller's
+ * open descriptors that is not a regular file) is refused with -5 and
+ * KESTOVA_REASON_NOT_REGULAR_FILE without being opened, so the call never
+ * waits for a FIFO's reader nor wakes a device. Decided on what the name
+ * leads to when the call looks: a FIFO put there later, while the picture
+ * is written, is refused in the same way. For programs that write into
+ * folders other users can write to. */
+#define KESTOVA_FLAG_REGULAR_FILES_ONLY 0x8u
+#define KESTOVA_FLAGS_KNOWN 0xFu
 
 /* Converts the picture at `source` to `destination`, the direction chosen
  * by the source's first bytes: a BMP ("BM") becomes a TIFF as Bmp2Tiff
@@ -207,6 +219,8 @@ static inline const char* KestovaReasonText(int32_t reason)
     case KESTOVA_REASON_DESTINATION: return "the destination cannot be written";
     case KESTOVA_REASON_TEMPORARY_FOLDER:
         return "no temporary folder could take the conversion's temporary file";
+    case KESTOVA_REASON_NOT_REGULAR_FILE:
+        return "the destination is not a regular file (a FIFO, a device, a socket or a directory)";
     default: return "unknown reason";
     }
 }

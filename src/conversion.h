@@ -4,6 +4,8 @@
 // itself works wherever an open file cannot be replaced.
 #pragma once
 
+#include <cerrno>
+
 #include "call_notes.h"
 #include "output_stream.h"
 #include "platform/output_file.h"
@@ -11,6 +13,18 @@
 #include "status.h"
 
 namespace kestova {
+
+// Records a destination refused for not being a regular file, when the
+// caller asked for regular files only, with errno as its value.
+inline Status NotedOutput(CallNotes& notes, Status status)
+{
+    const int error = errno;
+    if (status == Status::DestinationUnwritable && notes.regularOnly &&
+        (error == kNotRegularFile || error == EISDIR)) {
+        (void)Refuse(&notes, status, KESTOVA_REASON_NOT_REGULAR_FILE, static_cast<uint64_t>(error));
+    }
+    return status;
+}
 
 // Runs one conversion: opens the source, lets `read(SourceFile&,
 // OutputAccess&, uint64_t& size)` check it and find the picture (nothing is
@@ -38,7 +52,7 @@ Status Convert(const char16_t* sourcePath, const char16_t* destPath, CallNotes& 
     uint64_t size = 0;
     Status status = read(source, access, size);
     if (status == Status::Ok) {
-        status = OpenOutput(destPath, file, out.Idle(), access, size);
+        status = NotedOutput(notes, OpenOutput(destPath, file, out.Idle(), access, size, notes.regularOnly));
         if (status == Status::BadArgument) {
             (void)Refuse(&notes, status, KESTOVA_REASON_DESTINATION_PATH);
         }
@@ -54,7 +68,7 @@ Status Convert(const char16_t* sourcePath, const char16_t* destPath, CallNotes& 
         DiscardOutput(file);
         return status;
     }
-    return CommitOutput(file, out.Idle());
+    return NotedOutput(notes, CommitOutput(file, out.Idle()));
 }
 
 }  // namespace kestova

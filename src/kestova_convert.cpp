@@ -117,6 +117,7 @@ extern "C" int32_t KestovaConvert(const char16_t* source, const char16_t* destin
         if ((options->flags & KESTOVA_FLAG_PADDED_ROWS) != 0) {
             rows = kestova::BmpRows::Padded;
         }
+        notes.regularOnly = (options->flags & KESTOVA_FLAG_REGULAR_FILES_ONLY) != 0;
     }
     const Status status = kestova::ConvertEither(source, destination, rows, notes);
     const int error = errno;

@@ -2,10 +2,13 @@
 // itself, and names in any script.
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -181,6 +184,71 @@ TEST_F(OutputSafetyTest, DeviceIsWrittenInPlace)
     struct stat info {};
     ASSERT_EQ(stat("/dev/null", &info), 0);
     EXPECT_TRUE(S_ISCHR(info.st_mode));
+}
+
+// Asked for regular files only, the library refuses every other kind of
+// destination without opening it (a FIFO without a reader would hold the
+// call in open() for ever; it must return at once), and still writes
+// regular files, new or replaced, and an open one named by /dev/fd.
+TEST_F(OutputSafetyTest, RegularFilesOnlyRefusesTheRestUnopened)
+{
+    ASSERT_EQ(mkfifo(Path("fifo.tif").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(Path("dir.tif").c_str(), 0755), 0);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = Path("sock.tif");
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size());
+    ASSERT_EQ(bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    WriteFile(Path("old.tif"), {1, 2, 3});
+    const int log = open(Path("log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    struct Case {
+        std::string dest;
+        int32_t result;
+        uint64_t value;  // errno, the reason's value
+    };
+    const Case cases[] = {
+        {Path("fifo.tif"), KESTOVATIFF_ERROR_DESTINATION, ENXIO},
+        {"/dev/null", KESTOVATIFF_ERROR_DESTINATION, ENXIO},
+        {Path("dir.tif"), KESTOVATIFF_ERROR_DESTINATION, EISDIR},
+        {socketPath, KESTOVATIFF_ERROR_DESTINATION, ENXIO},
+        {"/dev/fd/" + std::to_string(ends[1]), KESTOVATIFF_ERROR_DESTINATION, ENXIO},
+        {Path("old.tif"), KESTOVATIFF_OK, 0},
+        {Path("new.tif"), KESTOVATIFF_OK, 0},
+        {"/dev/fd/" + std::to_string(log), KESTOVATIFF_OK, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dest);
+        KestovaOptions options = {sizeof options, KESTOVA_FLAG_REGULAR_FILES_ONLY, 0, 0, 0, 0};
+        std::atomic<int32_t> result{1};
+        std::thread call([&] { result = KestovaConvert(Path16("in.bmp").c_str(), U16(c.dest).c_str(), &options); });
+        for (int waited = 0; waited < 200 && result == 1; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (result == 1) {  // held in open(): a reader lets it go
+            ADD_FAILURE() << "the call waits for a reader";
+            close(open(Path("fifo.tif").c_str(), O_RDONLY | O_NONBLOCK));
+        }
+        call.join();
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(options.reason, c.result == KESTOVATIFF_OK ? KESTOVA_REASON_NONE : KESTOVA_REASON_NOT_REGULAR_FILE);
+        EXPECT_EQ(options.reasonValue, c.value);
+    }
+    char got = 0;
+    ASSERT_EQ(fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
+    EXPECT_EQ(read(ends[0], &got, 1), -1) << "nothing went down the pipe";
+    close(ends[0]);
+    close(ends[1]);
+    close(log);
+    close(socket);
+    EXPECT_EQ(ReadFile(Path("old.tif")), ExpectedTiff(picture_));
+    EXPECT_EQ(ReadFile(Path("new.tif")), ExpectedTiff(picture_));
+    EXPECT_EQ(ReadFile(Path("log")), ExpectedTiff(picture_));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"dir.tif", "fifo.tif", "in.bmp", "log", "new.tif", "old.tif",
+                                                 "sock.tif"}));
 }
 
 // An open file named through /dev/fd or /proc is the caller's own: the

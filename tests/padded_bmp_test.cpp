@@ -127,7 +127,7 @@ TEST_F(PaddedBmpTest, BadOptionsAreRefused)
         int32_t reason;
         uint64_t value;
     } cases[] = {
-        {0, 0, -7, 7}, {31, KESTOVA_FLAG_PADDED_ROWS, -7, 7}, {32, 0x8u, KESTOVA_REASON_OPTIONS_FLAGS, 0x8u},
+        {0, 0, -7, 7}, {31, KESTOVA_FLAG_PADDED_ROWS, -7, 7}, {32, 0x10u, KESTOVA_REASON_OPTIONS_FLAGS, 0x10u},
         {64, 0x80000001u, KESTOVA_REASON_OPTIONS_FLAGS, 0x80000000u},
     };
     for (const auto& c : cases) {

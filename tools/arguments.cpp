@@ -78,6 +78,7 @@ std::string ValueText(int32_t reason, uint64_t value)
     switch (reason) {
     case KESTOVA_REASON_SOURCE_UNREADABLE:
     case KESTOVA_REASON_DESTINATION:
+    case KESTOVA_REASON_NOT_REGULAR_FILE:
         // The library opens regular files only: a pipe or a device is ESPIPE.
         return value == ESPIPE && reason == KESTOVA_REASON_SOURCE_UNREADABLE
                    ? "not a regular file"
@@ -204,7 +205,8 @@ std::string FailureText(int32_t result, const KestovaOptions& options)
             text = "bad argument: " + text;
         }
     }
-    const bool systems = reason == KESTOVA_REASON_SOURCE_UNREADABLE || reason == KESTOVA_REASON_DESTINATION;
+    const bool systems = reason == KESTOVA_REASON_SOURCE_UNREADABLE || reason == KESTOVA_REASON_DESTINATION ||
+                         reason == KESTOVA_REASON_NOT_REGULAR_FILE;
     const std::string value = ValueText(reason, options.reasonValue);
     if (!value.empty()) {
         text += systems ? ": " + value : " (" + value + ")";  // after errno, the system's words

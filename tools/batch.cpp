@@ -53,7 +53,9 @@ struct Job {
     dev_t sourceDevice = 0;  // the source file's identity: one file named
     ino_t sourceInode = 0;   // twice is converted once
     // Replaces a file, or writes where the kernel cannot keep a file
-    // unnamed until it is complete: a second signal waits for it.
+    // unnamed until it is complete: a second signal waits for it. Every
+    // conversion ends in finite time: the library refuses a FIFO or a
+    // device at the output's name rather than open it (regular files only).
     bool mustFinish = false;
 };
 
@@ -102,7 +104,8 @@ bool StopPending()
 // Whether `dest` is a FIFO, a device or a socket, or a link to one. Opening
 // one to write waits for a reader or wakes a device, and nothing there can
 // be staged and replaced whole: a batch skips it. A directory is left to
-// the conversion, which fails naming it.
+// the conversion, which fails naming it. One made after this look is
+// refused by the library, which the batch asks for regular files only.
 bool IsSpecialFile(const std::string& dest)
 {
     struct stat info {};
@@ -419,6 +422,16 @@ void ConvertOne(Batch& batch, const Job& job)
     const std::u16string dest16 = FileNameToUtf16(job.dest);
     KestovaOptions options = batch.options;
     const int32_t result = KestovaConvert(source16.c_str(), dest16.c_str(), &options);
+    // A FIFO, a device or a socket put at the name since the planning:
+    // skipped, as the planning skips one found there.
+    if (options.reason == KESTOVA_REASON_NOT_REGULAR_FILE && options.reasonValue != EISDIR) {
+        if (!batch.quiet) {
+            batch.reporter.Fail(job.dest, kSpecialOutput);
+        }
+        batch.skipped.fetch_add(1);
+        batch.done.fetch_add(1);
+        return;
+    }
     if (result != KESTOVATIFF_OK) {
         const bool destFailed =
             result == KESTOVATIFF_ERROR_DESTINATION || options.reason == KESTOVA_REASON_DESTINATION_PATH;
@@ -452,17 +465,7 @@ void* Work(void* argument)
             finishing.store(nullptr);
             break;
         }
-        // Looked at again: a FIFO made at the name since the planning would
-        // hold this worker in open() until some reader came.
-        if (IsSpecialFile(job.dest)) {
-            if (!batch.quiet) {
-                batch.reporter.Fail(job.dest, kSpecialOutput);
-            }
-            batch.skipped.fetch_add(1);
-            batch.done.fetch_add(1);
-        } else {
-            ConvertOne(batch, job);
-        }
+        ConvertOne(batch, job);
         finishing.store(nullptr);
     }
     if (batch.running.fetch_sub(1) == 1) {
@@ -478,17 +481,11 @@ double SecondsSince(std::chrono::steady_clock::time_point start)
 
 // Whether a second signal must wait for some conversion still under way:
 // one replacing a file, or one whose file is named before it is complete.
-// One whose output has become a FIFO, a device or a socket is not waited
-// for: it may wait for ever for a reader, and it leaves no file behind.
+// Each ends in finite time, none waiting for a FIFO's reader.
 bool MustWait(const Batch& batch)
 {
-    for (const std::atomic<const Job*>& slot : batch.finishing) {
-        const Job* job = slot.load();
-        if (job != nullptr && !IsSpecialFile(job->dest)) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(batch.finishing.begin(), batch.finishing.end(),
+                       [](const std::atomic<const Job*>& slot) { return slot.load() != nullptr; });
 }
 
 void PrintSummary(Batch& batch, size_t skipped, size_t failedEarlier, double seconds, int signal)
@@ -531,7 +528,8 @@ int RunBatch(const Arguments& options)
         return UsageError("expected a SOURCE after -o DIR");
     }
     // The host's own lines to a closed pipe fail with EPIPE instead of
-    // ending the batch between a conversion's steps.
+    // ending the batch between a conversion's steps (past a file-size
+    // limit they fail with EFBIG: main ignores SIGXFSZ).
     (void)signal(SIGPIPE, SIG_IGN);
     // The signals are taken by the main thread alone, with sigtimedwait:
     // blocked here, before planning and before any worker starts, they stay
@@ -556,7 +554,11 @@ int RunBatch(const Arguments& options)
     }
 
     reporter.Progress(ProgressText(0, jobs.size(), 0, totalBytes, 0.0));  // the totals, at once
-    Batch batch{jobs, reporter, pthread_self(), ConversionOptions(options), options.quiet};
+    // Regular files only: a FIFO at an output's name is skipped, never
+    // waited on, whenever it was made.
+    KestovaOptions conversion = ConversionOptions(options);
+    conversion.flags |= KESTOVA_FLAG_REGULAR_FILES_ONLY;
+    Batch batch{jobs, reporter, pthread_self(), conversion, options.quiet};
     batch.stop.store(StopPending());  // stopped while planning: no file starts
     // At most kMaxWorkers, however many processors: each has its slot.
     const unsigned wanted = options.workers != 0 ? options.workers : std::min(Processors(), kMaxWorkers);
@@ -592,8 +594,7 @@ int RunBatch(const Arguments& options)
             stoppedBy = stoppedBy == 0 ? signal : stoppedBy;
             if (++signalCount == 2) {
                 // New files have no name until complete: those conversions
-                // are abandoned with the process. A replacement is waited for,
-                // but not one held by a FIFO or a device (MustWait).
+                // are abandoned with the process. A replacement is waited for.
                 while (MustWait(batch)) {
                     const timespec pause = {0, 10L * 1000 * 1000};
                     (void)nanosleep(&pause, nullptr);

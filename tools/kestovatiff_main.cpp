@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -165,6 +166,11 @@ int FinishOutput(int status)
 
 int main(int argc, char** argv)
 {
+    // Messages to a standard error near a file-size limit (a log under
+    // `ulimit -f`) fail with EFBIG rather than end the host by SIGXFSZ, in
+    // a batch between a conversion's steps: the line is lost, the exit
+    // status and the batch's other lines still tell.
+    (void)std::signal(SIGXFSZ, SIG_IGN);
     kestovatiff_cli::Arguments arguments;
     if (const int status = kestovatiff_cli::ParseArguments(argc, argv, arguments); status != 0) {
         return status;

@@ -34,6 +34,7 @@ ERROR_DESTINATION = -5
 FLAG_PADDED_ROWS = 0x1
 FLAG_REDUCE = 0x2
 FLAG_FLATTEN = 0x4
+FLAG_REGULAR_FILES_ONLY = 0x8
 
 # The reasons of a failure (enum KestovaReason), with the header's words.
 # The numbers never change; tests/test_kestovatiff.py checks the table
@@ -66,6 +67,7 @@ REASONS = {
     62: "the destination would pass 4 GiB - 1 bytes",
     70: "the destination cannot be written",
     71: "no temporary folder could take the conversion's temporary file",
+    72: "the destination is not a regular file (a FIFO, a device, a socket or a directory)",
 }
 
 # What the two first exports say, which give no reason.
@@ -96,7 +98,7 @@ class Error(Exception):
         self.path = path
         self.text = reason_text(reason) if reason else RESULTS.get(result, "unknown result")
         message = self.text
-        if value and reason in (10, 70, 71):
+        if value and reason in (10, 70, 71, 72):
             message += ": " + os.strerror(value)
         elif value:
             message += " (%d)" % value

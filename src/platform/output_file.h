@@ -20,13 +20,16 @@
 //   destination in place and flushed.
 // - Anything else (a pipe, a device), or a file reached through an open
 //   file descriptor (/dev/stdout, /dev/fd/N): written in place, at its
-//   current position.
+//   current position; or, where the caller asks for regular files only,
+//   refused without being opened (errno kNotRegularFile; EISDIR for a
+//   directory, as always).
 //
 // A destination the caller could not open for writing (read-only, or
 // refused by the system's link and sticky-directory protections) is
 // refused before anything is written; so is a dangling symbolic link.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -78,6 +81,7 @@ struct OutputFile {
     int dirFd = -1;       // the directory holding the final name
     int tempDirFd = -1;   // the directory holding the staging file's name, if it has one
     bool tempNamed = false;     // the staging file is tempName in tempDirFd
+    bool regularOnly = false;   // anything but a regular file at the name is refused, at commit too
     WriteSignalGuard signals;   // from the open to the commit
     char finalName[kMaxNameBytes + 1] = {};
     char tempName[kMaxNameBytes + 1] = {};
@@ -85,16 +89,23 @@ struct OutputFile {
 
 #endif
 
+// errno for a destination refused because it is not a regular file: what
+// a FIFO without a reader gives an open that does not wait.
+constexpr int kNotRegularFile = ENXIO;
+
 // How the picture will be written: in file order, or in parts at their
 // offsets. A destination that cannot seek (a pipe, a device) then gets a
 // private staging file, copied to it when complete.
 enum class OutputAccess { Sequential, Positioned };
 
 // `size`, the picture's length where known, is room a private staging file
-// must find first. DestinationUnwritable when the destination cannot be
-// written (errno says why), BadArgument for a path that is not valid UTF-16.
+// must find first. With `regularOnly`, a destination that exists and is not
+// a regular file is refused, never opened to write (on Windows: opened, as
+// every look there is, but never written). DestinationUnwritable when the
+// destination cannot be written (errno says why), BadArgument for a path
+// that is not valid UTF-16.
 Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch,
-                  OutputAccess access = OutputAccess::Sequential, uint64_t size = 0);
+                  OutputAccess access = OutputAccess::Sequential, uint64_t size = 0, bool regularOnly = false);
 
 // Writes all `size` bytes at the current position, or returns false with
 // errno set.

@@ -255,6 +255,13 @@ Status OpenOnce(NativePath& name, OutputFile& file, Scratch scratch, OutputAcces
     if (S_ISDIR(probed.st_mode)) {
         return Unwritable(EISDIR);
     }
+    // Decided on the probe's file, which cannot change its type: a FIFO
+    // here is never opened, so never waited on. A regular file that another
+    // process swaps for a FIFO after this look is opened without waiting
+    // (OpenForWriting) and seen to be another file.
+    if (file.regularOnly && !S_ISREG(probed.st_mode)) {
+        return Unwritable(kNotRegularFile);
+    }
     // A name of one of the caller's open files: written through that very
     // descriptor, at its current position, as a shell redirection would.
     const int named = DescriptorNamed(name.text);
@@ -433,7 +440,7 @@ Status CommitOverTakenOnce(OutputFile& file, uint64_t size, Scratch scratch, boo
         return again ? Unwritable(EAGAIN) : Status::DestinationUnwritable;
     }
     if (!S_ISREG(probed.st_mode)) {
-        return Unwritable(S_ISDIR(probed.st_mode) ? EISDIR : EEXIST);
+        return Unwritable(S_ISDIR(probed.st_mode) ? EISDIR : file.regularOnly ? kNotRegularFile : EEXIST);
     }
     struct stat info {};
     if (const Status status = OpenForWriting(file.dirFd, file.finalName, probed, file, info, again);
@@ -515,7 +522,8 @@ bool Staged(const OutputFile& file, bool written)
 
 }  // namespace
 
-Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, OutputAccess access, uint64_t size)
+Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, OutputAccess access, uint64_t size,
+                  bool regularOnly)
 {
     NativePath name;
     if (const Status status = ToNativePath(path, name); status != Status::Ok) {
@@ -526,6 +534,7 @@ Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, Outpu
     for (int attempt = 0; attempt < kAttempts && changed; ++attempt) {
         DiscardOutput(file);
         file = OutputFile{};
+        file.regularOnly = regularOnly;
         BlockWriteSignals(file.signals);
         changed = false;
         status = OpenOnce(name, file, scratch, access, size, changed);

@@ -309,7 +309,8 @@ bool CopyToDevice(HANDLE staging, HANDLE device, Scratch scratch)
 
 }  // namespace
 
-Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, OutputAccess access, uint64_t /*size*/)
+Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, OutputAccess access, uint64_t /*size*/,
+                  bool regularOnly)
 {
     if (const Status status = CheckPath(path); status != Status::Ok) {
         return status;
@@ -332,6 +333,13 @@ Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, Outpu
     } else {
         SetLastError(NO_ERROR);
         const DWORD type = GetFileType(dest);
+        if (type != FILE_TYPE_DISK && GetLastError() == NO_ERROR && regularOnly) {
+            // A pipe's or a device's open here does not wait for a reader;
+            // the caller asked that such a destination be left alone.
+            CloseHandle(dest);
+            SetError(ERROR_NOT_SUPPORTED, kNotRegularFile);
+            return Status::DestinationUnwritable;
+        }
         if (type != FILE_TYPE_DISK && GetLastError() == NO_ERROR) {
             file.inPlace = true;
             if (access == OutputAccess::Sequential) {
