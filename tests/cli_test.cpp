@@ -702,8 +702,9 @@ TEST_F(BatchTest, RunAgainDeepOutputsAndFifos)
 // until a signal.
 TEST_F(BatchTest, OutputsThatAreFifosNeverHang)
 {
+    const Source a = Bmp("a.bmp", 1);
     const Source b = Tiff("b.tif", 2);
-    Write({Bmp("a.bmp", 1), b}, "in");
+    Write({a, b}, "in");
     for (int i = 0; i < 300; ++i) {  // work under way when the signals come
         ASSERT_EQ(link(Path("in/b.tif").c_str(), Path("in/c" + std::to_string(i) + ".tif").c_str()), 0);
     }
@@ -773,8 +774,13 @@ TEST_F(BatchTest, OutputsThatAreFifosNeverHang)
             EXPECT_TRUE(stopped ? !c.signals.empty() && WTERMSIG(status) == c.signals[0]
                                 : WIFEXITED(status) && WEXITSTATUS(status) == 0)
                 << status;
-            EXPECT_NE(err.find(fifo + ": skipped: the output is not a regular file"), std::string::npos) << err;
-            EXPECT_NE(Summary(err).find(stopped ? "stopped by SIGINT" : "301 converted, 1 skipped, 0 failed"),
+            // Where the name was freed or given to a file before the
+            // library's look, the picture may go there instead: whole.
+            const bool skipped = err.find(fifo + ": skipped: the output is not a regular file") != std::string::npos;
+            EXPECT_TRUE(skipped || (c.then != Nothing && ReadFile(fifo) == a.expected)) << err;
+            EXPECT_NE(Summary(err).find(stopped   ? "stopped by SIGINT"
+                                        : skipped ? "301 converted, 1 skipped, 0 failed"
+                                                  : "302 converted, 0 skipped, 0 failed"),
                       std::string::npos)
                 << err;
         }
