@@ -191,6 +191,24 @@ TEST_F(Tiff2BmpTest, DamagedJpegIsRefused)
         EXPECT_EQ(ReadFile(Path("out.bmp")), precious);
         EXPECT_EQ(Names(), (std::vector<std::string>{"in.tif", "out.bmp"}));
     }
+    // Tables padded with comments to 3 MB, read again before each of 23
+    // one-row strips: past the 64 MiB they may cost together.
+    const Bytes tables = tiff_encoders::JpegTables(abbreviated);
+    Bytes padded(tables.begin(), tables.begin() + 2);  // SOI
+    for (int i = 0; i < 48; ++i) {
+        padded.insert(padded.end(), {0xFF, 0xFE, 0xFF, 0xFF});  // COM, 65533 bytes
+        padded.resize(padded.size() + 65533);
+    }
+    padded.insert(padded.end(), tables.begin() + 2, tables.end());
+    TiffForm rows;
+    rows.compression = 7;
+    rows.rowsPerStrip = 1;
+    rows.jpeg = abbreviated;
+    ASSERT_EQ(Convert(TiffFile(picture, rows)), KESTOVATIFF_OK);
+    rows.changes = {{347, 7, std::vector<uint32_t>(padded.begin(), padded.end())}};
+    WriteFile(Path("out.bmp"), precious);
+    EXPECT_EQ(Convert(TiffFile(picture, rows)), KESTOVATIFF_ERROR_FORMAT);
+    EXPECT_EQ(ReadFile(Path("out.bmp")), precious);
 }
 #endif
 

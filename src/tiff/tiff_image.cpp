@@ -69,6 +69,7 @@ constexpr uint64_t kTileAllowanceBytes = uint64_t{32} << 20;
 // with alpha (twice 16 megapixels of 4 bytes, and 32 MiB). 160 MiB of Deflate's
 // zeros in tiles decode in about 0.35 s of one core.
 constexpr uint64_t kCommonTileSide = 512;
+constexpr uint64_t kJpegTablesWorkBytes = uint64_t{64} << 20;
 constexpr uint64_t kTileWorkCapBytes = uint64_t{160} << 20;
 
 // Sets whether the last row of tiles is decoded whole (every row it holds)
@@ -351,6 +352,16 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     }
     if (const Status status = PlanTileWork(image); status != Status::Ok) {
         return status;
+    }
+    // JPEG's tables are read again before every chunk's stream, a cost the
+    // chunks' own bytes do not count: a file whose tables are padded to
+    // megabytes over tens of thousands of tiles would read gigabytes. Real
+    // tables are a few kilobytes (four quantisation and eight Huffman tables
+    // at most), so they may cost all chunks together 64 MiB, or as many
+    // bytes as the picture's where it is larger.
+    if (image.compression == TiffCompression::Jpeg && image.jpegTables.present &&
+        image.jpegTables.count > std::max(kJpegTablesWorkBytes, PixelBytes(width, height)) / chunks) {
+        return Status::NotSupported;
     }
     // Subsampled YCbCr decodes its tiles whole: tiles too large for the
     // bound (PlanTileWork, which counts three bytes a pixel, more than a
