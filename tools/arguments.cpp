@@ -54,10 +54,8 @@ bool ParseNumber(const char* text, uint64_t lowest, uint64_t highest, uint64_t& 
 // A name, or #RRGGBB.
 bool ParseColour(const char* text, uint32_t& colour)
 {
-    const std::pair<const char*, uint32_t> names[] = {
-        {"white", 0xFFFFFF}, {"black", 0x000000}, {"grey", 0x808080}, {"gray", 0x808080},
-        {"red", 0xFF0000},   {"green", 0x00FF00}, {"blue", 0x0000FF},
-    };
+    // The names --help, the manual page and the Python package give too.
+    const std::pair<const char*, uint32_t> names[] = {{"white", 0xFFFFFF}, {"black", 0x000000}};
     for (const auto& [name, value] : names) {
         if (strcasecmp(text, name) == 0) {
             colour = value;

@@ -212,6 +212,8 @@ def _path16(path, reason):
 
 
 def _colour(background):
+    if isinstance(background, bool):
+        raise ValueError("background: a colour, not %r" % (background,))
     if isinstance(background, int):
         value = background
     elif isinstance(background, str):
@@ -243,7 +245,7 @@ def convert(source, destination, *, padded=False, reduce=False, background=None,
     written for defines reduce and background but does not do them yet:
     such pictures still raise FormatError with their reason. Raises an
     Error subclass on failure."""
-    if not isinstance(max_pixels, int) or max_pixels < 0 or max_pixels >= 1 << 64:
+    if isinstance(max_pixels, bool) or not isinstance(max_pixels, int) or max_pixels < 0 or max_pixels >= 1 << 64:
         raise ValueError("max_pixels: a number of pixels, 0 for no limit, not %r" % (max_pixels,))
     options = _Options()
     options.size = ctypes.sizeof(_Options)
