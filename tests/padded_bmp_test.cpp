@@ -141,8 +141,8 @@ TEST_F(PaddedBmpTest, BadOptionsAreRefused)
     EXPECT_EQ(Names(), (std::vector<std::string>{"in.bmp"}));
 }
 
-// Each refusal's reason and value, and none for a success; the known flags
-// not yet done change nothing.
+// Each refusal's reason and value, and none for a success; the flags
+// change none of these.
 TEST_F(PaddedBmpTest, ReasonsOfRefusals)
 {
     auto patched = [](Bytes bytes, size_t at, uint32_t value, int size) {
@@ -158,8 +158,14 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
     Bytes palette = patched(patched(patched(patched(bmp, 28, 8, 2), 46, 1, 4), 10, 58, 4), 2, 66, 4);
     palette.resize(66);
     std::fill(palette.begin() + 54, palette.end(), uint8_t{5});
-    TiffForm jpeg;
-    jpeg.changes = {{259, 3, {7}}};
+    TiffForm jbig;
+    jbig.changes = {{259, 3, {34661}}};
+    TiffForm wide;
+    wide.changes = {{256, 4, {0x80000000u}}};
+    // LZW codes, 9 bits each: 256 (clear), then 300, which names no string yet.
+    TiffForm lzw;
+    lzw.compression = 5;
+    lzw.chunks = {{0x80, 0x4B, 0x00}};
     const struct {
         const char* what;
         Bytes source;
@@ -182,9 +188,13 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
         {"BMP past the limit", bmp, 5, KESTOVATIFF_ERROR_TOO_LARGE, KESTOVA_REASON_PICTURE_LIMIT, 6},
         {"TIFF past the limit", TiffFile(MakePicture(3, 2)), 5, KESTOVATIFF_ERROR_TOO_LARGE,
          KESTOVA_REASON_PICTURE_LIMIT, 6},
-        // The TIFF reader's own reasons come later; until then the general one.
-        {"TIFF compression 7", TiffFile(MakePicture(3, 2), jpeg), 0, KESTOVATIFF_ERROR_FORMAT,
-         KESTOVA_REASON_FORMAT_NOT_READ, 0},
+        {"TIFF compression 34661", TiffFile(MakePicture(3, 2), jbig), 0, KESTOVATIFF_ERROR_FORMAT,
+         KESTOVA_REASON_TIFF_COMPRESSION, 34661},
+        {"TIFF 2^31 wide", TiffFile(MakePicture(3, 2), wide), 0, KESTOVATIFF_ERROR_TOO_LARGE,
+         KESTOVA_REASON_SIDE_TOO_LARGE, 0x80000000u},
+        {"TIFF of damaged LZW", TiffFile(MakePicture(3, 2), lzw), 0, KESTOVATIFF_ERROR_FORMAT,
+         KESTOVA_REASON_CODED_DATA, 5},
+        {"TIFF cut in its header", {'I', 'I', 42, 0, 8}, 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_FILE_SHORT, 8},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

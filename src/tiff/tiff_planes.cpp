@@ -207,7 +207,7 @@ Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& sour
                 for (uint64_t k = 0; k < n; ++k) {
                     const uint64_t from = mirrored ? n - 1 - k : k;
                     if (alpha != nullptr && alpha[from] != 255) {
-                        return Status::NotSupported;  // alpha that would be dropped
+                        return Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);  // alpha dropped
                     }
                     if (ycbcr != nullptr) {
                         YCbCrToBgr(*ycbcr, red[from], YCbCrRed(*ycbcr, blue[from]), YCbCrBlue(*ycbcr, green[from]),
