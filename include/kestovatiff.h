@@ -170,9 +170,13 @@ typedef struct KestovaOptions {
  * done by this version: such a picture is still refused with
  * KESTOVA_REASON_DEEP_SAMPLES. */
 #define KESTOVA_FLAG_REDUCE 0x2u
-/* Partly transparent pixels composited over `background`. Accepted, but
- * not yet done by this version: such a picture is still refused with
- * KESTOVA_REASON_TRANSPARENCY. */
+/* Partly transparent TIFF pixels composited over `background`, each
+ * channel rounded to nearest: colour c and alpha a (both as fractions of
+ * their largest value) give c + (1 - a) * background where ExtraSamples
+ * says the colour is already multiplied by alpha (associated), else
+ * a * c + (1 - a) * background. Without it they are refused with
+ * KESTOVA_REASON_TRANSPARENCY. BMP alpha is not flattened yet by this
+ * version: such a BMP is still refused. */
 #define KESTOVA_FLAG_FLATTEN 0x4u
 #define KESTOVA_FLAGS_KNOWN 0x7u
 

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 
 #include "kestovatiff.h"
 #include "test_files.h"
@@ -222,6 +224,106 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
     const char16_t lone[] = {u'x', 0xD800, 0};
     EXPECT_EQ(KestovaConvert(Path16("in").c_str(), lone, &options), KESTOVATIFF_ERROR_ARGUMENT);
     EXPECT_EQ(options.reason, KESTOVA_REASON_DESTINATION_PATH);
+}
+
+// Partly transparent TIFF pixels composited over the background against
+// the formula, channel by channel: colour c and alpha a as fractions of
+// their largest values give 255 (a c) + (1 - a) bg, or with associated
+// alpha (c already multiplied) 255 c + (1 - a) bg, rounded to nearest.
+// Without the flag the same files are refused.
+TEST_F(PaddedBmpTest, FlattenedTransparencyFollowsTheFormula)
+{
+    const uint8_t background[3] = {0xCC, 0x66, 0x33};  // blue, green, red of 0x3366CC
+    const struct {
+        const char* what;
+        uint32_t photometric, bits, extra;
+        bool planar;
+    } cases[] = {
+        {"RGBA", 2, 8, 2, false},           {"RGBA associated", 2, 8, 1, false}, {"RGBA 4-bit", 2, 4, 2, false},
+        {"RGBA 2-bit associated", 2, 2, 1, false}, {"RGBA in planes", 2, 8, 2, true},
+        {"RGBA associated in planes", 2, 8, 1, true}, {"grey", 1, 8, 2, false},
+        {"grey 4-bit associated", 1, 4, 1, false}, {"grey 1-bit", 1, 1, 2, false},
+        {"white at zero, 2-bit", 0, 2, 2, false}, {"palette", 3, 8, 2, false},
+        {"palette 4-bit associated", 3, 4, 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint32_t most = (1u << c.bits) - 1;
+        const uint32_t channels = c.photometric == 2 ? 3 : 1;
+        std::vector<uint32_t> alphas = {0, 1, most / 2, most / 2 + 1, most - 1, most};
+        if (c.bits == 8) {
+            alphas = {0, 1, 127, 128, 254, 255};
+        }
+        // Each alpha with three colours; the colour's 8-bit value per channel.
+        std::vector<uint32_t> samples;
+        std::vector<double> colour;  // a fraction of its largest value, blue, green, red
+        std::vector<double> alpha;
+        std::vector<uint32_t> map(3 * (most + 1));
+        for (uint32_t i = 0; i <= most; ++i) {
+            map[i] = (i * 53 & 255) * 257;
+            map[most + 1 + i] = ((i * 101 + 7) & 255) * 257;
+            map[2 * (most + 1) + i] = (255 - (i * 53 & 255)) * 257;
+        }
+        for (const uint32_t a : alphas) {
+            for (uint32_t k = 0; k < 3; ++k) {
+                uint32_t v[3];
+                for (uint32_t ch = 0; ch < channels; ++ch) {
+                    v[ch] = ((k * 37 + ch * 91 + a * 5 + 3) % (most + 1));
+                    if (c.extra == 1 && c.photometric != 3) {
+                        v[ch] = v[ch] * a / most;  // premultiplied
+                    }
+                    samples.push_back(v[ch]);
+                }
+                samples.push_back(a);
+                for (uint32_t ch = 0; ch < 3; ++ch) {
+                    if (c.photometric == 3) {
+                        colour.push_back(map[(2 - ch) * (most + 1) + v[0]] / 257 / 255.0);
+                    } else {
+                        const uint32_t level = channels == 3 ? v[2 - ch] : v[0];
+                        colour.push_back((c.photometric == 0 ? most - level : level) / double(most));
+                    }
+                }
+                alpha.push_back(a / double(most));
+            }
+        }
+        const auto pixels = static_cast<uint32_t>(alpha.size());
+        TiffForm form;
+        form.changes = {{258, 3, {c.bits}}, {262, 3, {c.photometric}}, {277, 3, {channels + 1}}, {338, 3, {c.extra}}};
+        if (c.photometric == 3) {
+            form.changes.push_back({320, 3, map});
+        }
+        form.planar = c.planar;
+        if (c.planar) {
+            form.chunks.assign(4, Bytes(pixels));
+            for (size_t i = 0; i < samples.size(); ++i) {
+                form.chunks[i % 4][i / 4] = static_cast<uint8_t>(samples[i]);
+            }
+        } else {
+            Bytes row((samples.size() * c.bits + 7) / 8);
+            for (size_t i = 0; i < samples.size(); ++i) {
+                row[i * c.bits / 8] |= static_cast<uint8_t>(samples[i] << (8 - c.bits - i * c.bits % 8));
+            }
+            form.chunks = {row};
+        }
+        WriteFile(Path("in.tif"), TiffFile(Picture{pixels, 1, {}}, form));
+        KestovaOptions options = {sizeof options, 0, 0, 0x3366CC, 0, 0};
+        EXPECT_EQ(KestovaConvert(Path16("in.tif").c_str(), Path16("out.bmp").c_str(), &options),
+                  KESTOVATIFF_ERROR_FORMAT);
+        EXPECT_EQ(options.reason, KESTOVA_REASON_TRANSPARENCY);
+        EXPECT_EQ(Names().size(), 1u);
+        options.flags = KESTOVA_FLAG_FLATTEN;
+        ASSERT_EQ(KestovaConvert(Path16("in.tif").c_str(), Path16("out.bmp").c_str(), &options), KESTOVATIFF_OK);
+        const Bytes bmp = ReadFile(Path("out.bmp"));
+        const size_t at = bmp[10] | bmp[11] << 8;
+        ASSERT_EQ(bmp.size(), at + 3 * pixels);
+        for (size_t i = 0; i < 3 * pixels; ++i) {
+            const double a = alpha[i / 3];
+            const double over = c.extra == 1 ? 255 * colour[i] : 255 * a * colour[i];
+            const double expected = std::min(255.0, std::floor(over + (1 - a) * background[i % 3] + 0.5));
+            EXPECT_EQ(bmp[at + i], expected) << "pixel " << i / 3 << ", byte " << i % 3;
+        }
+        std::remove(Path("out.bmp").c_str());
+    }
 }
 
 }  // namespace
