@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "call_notes.h"
+
 namespace kestova {
 
 // A channel of a partly transparent pixel composited over the background
@@ -20,6 +22,18 @@ inline uint8_t Flattened(uint32_t c, uint32_t cMost, uint32_t a, uint32_t aMost,
     const uint64_t over = 255 * uint64_t{c} * (associated ? aMost : a);
     const uint64_t value = (over + uint64_t{aMost - a} * cMost * under + whole / 2) / whole;
     return static_cast<uint8_t>(value > 255 ? 255 : value);
+}
+
+// Whether the call asks for flattening, and its colour as blue, green, red.
+inline bool FlattenBackground(const CallNotes* notes, uint8_t (&bgr)[3])
+{
+    if (notes == nullptr || !notes->flatten) {
+        return false;
+    }
+    bgr[0] = static_cast<uint8_t>(notes->background);
+    bgr[1] = static_cast<uint8_t>(notes->background >> 8);
+    bgr[2] = static_cast<uint8_t>(notes->background >> 16);
+    return true;
 }
 
 }  // namespace kestova

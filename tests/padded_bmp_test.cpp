@@ -326,5 +326,80 @@ TEST_F(PaddedBmpTest, FlattenedTransparencyFollowsTheFormula)
     }
 }
 
+// BMP alpha (a BITMAPV3 header's mask) flattened by the same rule, straight
+// alpha as BMPs store it; refused without the flag. Alpha all zero is a
+// writer's "no alpha": the colours as they are, with the flag or without.
+TEST_F(PaddedBmpTest, FlattenedBmpAlphaFollowsTheFormula)
+{
+    const uint8_t background[3] = {0x33, 0x66, 0xCC};  // red, green, blue of 0x3366CC
+    const struct {
+        const char* what;
+        uint16_t bits;
+        uint32_t masks[4];  // red, green, blue, alpha
+        bool allClear;
+    } cases[] = {
+        {"32-bit, 8 bits a channel", 32, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}, false},
+        {"32-bit, alpha lowest", 32, {0xFF000000u, 0xFF0000, 0xFF00, 0xFF}, false},
+        {"16-bit, 4-4-4-4", 16, {0x0F00, 0x00F0, 0x000F, 0xF000}, false},
+        {"16-bit, 5-5-5-1", 16, {0x7C00, 0x03E0, 0x001F, 0x8000}, false},
+        {"32-bit, alpha all zero", 32, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        uint32_t most[4];
+        unsigned shift[4];
+        for (int i = 0; i < 4; ++i) {
+            shift[i] = static_cast<unsigned>(__builtin_ctz(c.masks[i]));
+            most[i] = c.masks[i] >> shift[i];
+        }
+        const uint32_t alphas[] = {0, 1, most[3] / 2, most[3] / 2 + 1, most[3] - 1, most[3]};
+        Bytes pixels;
+        std::vector<uint32_t> values;  // red, green, blue, alpha of each pixel
+        for (const uint32_t a : alphas) {
+            for (uint32_t k = 0; k < 3; ++k) {
+                uint32_t v = 0;
+                for (uint32_t ch = 0; ch < 4; ++ch) {
+                    const uint32_t value = ch == 3 ? (c.allClear ? 0 : a) : (k * 37 + ch * 91 + a * 5 + 3) % (most[ch] + 1);
+                    values.push_back(value);
+                    v |= value << shift[ch];
+                }
+                PutLe(pixels, v, c.bits / 8);
+            }
+        }
+        const auto width = static_cast<uint32_t>(values.size() / 4);
+        Bytes bmp = {'B', 'M'};
+        for (const uint32_t field : {70u + static_cast<uint32_t>(pixels.size()), 0u, 70u, 56u, width, 1u}) {
+            PutLe(bmp, field, 4);
+        }
+        PutLe(bmp, 1, 2);
+        PutLe(bmp, c.bits, 2);
+        for (const uint32_t field : {3u, static_cast<uint32_t>(pixels.size()), 0u, 0u, 0u, 0u, c.masks[0], c.masks[1],
+                                     c.masks[2], c.masks[3]}) {
+            PutLe(bmp, field, 4);
+        }
+        bmp.insert(bmp.end(), pixels.begin(), pixels.end());
+        WriteFile(Path("in.bmp"), bmp);
+        KestovaOptions options = {sizeof options, 0, 0, 0x3366CC, 0, 0};
+        const int32_t refused = KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options);
+        if (!c.allClear) {
+            EXPECT_EQ(refused, KESTOVATIFF_ERROR_FORMAT);
+            EXPECT_EQ(options.reason, KESTOVA_REASON_TRANSPARENCY);
+        }
+        std::remove(Path("out.tif").c_str());
+        options.flags = KESTOVA_FLAG_FLATTEN;
+        ASSERT_EQ(KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options), KESTOVATIFF_OK);
+        const Bytes tiff = ReadFile(Path("out.tif"));
+        ASSERT_GE(tiff.size(), 8 + 3 * size_t{width});
+        for (size_t i = 0; i < 3 * size_t{width}; ++i) {
+            const size_t ch = i % 3;
+            const double a = c.allClear ? 1 : values[i / 3 * 4 + 3] / double(most[3]);
+            const double colour = 255 * (values[i / 3 * 4 + ch] / double(most[ch]));
+            EXPECT_EQ(tiff[8 + i], std::floor(a * colour + (1 - a) * background[ch] + 0.5))
+                << "pixel " << i / 3 << ", channel " << ch;
+        }
+        std::remove(Path("out.tif").c_str());
+    }
+}
+
 }  // namespace
 }  // namespace testing_files

@@ -90,13 +90,7 @@ Status PrepareTiffPixels(SourceFile& source, const TiffImage& image, TiffPixelFo
     format.samples = image.samples;
     format.alpha = image.alpha;
     format.associated = image.associated;
-    if (source.notes != nullptr && source.notes->flatten) {
-        const uint32_t rgb = source.notes->background;
-        format.flatten = true;
-        format.background[0] = static_cast<uint8_t>(rgb);
-        format.background[1] = static_cast<uint8_t>(rgb >> 8);
-        format.background[2] = static_cast<uint8_t>(rgb >> 16);
-    }
+    format.flatten = FlattenBackground(source.notes, format.background);
     const uint32_t most = (1u << image.bits) - 1;
     for (uint32_t v = 0; v <= most; ++v) {
         const uint32_t level = image.colour == TiffColour::WhiteIsZero ? most - v : v;
