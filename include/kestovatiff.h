@@ -170,13 +170,14 @@ typedef struct KestovaOptions {
  * done by this version: such a picture is still refused with
  * KESTOVA_REASON_DEEP_SAMPLES. */
 #define KESTOVA_FLAG_REDUCE 0x2u
-/* Partly transparent TIFF pixels composited over `background`, each
- * channel rounded to nearest: colour c and alpha a (both as fractions of
- * their largest value) give c + (1 - a) * background where ExtraSamples
+/* Partly transparent pixels composited over `background`, each channel
+ * rounded to nearest: colour c and alpha a (both as fractions of their
+ * largest value) give c + (1 - a) * background where a TIFF's ExtraSamples
  * says the colour is already multiplied by alpha (associated), else
- * a * c + (1 - a) * background. Without it they are refused with
- * KESTOVA_REASON_TRANSPARENCY. BMP alpha is not flattened yet by this
- * version: such a BMP is still refused. */
+ * a * c + (1 - a) * background (TIFF unassociated alpha, BMP alpha). A
+ * BMP whose alpha is zero everywhere has no alpha, as writers mean it.
+ * Without the flag such pixels are refused with
+ * KESTOVA_REASON_TRANSPARENCY. */
 #define KESTOVA_FLAG_FLATTEN 0x4u
 #define KESTOVA_FLAGS_KNOWN 0x7u
 
