@@ -124,7 +124,17 @@ enum KestovaReason {
     KESTOVA_REASON_BMP_RUN_LENGTHS = 33,   /* run-length codes that break a rule or stop early */
     KESTOVA_REASON_SAMPLE_FORMAT = 34,     /* TIFF samples not unsigned integers: SampleFormat */
     KESTOVA_REASON_PREDICTOR = 35,         /* a TIFF Predictor not read: Predictor */
-    KESTOVA_REASON_CODED_DATA = 36,        /* compressed TIFF data that cannot be decoded */
+    KESTOVA_REASON_CODED_DATA = 36,        /* compressed TIFF data that cannot be decoded: Compression */
+    KESTOVA_REASON_TILE_WORK = 37,         /* TIFF tiles that would decode far more than the picture
+                                              holds: the bytes they would decode */
+    KESTOVA_REASON_ORIENTATION = 38,       /* a TIFF Orientation not read: Orientation */
+    KESTOVA_REASON_PLANAR = 39,            /* TIFF planes not read (a value, or planes of a colour
+                                              or depth not read so): PlanarConfiguration */
+    KESTOVA_REASON_TIFF_SAMPLES = 40,      /* a TIFF sample count not read for its colour:
+                                              SamplesPerPixel */
+    KESTOVA_REASON_TIFF_FIELD = 41,        /* a TIFF header or field that breaks the format's rules,
+                                              or holds a value not read: the field's tag (0: the
+                                              header) */
     /* -4, too large. */
     KESTOVA_REASON_SIDE_TOO_LARGE = 60,    /* a side past what the destination holds: the side */
     KESTOVA_REASON_PICTURE_LIMIT = 61,     /* more pixels than options->maxPixels: the pixels */
@@ -163,8 +173,13 @@ typedef struct KestovaOptions {
  * done by this version: such a picture is still refused with
  * KESTOVA_REASON_DEEP_SAMPLES. */
 #define KESTOVA_FLAG_REDUCE 0x2u
-/* Partly transparent pixels composited over `background`. Accepted, but
- * not yet done by this version: such a picture is still refused with
+/* Partly transparent pixels composited over `background`, each channel
+ * rounded to nearest: colour c and alpha a (both as fractions of their
+ * largest value) give c + (1 - a) * background where a TIFF's ExtraSamples
+ * says the colour is already multiplied by alpha (associated), else
+ * a * c + (1 - a) * background (TIFF unassociated alpha, BMP alpha). A
+ * BMP whose alpha is zero everywhere has no alpha, as writers mean it.
+ * Without the flag such pixels are refused with
  * KESTOVA_REASON_TRANSPARENCY. */
 #define KESTOVA_FLAG_FLATTEN 0x4u
 /* The destination must be a regular file, or not exist. Anything else (a
@@ -213,6 +228,11 @@ static inline const char* KestovaReasonText(int32_t reason)
     case KESTOVA_REASON_SAMPLE_FORMAT: return "TIFF samples that are not unsigned integers";
     case KESTOVA_REASON_PREDICTOR: return "a TIFF predictor that is not read";
     case KESTOVA_REASON_CODED_DATA: return "compressed TIFF data that cannot be decoded";
+    case KESTOVA_REASON_TILE_WORK: return "TIFF tiles that would decode far more than the picture holds";
+    case KESTOVA_REASON_ORIENTATION: return "a TIFF orientation that is not read";
+    case KESTOVA_REASON_PLANAR: return "TIFF planes that are not read";
+    case KESTOVA_REASON_TIFF_SAMPLES: return "a TIFF sample count that is not read for its colour";
+    case KESTOVA_REASON_TIFF_FIELD: return "a TIFF field that breaks the format's rules or holds a value that is not read";
     case KESTOVA_REASON_SIDE_TOO_LARGE: return "a side too long for the destination format";
     case KESTOVA_REASON_PICTURE_LIMIT: return "more pixels than the limit the caller set";
     case KESTOVA_REASON_FILE_TOO_LARGE: return "the destination would pass 4 GiB - 1 bytes";

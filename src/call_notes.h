@@ -1,5 +1,6 @@
 // What one conversion carries beside its two files: the caller's limit on
-// the picture's pixels and on the destination's kind, and why the call was refused. It lives on the
+// the picture's pixels and on the destination's kind, the colour to
+// flatten transparency over, and why the call was refused. It lives on the
 // call's stack and the call's SourceFile points to it, so every reader
 // reaches it: a reader records the reason where it refuses, in the line
 // that refuses, and a conversion that succeeds pays nothing for it.
@@ -16,6 +17,8 @@ namespace kestova {
 struct CallNotes {
     uint64_t maxPixels = kMaxPixels;  // the build's limit, or the caller's if smaller
     bool regularOnly = false;         // the destination must be a regular file or new
+    bool flatten = false;             // partly transparent pixels composited over `background`
+    uint32_t background = 0;          // 0xRRGGBB
     int32_t reason = KESTOVA_REASON_NONE;
     uint64_t value = 0;
 };

@@ -398,7 +398,18 @@ TEST_F(CliTest, RefusalsSayWhyAndWhatWouldHelp)
         }
     }
     WriteFile(Path("wide.bmp"), wide);
+    TiffForm alpha;  // two pixels, RGBA, the second half transparent
+    alpha.changes = {{258, 3, {8}}, {277, 3, {4}}, {338, 3, {2}}};
+    alpha.chunks = {{10, 20, 30, 255, 10, 20, 30, 128}};
+    WriteFile(Path("alpha.tif"), TiffFile(Picture{2, 1, {}}, alpha));
+    TiffForm jbig;
+    jbig.changes = {{259, 3, {34661}}};
+    WriteFile(Path("jbig.tif"), TiffFile(picture, jbig));
     const std::pair<std::string, std::string> cases[] = {
+        {Quoted("alpha.tif") + " " + Quoted("out.bmp"),
+         "alpha.tif: partly transparent pixels; --background COLOR puts them on a colour\n"},
+        {"--background white " + Quoted("alpha.tif") + " " + Quoted("out.bmp"), ""},
+        {Quoted("jbig.tif") + " " + Quoted("out.bmp"), "jbig.tif: a TIFF compression that is not read (Compression 34661)\n"},
         {Quoted("wide.bmp") + " " + Quoted("out.tif"),
          "wide.bmp: samples deeper than 8 bits (10 bits); --reduce converts them to 8 bits\n"},
         {"--reduce " + Quoted("wide.bmp") + " " + Quoted("out.tif"),

@@ -384,6 +384,8 @@ TEST_F(LibtiffPeerTest, FormsLibtiffWritesThatTheLibraryDoesNotReadAreRefused)
     struct Case {
         const char* name;
         void (*setup)(TIFF*);
+        int32_t reason;  // KestovaConvert's, and its value
+        uint64_t value;
         uint16_t codec = COMPRESSION_NONE;  // skipped where libtiff was built without it
     };
     const Case cases[] = {
@@ -393,37 +395,46 @@ TEST_F(LibtiffPeerTest, FormsLibtiffWritesThatTheLibraryDoesNotReadAreRefused)
              TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
              TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 8);
          },
-         COMPRESSION_JPEG},
+         KESTOVA_REASON_TIFF_COMPRESSION, 7, COMPRESSION_JPEG},
 #endif
-        {"WebP", [](TIFF* t) { TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_WEBP); }, COMPRESSION_WEBP},
-        {"LZMA", [](TIFF* t) { TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZMA); }, COMPRESSION_LZMA},
-        {"Zstandard", [](TIFF* t) { TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ZSTD); }, COMPRESSION_ZSTD},
-        {"16 bits", [](TIFF* t) { TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16); }},
+        {"WebP", [](TIFF* t) { TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_WEBP); },
+         KESTOVA_REASON_TIFF_COMPRESSION, COMPRESSION_WEBP, COMPRESSION_WEBP},
+        {"LZMA", [](TIFF* t) { TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZMA); },
+         KESTOVA_REASON_TIFF_COMPRESSION, COMPRESSION_LZMA, COMPRESSION_LZMA},
+        {"Zstandard", [](TIFF* t) { TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ZSTD); },
+         KESTOVA_REASON_TIFF_COMPRESSION, COMPRESSION_ZSTD, COMPRESSION_ZSTD},
+        {"16 bits", [](TIFF* t) { TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16); }, KESTOVA_REASON_DEEP_SAMPLES, 16},
         {"16-bit grey",
          [](TIFF* t) {
              TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
              TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
              TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16);
-         }},
-        {"signed samples", [](TIFF* t) { TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_INT); }},
+         },
+         KESTOVA_REASON_DEEP_SAMPLES, 16},
+        {"signed samples", [](TIFF* t) { TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_INT); },
+         KESTOVA_REASON_SAMPLE_FORMAT, SAMPLEFORMAT_INT},
         {"floating point",
          [](TIFF* t) {
              TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 32);
              TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
-         }},
+         },
+         KESTOVA_REASON_SAMPLE_FORMAT, SAMPLEFORMAT_IEEEFP},
         {"CMYK",
          [](TIFF* t) {
              TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 4);
              TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
              TIFFSetField(t, TIFFTAG_INKSET, INKSET_CMYK);
-         }},
-        {"CIELab", [](TIFF* t) { TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CIELAB); }},
+         },
+         KESTOVA_REASON_COLOUR_SPACE, PHOTOMETRIC_SEPARATED},
+        {"CIELab", [](TIFF* t) { TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CIELAB); },
+         KESTOVA_REASON_COLOUR_SPACE, PHOTOMETRIC_CIELAB},
         {"two extra samples",
          [](TIFF* t) {
              static uint16_t extra[2] = {EXTRASAMPLE_UNASSALPHA, EXTRASAMPLE_UNSPECIFIED};
              TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 5);
              TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 2, extra);
-         }},
+         },
+         KESTOVA_REASON_TIFF_SAMPLES, 5},
         {"grey with alpha in planes",
          [](TIFF* t) {
              static uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
@@ -431,7 +442,18 @@ TEST_F(LibtiffPeerTest, FormsLibtiffWritesThatTheLibraryDoesNotReadAreRefused)
              TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
              TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
              TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
-         }},
+         },
+         KESTOVA_REASON_PLANAR, PLANARCONFIG_SEPARATE},
+    };
+    // Each refused by both exports, and by KestovaConvert with its reason.
+    const auto refused = [&](int32_t reason, uint64_t value) {
+        EXPECT_EQ(Tiff2Bmp(Path16("peer.tif").c_str(), Path16("out.bmp").c_str()), KESTOVATIFF_ERROR_FORMAT);
+        KestovaOptions options = {sizeof options, 0, 0, 0, 0, 0};
+        EXPECT_EQ(KestovaConvert(Path16("peer.tif").c_str(), Path16("out.bmp").c_str(), &options),
+                  KESTOVATIFF_ERROR_FORMAT);
+        EXPECT_EQ(options.reason, reason) << KestovaReasonText(options.reason);
+        EXPECT_EQ(options.reasonValue, value);
+        EXPECT_EQ(Names(), std::vector<std::string>{"peer.tif"});
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -442,9 +464,7 @@ TEST_F(LibtiffPeerTest, FormsLibtiffWritesThatTheLibraryDoesNotReadAreRefused)
             c.setup(tiff);
             return static_cast<int>(TIFFScanlineSize(tiff));
         });
-        EXPECT_EQ(Tiff2Bmp(Path16("peer.tif").c_str(), Path16("out.bmp").c_str()), KESTOVATIFF_ERROR_FORMAT);
-        EXPECT_EQ(Names(), std::vector<std::string>{"peer.tif"});
-        std::remove(Path("out.bmp").c_str());
+        refused(c.reason, c.value);
     }
     // Forms libtiff does not write, or writes only where it was built with
     // their codec: the fields changed in a 6 x 5 RGB file.
@@ -453,29 +473,46 @@ TEST_F(LibtiffPeerTest, FormsLibtiffWritesThatTheLibraryDoesNotReadAreRefused)
         entries.insert(entries.end(), more.begin(), more.end());
         return entries;
     };
-    const std::pair<const char*, std::vector<TiffEntry>> edited[] = {
-        {"old-style JPEG", {{259, 3, {6}}}},
-        {"JBIG", {{259, 3, {34661}}}},
-        {"WebP", {{259, 3, {50001}}}},
-        {"LZMA", {{259, 3, {34925}}}},
-        {"Zstandard", {{259, 3, {50000}}}},
-        {"LogLuv", {{262, 3, {32845}}, {259, 3, {34677}}}},
-        {"LogL", {{262, 3, {32844}}, {259, 3, {34676}}, {277, 3, {1}}}},
-        {"CIELab", {{262, 3, {8}}}},
-        {"fax group 3, uncompressed mode", with(bilevel, {{259, 3, {3}}, {292, 4, {2}}})},
-        {"fax group 4, uncompressed mode", with(bilevel, {{259, 3, {4}}, {293, 4, {2}}})},
-        {"fax group 4, 65536 wide", with(bilevel, {{259, 3, {4}}, {256, 4, {65536}}})},
-        {"fax group 4 of RGB", {{259, 3, {4}}}},
-        {"fax group 4 of 8-bit grey", with(bilevel, {{259, 3, {4}}, {258, 3, {8}}})},
-        {"fax group 3 of a palette", with(bilevel, {{259, 3, {3}}, {262, 3, {3}}, {320, 3, std::vector<uint32_t>(6)}})},
+    const struct {
+        const char* name;
+        std::vector<TiffEntry> changes;
+        int32_t reason;
+        uint64_t value;
+    } edited[] = {
+        {"old-style JPEG", {{259, 3, {6}}}, KESTOVA_REASON_TIFF_COMPRESSION, 6},
+        {"JBIG", {{259, 3, {34661}}}, KESTOVA_REASON_TIFF_COMPRESSION, 34661},
+        {"WebP", {{259, 3, {50001}}}, KESTOVA_REASON_TIFF_COMPRESSION, 50001},
+        {"LZMA", {{259, 3, {34925}}}, KESTOVA_REASON_TIFF_COMPRESSION, 34925},
+        {"Zstandard", {{259, 3, {50000}}}, KESTOVA_REASON_TIFF_COMPRESSION, 50000},
+        {"LogLuv", {{262, 3, {32845}}, {259, 3, {34677}}}, KESTOVA_REASON_TIFF_COMPRESSION, 34677},
+        {"LogL", {{262, 3, {32844}}, {259, 3, {34676}}, {277, 3, {1}}, {258, 3, {8}}}, KESTOVA_REASON_TIFF_COMPRESSION,
+         34676},
+        {"CIELab", {{262, 3, {8}}}, KESTOVA_REASON_COLOUR_SPACE, 8},
+        {"fax group 3, uncompressed mode", with(bilevel, {{259, 3, {3}}, {292, 4, {2}}}), KESTOVA_REASON_TIFF_FIELD,
+         292},
+        {"fax group 4, uncompressed mode", with(bilevel, {{259, 3, {4}}, {293, 4, {2}}}), KESTOVA_REASON_TIFF_FIELD,
+         293},
+        {"fax group 4, 65536 wide", with(bilevel, {{259, 3, {4}}, {256, 4, {65536}}}), KESTOVA_REASON_TIFF_FIELD, 256},
+        {"fax group 4 of RGB", {{259, 3, {4}}}, KESTOVA_REASON_COLOUR_SPACE, 2},
+        {"fax group 4 of 8-bit grey", with(bilevel, {{259, 3, {4}}, {258, 3, {8}}}), KESTOVA_REASON_TIFF_FIELD, 258},
+        {"fax group 3 of a palette", with(bilevel, {{259, 3, {3}}, {262, 3, {3}}, {320, 3, std::vector<uint32_t>(6)}}),
+         KESTOVA_REASON_COLOUR_SPACE, 3},
+        {"Orientation 9", {{274, 3, {9}}}, KESTOVA_REASON_ORIENTATION, 9},
+        {"PlanarConfiguration 3", {{284, 3, {3}}}, KESTOVA_REASON_PLANAR, 3},
+        {"LZW, Predictor 3", {{259, 3, {5}}, {317, 3, {3}}}, KESTOVA_REASON_PREDICTOR, 3},
+        {"FillOrder 3", {{266, 3, {3}}}, KESTOVA_REASON_TIFF_FIELD, 266},
+        {"ExtraSamples 3", {{277, 3, {4}}, {258, 3, {8}}, {338, 3, {3}}}, KESTOVA_REASON_TIFF_FIELD, 338},
+        {"BitsPerSample 8, 8", {{258, 3, {8, 8}}}, KESTOVA_REASON_TIFF_FIELD, 258},
+        {"3-bit samples", {{258, 3, {3}}}, KESTOVA_REASON_TIFF_FIELD, 258},
+        {"a strip past the end", {{273, 4, {100000}}}, KESTOVA_REASON_FILE_SHORT, 100000 + 6 * 5 * 3},
+        {"Orientation as a RATIONAL", {{274, 5, {1, 1}}}, KESTOVA_REASON_TIFF_FIELD, 274},
     };
-    for (const auto& [name, changes] : edited) {
-        SCOPED_TRACE(name);
+    for (const auto& c : edited) {
+        SCOPED_TRACE(c.name);
         TiffForm form;
-        form.changes = changes;
+        form.changes = c.changes;
         WriteFile(Path("peer.tif"), TiffFile(picture, form));
-        EXPECT_EQ(Tiff2Bmp(Path16("peer.tif").c_str(), Path16("out.bmp").c_str()), KESTOVATIFF_ERROR_FORMAT);
-        EXPECT_EQ(Names(), std::vector<std::string>{"peer.tif"});
+        refused(c.reason, c.value);
     }
 }
 

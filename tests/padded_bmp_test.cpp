@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 
 #include "kestovatiff.h"
 #include "test_files.h"
@@ -141,8 +143,8 @@ TEST_F(PaddedBmpTest, BadOptionsAreRefused)
     EXPECT_EQ(Names(), (std::vector<std::string>{"in.bmp"}));
 }
 
-// Each refusal's reason and value, and none for a success; the known flags
-// not yet done change nothing.
+// Each refusal's reason and value, and none for a success; the flags
+// change none of these.
 TEST_F(PaddedBmpTest, ReasonsOfRefusals)
 {
     auto patched = [](Bytes bytes, size_t at, uint32_t value, int size) {
@@ -158,8 +160,14 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
     Bytes palette = patched(patched(patched(patched(bmp, 28, 8, 2), 46, 1, 4), 10, 58, 4), 2, 66, 4);
     palette.resize(66);
     std::fill(palette.begin() + 54, palette.end(), uint8_t{5});
-    TiffForm jpeg;
-    jpeg.changes = {{259, 3, {7}}};
+    TiffForm jbig;
+    jbig.changes = {{259, 3, {34661}}};
+    TiffForm wide;
+    wide.changes = {{256, 4, {0x80000000u}}};
+    // LZW codes, 9 bits each: 256 (clear), then 300, which names no string yet.
+    TiffForm lzw;
+    lzw.compression = 5;
+    lzw.chunks = {{0x80, 0x4B, 0x00}};
     const struct {
         const char* what;
         Bytes source;
@@ -182,9 +190,13 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
         {"BMP past the limit", bmp, 5, KESTOVATIFF_ERROR_TOO_LARGE, KESTOVA_REASON_PICTURE_LIMIT, 6},
         {"TIFF past the limit", TiffFile(MakePicture(3, 2)), 5, KESTOVATIFF_ERROR_TOO_LARGE,
          KESTOVA_REASON_PICTURE_LIMIT, 6},
-        // The TIFF reader's own reasons come later; until then the general one.
-        {"TIFF compression 7", TiffFile(MakePicture(3, 2), jpeg), 0, KESTOVATIFF_ERROR_FORMAT,
-         KESTOVA_REASON_FORMAT_NOT_READ, 0},
+        {"TIFF compression 34661", TiffFile(MakePicture(3, 2), jbig), 0, KESTOVATIFF_ERROR_FORMAT,
+         KESTOVA_REASON_TIFF_COMPRESSION, 34661},
+        {"TIFF 2^31 wide", TiffFile(MakePicture(3, 2), wide), 0, KESTOVATIFF_ERROR_TOO_LARGE,
+         KESTOVA_REASON_SIDE_TOO_LARGE, 0x80000000u},
+        {"TIFF of damaged LZW", TiffFile(MakePicture(3, 2), lzw), 0, KESTOVATIFF_ERROR_FORMAT,
+         KESTOVA_REASON_CODED_DATA, 5},
+        {"TIFF cut in its header", {'I', 'I', 42, 0, 8}, 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_FILE_SHORT, 8},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -212,6 +224,181 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
     const char16_t lone[] = {u'x', 0xD800, 0};
     EXPECT_EQ(KestovaConvert(Path16("in").c_str(), lone, &options), KESTOVATIFF_ERROR_ARGUMENT);
     EXPECT_EQ(options.reason, KESTOVA_REASON_DESTINATION_PATH);
+}
+
+// Partly transparent TIFF pixels composited over the background against
+// the formula, channel by channel: colour c and alpha a as fractions of
+// their largest values give 255 (a c) + (1 - a) bg, or with associated
+// alpha (c already multiplied) 255 c + (1 - a) bg, rounded to nearest.
+// Without the flag the same files are refused.
+TEST_F(PaddedBmpTest, FlattenedTransparencyFollowsTheFormula)
+{
+    const uint8_t background[3] = {0xCC, 0x66, 0x33};  // blue, green, red of 0x3366CC
+    const struct {
+        const char* what;
+        uint32_t photometric, bits, extra;
+        bool planar;
+    } cases[] = {
+        {"RGBA", 2, 8, 2, false},           {"RGBA associated", 2, 8, 1, false}, {"RGBA 4-bit", 2, 4, 2, false},
+        {"RGBA 2-bit associated", 2, 2, 1, false}, {"RGBA in planes", 2, 8, 2, true},
+        {"RGBA associated in planes", 2, 8, 1, true}, {"grey", 1, 8, 2, false},
+        {"grey 4-bit associated", 1, 4, 1, false}, {"grey 1-bit", 1, 1, 2, false},
+        {"white at zero, 2-bit", 0, 2, 2, false}, {"palette", 3, 8, 2, false},
+        {"palette 4-bit associated", 3, 4, 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint32_t most = (1u << c.bits) - 1;
+        const uint32_t channels = c.photometric == 2 ? 3 : 1;
+        std::vector<uint32_t> alphas = {0, 1, most / 2, most / 2 + 1, most - 1, most};
+        if (c.bits == 8) {
+            alphas = {0, 1, 127, 128, 254, 255};
+        }
+        // Each alpha with three colours; the colour's 8-bit value per channel.
+        std::vector<uint32_t> samples;
+        std::vector<double> colour;  // a fraction of its largest value, blue, green, red
+        std::vector<double> alpha;
+        std::vector<uint32_t> map(3 * (most + 1));
+        for (uint32_t i = 0; i <= most; ++i) {
+            map[i] = (i * 53 & 255) * 257;
+            map[most + 1 + i] = ((i * 101 + 7) & 255) * 257;
+            map[2 * (most + 1) + i] = (255 - (i * 53 & 255)) * 257;
+        }
+        for (const uint32_t a : alphas) {
+            for (uint32_t k = 0; k < 3; ++k) {
+                uint32_t v[3];
+                for (uint32_t ch = 0; ch < channels; ++ch) {
+                    v[ch] = ((k * 37 + ch * 91 + a * 5 + 3) % (most + 1));
+                    if (c.extra == 1 && c.photometric != 3) {
+                        v[ch] = v[ch] * a / most;  // premultiplied
+                    }
+                    samples.push_back(v[ch]);
+                }
+                samples.push_back(a);
+                for (uint32_t ch = 0; ch < 3; ++ch) {
+                    if (c.photometric == 3) {
+                        colour.push_back(map[(2 - ch) * (most + 1) + v[0]] / 257 / 255.0);
+                    } else {
+                        const uint32_t level = channels == 3 ? v[2 - ch] : v[0];
+                        colour.push_back((c.photometric == 0 ? most - level : level) / double(most));
+                    }
+                }
+                alpha.push_back(a / double(most));
+            }
+        }
+        const auto pixels = static_cast<uint32_t>(alpha.size());
+        TiffForm form;
+        form.changes = {{258, 3, {c.bits}}, {262, 3, {c.photometric}}, {277, 3, {channels + 1}}, {338, 3, {c.extra}}};
+        if (c.photometric == 3) {
+            form.changes.push_back({320, 3, map});
+        }
+        form.planar = c.planar;
+        if (c.planar) {
+            form.chunks.assign(4, Bytes(pixels));
+            for (size_t i = 0; i < samples.size(); ++i) {
+                form.chunks[i % 4][i / 4] = static_cast<uint8_t>(samples[i]);
+            }
+        } else {
+            Bytes row((samples.size() * c.bits + 7) / 8);
+            for (size_t i = 0; i < samples.size(); ++i) {
+                row[i * c.bits / 8] |= static_cast<uint8_t>(samples[i] << (8 - c.bits - i * c.bits % 8));
+            }
+            form.chunks = {row};
+        }
+        WriteFile(Path("in.tif"), TiffFile(Picture{pixels, 1, {}}, form));
+        KestovaOptions options = {sizeof options, 0, 0, 0x3366CC, 0, 0};
+        EXPECT_EQ(KestovaConvert(Path16("in.tif").c_str(), Path16("out.bmp").c_str(), &options),
+                  KESTOVATIFF_ERROR_FORMAT);
+        EXPECT_EQ(options.reason, KESTOVA_REASON_TRANSPARENCY);
+        EXPECT_EQ(Names().size(), 1u);
+        options.flags = KESTOVA_FLAG_FLATTEN;
+        ASSERT_EQ(KestovaConvert(Path16("in.tif").c_str(), Path16("out.bmp").c_str(), &options), KESTOVATIFF_OK);
+        const Bytes bmp = ReadFile(Path("out.bmp"));
+        const size_t at = bmp[10] | bmp[11] << 8;
+        ASSERT_EQ(bmp.size(), at + 3 * pixels);
+        for (size_t i = 0; i < 3 * pixels; ++i) {
+            const double a = alpha[i / 3];
+            const double over = c.extra == 1 ? 255 * colour[i] : 255 * a * colour[i];
+            const double expected = std::min(255.0, std::floor(over + (1 - a) * background[i % 3] + 0.5));
+            EXPECT_EQ(bmp[at + i], expected) << "pixel " << i / 3 << ", byte " << i % 3;
+        }
+        std::remove(Path("out.bmp").c_str());
+    }
+}
+
+// BMP alpha (a BITMAPV3 header's mask) flattened by the same rule, straight
+// alpha as BMPs store it; refused without the flag. Alpha all zero is a
+// writer's "no alpha": the colours as they are, with the flag or without.
+TEST_F(PaddedBmpTest, FlattenedBmpAlphaFollowsTheFormula)
+{
+    const uint8_t background[3] = {0x33, 0x66, 0xCC};  // red, green, blue of 0x3366CC
+    const struct {
+        const char* what;
+        uint16_t bits;
+        uint32_t masks[4];  // red, green, blue, alpha
+        bool allClear;
+    } cases[] = {
+        {"32-bit, 8 bits a channel", 32, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}, false},
+        {"32-bit, alpha lowest", 32, {0xFF000000u, 0xFF0000, 0xFF00, 0xFF}, false},
+        {"16-bit, 4-4-4-4", 16, {0x0F00, 0x00F0, 0x000F, 0xF000}, false},
+        {"16-bit, 5-5-5-1", 16, {0x7C00, 0x03E0, 0x001F, 0x8000}, false},
+        {"32-bit, alpha all zero", 32, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        uint32_t most[4];
+        unsigned shift[4];
+        for (int i = 0; i < 4; ++i) {
+            shift[i] = static_cast<unsigned>(__builtin_ctz(c.masks[i]));
+            most[i] = c.masks[i] >> shift[i];
+        }
+        const uint32_t alphas[] = {0, 1, most[3] / 2, most[3] / 2 + 1, most[3] - 1, most[3]};
+        Bytes pixels;
+        std::vector<uint32_t> values;  // red, green, blue, alpha of each pixel
+        for (const uint32_t a : alphas) {
+            for (uint32_t k = 0; k < 3; ++k) {
+                uint32_t v = 0;
+                for (uint32_t ch = 0; ch < 4; ++ch) {
+                    const uint32_t value = ch == 3 ? (c.allClear ? 0 : a) : (k * 37 + ch * 91 + a * 5 + 3) % (most[ch] + 1);
+                    values.push_back(value);
+                    v |= value << shift[ch];
+                }
+                PutLe(pixels, v, c.bits / 8);
+            }
+        }
+        const auto width = static_cast<uint32_t>(values.size() / 4);
+        Bytes bmp = {'B', 'M'};
+        for (const uint32_t field : {70u + static_cast<uint32_t>(pixels.size()), 0u, 70u, 56u, width, 1u}) {
+            PutLe(bmp, field, 4);
+        }
+        PutLe(bmp, 1, 2);
+        PutLe(bmp, c.bits, 2);
+        for (const uint32_t field : {3u, static_cast<uint32_t>(pixels.size()), 0u, 0u, 0u, 0u, c.masks[0], c.masks[1],
+                                     c.masks[2], c.masks[3]}) {
+            PutLe(bmp, field, 4);
+        }
+        bmp.insert(bmp.end(), pixels.begin(), pixels.end());
+        WriteFile(Path("in.bmp"), bmp);
+        KestovaOptions options = {sizeof options, 0, 0, 0x3366CC, 0, 0};
+        const int32_t refused = KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options);
+        if (!c.allClear) {
+            EXPECT_EQ(refused, KESTOVATIFF_ERROR_FORMAT);
+            EXPECT_EQ(options.reason, KESTOVA_REASON_TRANSPARENCY);
+        }
+        std::remove(Path("out.tif").c_str());
+        options.flags = KESTOVA_FLAG_FLATTEN;
+        ASSERT_EQ(KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options), KESTOVATIFF_OK);
+        const Bytes tiff = ReadFile(Path("out.tif"));
+        ASSERT_GE(tiff.size(), 8 + 3 * size_t{width});
+        for (size_t i = 0; i < 3 * size_t{width}; ++i) {
+            const size_t ch = i % 3;
+            const double a = c.allClear ? 1 : values[i / 3 * 4 + 3] / double(most[3]);
+            const double colour = 255 * (values[i / 3 * 4 + ch] / double(most[ch]));
+            EXPECT_EQ(tiff[8 + i], std::floor(a * colour + (1 - a) * background[ch] + 0.5))
+                << "pixel " << i / 3 << ", channel " << ch;
+        }
+        std::remove(Path("out.tif").c_str());
+    }
 }
 
 }  // namespace

@@ -82,7 +82,13 @@ std::string ValueText(int32_t reason, uint64_t value)
                    ? "not a regular file"
                    : std::strerror(static_cast<int>(value));
     case KESTOVA_REASON_FILE_SHORT: return "it must reach byte " + number;
-    case KESTOVA_REASON_TIFF_COMPRESSION: return "Compression " + number;
+    case KESTOVA_REASON_TIFF_COMPRESSION:
+    case KESTOVA_REASON_CODED_DATA: return "Compression " + number;
+    case KESTOVA_REASON_ORIENTATION: return "Orientation " + number;
+    case KESTOVA_REASON_PLANAR: return "PlanarConfiguration " + number;
+    case KESTOVA_REASON_TIFF_SAMPLES: return "SamplesPerPixel " + number;
+    case KESTOVA_REASON_TIFF_FIELD: return value == 0 ? "the header" : "tag " + number;
+    case KESTOVA_REASON_TILE_WORK: return number + " bytes";
     case KESTOVA_REASON_DEEP_SAMPLES:
     case KESTOVA_REASON_BMP_BITS: return number + " bits";
     case KESTOVA_REASON_COLOUR_SPACE: return "PhotometricInterpretation " + number;

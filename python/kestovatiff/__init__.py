@@ -62,6 +62,11 @@ REASONS = {
     34: "TIFF samples that are not unsigned integers",
     35: "a TIFF predictor that is not read",
     36: "compressed TIFF data that cannot be decoded",
+    37: "TIFF tiles that would decode far more than the picture holds",
+    38: "a TIFF orientation that is not read",
+    39: "TIFF planes that are not read",
+    40: "a TIFF sample count that is not read for its colour",
+    41: "a TIFF field that breaks the format's rules or holds a value that is not read",
     60: "a side too long for the destination format",
     61: "more pixels than the limit the caller set",
     62: "the destination would pass 4 GiB - 1 bytes",
@@ -242,8 +247,8 @@ def convert(source, destination, *, padded=False, reduce=False, background=None,
     samples deeper than 8 bits reduced to 8. background: partly transparent
     pixels put on this colour. max_pixels: a larger picture is refused
     before anything is written (0: no limit). The library version this was
-    written for defines reduce and background but does not do them yet:
-    such pictures still raise FormatError with their reason. Raises an
+    written for defines reduce but does not do it yet: such pictures still
+    raise FormatError with their reason. Raises an
     Error subclass on failure."""
     if isinstance(max_pixels, bool) or not isinstance(max_pixels, int) or max_pixels < 0 or max_pixels >= 1 << 64:
         raise ValueError("max_pixels: a number of pixels, 0 for no limit, not %r" % (max_pixels,))

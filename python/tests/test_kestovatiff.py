@@ -101,6 +101,20 @@ class PackageTest(unittest.TestCase):
         with self.assertRaises(kestovatiff.ArgumentError):
             kestovatiff.convert(self.path("in.bmp"), self.path("out\0.tif"))
 
+    def test_background_flattens_transparency(self):
+        # A 32-bit BMP of two pixels (BITMAPV3, alpha in the top byte): opaque, then alpha 128.
+        pixels = struct.pack("<II", 0xFF102030, 0x80102030)
+        head = struct.pack("<2sIHHI", b"BM", 70 + len(pixels), 0, 0, 70)
+        info = struct.pack("<IiiHHIIiiIIIIII", 56, 2, 1, 1, 32, 3, len(pixels), 0, 0, 0, 0,
+                           0xFF0000, 0xFF00, 0xFF, 0xFF000000)
+        self.write("alpha.bmp", head + info + pixels)
+        with self.assertRaises(kestovatiff.FormatError) as caught:
+            kestovatiff.convert(self.path("alpha.bmp"), self.path("out.tif"))
+        self.assertEqual(caught.exception.reason, 25)
+        kestovatiff.convert(self.path("alpha.bmp"), self.path("out.tif"), background="white")
+        flat = [int(128 / 255 * c + (1 - 128 / 255) * 255 + 0.5) for c in (0x10, 0x20, 0x30)]
+        self.assertEqual(self.read("out.tif")[8:14], bytes([0x10, 0x20, 0x30] + flat))
+
     def test_a_file_name_that_is_not_utf8(self):
         if sys.platform == "win32":
             self.skipTest("Windows file names are UTF-16")

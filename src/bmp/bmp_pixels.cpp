@@ -1,8 +1,10 @@
 #include "bmp_pixels.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "byte_order.h"
+#include "flatten.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define KESTOVA_HAVE_SSSE3_PATH 1
@@ -141,6 +143,21 @@ bool ExpandMaskedRows(const BmpPixelFormat& format, uint8_t* block, size_t count
         });
     }
     return ExpandRows(block, count, stride, width, [&](uint8_t* to, const uint8_t* from, size_t w, bool backward) {
+        if (alpha.composite) {
+            for (size_t n = 0; n < w; ++n) {
+                const size_t k = backward ? w - 1 - n : n;
+                const uint32_t v = bytes == 2 ? ReadLe16(from + 2 * k) : ReadLe32(from + 4 * k);
+                const uint32_t a = (v & alphaMask) >> alphaShift;
+                for (size_t channel = kRed; channel <= kBlue; ++channel) {  // to blue, green, red: 2 - channel
+                    const uint32_t c = (v & format.masks[channel]) >> format.shifts[channel];
+                    const uint32_t most = format.masks[channel] >> format.shifts[channel];
+                    to[3 * k + 2 - channel] = a == opaque
+                        ? format.scaled[channel][c]
+                        : Flattened(c, most == 0 ? 1 : most, a, opaque, format.background[2 - channel], false);
+                }
+            }
+            return true;
+        }
         bool allOpaque = true;
         bool allClear = true;
         for (size_t n = 0; n < w; ++n) {
@@ -251,6 +268,7 @@ Status PrepareBmpPixels(SourceFile& source, const BmpInfo& info, BmpPixelFormat&
         }
         return Status::Ok;
     }
+    format.flatten = FlattenBackground(source.notes, format.background);
     format.wholeBytes = info.bitCount == 32;
     for (int channel = kRed; channel <= kAlpha; ++channel) {
         const uint32_t mask = info.masks[channel];
@@ -262,6 +280,32 @@ Status PrepareBmpPixels(SourceFile& source, const BmpInfo& info, BmpPixelFormat&
         const bool wholeByte = mask == 0xFFu << format.shifts[channel] && format.shifts[channel] % 8 == 0;
         format.bytes[channel] = mask == 0 ? -1 : static_cast<int>(format.shifts[channel] / 8);
         format.wholeBytes = format.wholeBytes && (wholeByte || (channel == kAlpha && mask == 0));
+    }
+    return Status::Ok;
+}
+
+Status BmpAlphaInUse(SourceFile& source, OutputStream& out, const RowRun& rows, const BmpPixelFormat& format,
+                     bool& inUse)
+{
+    const uint32_t alphaMask = format.masks[kAlpha];
+    const unsigned bytes = format.bitCount / 8;
+    inUse = false;
+    if (format.bitCount <= 8 || alphaMask == 0) {
+        return Status::Ok;
+    }
+    const size_t piece = OutputStream::kBlockSize / 4 * 4;  // whole pixels of 2 or 4 bytes
+    uint8_t* room = out.Room(piece);
+    for (uint64_t row = 0; row < rows.rows && !inUse; ++row) {
+        for (uint64_t done = 0; done < rows.rowBytes && !inUse; done += piece) {
+            const auto size = static_cast<size_t>(std::min<uint64_t>(piece, rows.rowBytes - done));
+            if (const Status status = ReadSource(source, rows.offset + row * rows.stride + done, room, size);
+                status != Status::Ok) {
+                return status;
+            }
+            for (size_t at = 0; at + bytes <= size && !inUse; at += bytes) {
+                inUse = ((bytes == 2 ? ReadLe16(room + at) : ReadLe32(room + at)) & alphaMask) != 0;
+            }
+        }
     }
     return Status::Ok;
 }
@@ -288,7 +332,7 @@ Status ExpandBmpRows(const BmpPixelFormat& format, uint8_t* block, size_t count,
         break;
     default:
 #if KESTOVA_HAVE_SSSE3_PATH
-        if (format.wholeBytes && HasSsse3()) {
+        if (format.wholeBytes && HasSsse3() && !alpha.composite) {
             done = ExpandWholeBytesSsse3(format, block, count, stride, width, alpha);
             break;
         }

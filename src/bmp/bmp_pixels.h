@@ -12,7 +12,9 @@
 #include <cstdint>
 
 #include "bmp_header.h"
+#include "output_stream.h"
 #include "platform/source_file.h"
+#include "row_copy.h"
 #include "status.h"
 
 namespace kestova {
@@ -33,6 +35,10 @@ struct BmpPixelFormat {
     // no alpha), so that a byte shuffle takes them apart.
     bool wholeBytes = false;
     int bytes[4] = {};
+    // The caller's colour for partly transparent pixels, blue, green, red,
+    // where it asked for them flattened (KESTOVA_FLAG_FLATTEN).
+    bool flatten = false;
+    uint8_t background[3] = {};
 };
 
 // Whether the pixels' alpha is all opaque, or all zero (which writers use
@@ -41,17 +47,25 @@ struct BmpPixelFormat {
 struct AlphaSeen {
     bool opaque = false;
     bool clear = false;
+    // Where the caller asks for flattening and the alpha is not all zero
+    // (BmpAlphaInUse): each pixel composited over the background instead.
+    bool composite = false;
 };
 
 // Reads the palette (the entries that lie before the pixels) or prepares
 // the masks.
 Status PrepareBmpPixels(SourceFile& source, const BmpInfo& info, BmpPixelFormat& format);
 
+// Whether any stored pixel of `rows` has alpha other than zero: read
+// through `out`'s room, before any row is kept, for a picture to flatten.
+Status BmpAlphaInUse(SourceFile& source, OutputStream& out, const RowRun& rows, const BmpPixelFormat& format,
+                     bool& inUse);
+
 // Turns `count` stored rows of `width` pixels, `stride` bytes apart from
 // `block` on, into rows of 3 * width bytes, blue, green, red, from `block`
 // on. The block has room for count * max(stride, 3 * width) bytes.
 // NotSupported for an index past the palette or alpha that is not all
-// opaque or all zero.
+// opaque or all zero (unless composited).
 Status ExpandBmpRows(const BmpPixelFormat& format, uint8_t* block, size_t count, size_t stride, size_t width,
                      AlphaSeen& alpha);
 

@@ -62,6 +62,13 @@ Status CopyBmpRows(SourceFile& source, OutputStream& out, const RowRun& rows, ui
     if (rows.rows == 0 || rgbBytes == 0) {
         return Status::Ok;
     }
+    // Alpha all zero is a writer's "no alpha", even when flattening; any
+    // other alpha is the picture's, and every pixel is composited by it.
+    if (format.flatten) {
+        if (const Status status = BmpAlphaInUse(source, out, rows, format, alpha.composite); status != Status::Ok) {
+            return status;
+        }
+    }
     // A row takes the larger of its stored and its expanded size.
     const uint64_t rowRoom = Max(rows.stride, rgbBytes);
     if (rowRoom > OutputStream::kBlockSize) {

@@ -64,6 +64,31 @@ Status Copy(ByteSource& source, uint8_t* out, size_t size)
     return Status::Ok;
 }
 
+// The Compression value of a coding, for the reason of a refusal.
+uint64_t CompressionValue(TiffCompression compression)
+{
+    switch (compression) {
+    case TiffCompression::None: return 1;
+    case TiffCompression::PackBits: return 32773;
+    case TiffCompression::Lzw: return 5;
+    case TiffCompression::Deflate: return 8;
+    case TiffCompression::FaxHuffman: return 2;
+    case TiffCompression::FaxT4: return 3;
+    case TiffCompression::FaxT6: return 4;
+    case TiffCompression::Jpeg: return 7;
+    }
+    return 0;
+}
+
+// A decoder's NotSupported is damaged data (a stored chunk that ends early
+// was noted as a short file when the read failed, which is kept first).
+Status Decoded(const ChunkDecoder& d, Status status)
+{
+    return status == Status::NotSupported
+        ? Refuse(*d.file, status, KESTOVA_REASON_CODED_DATA, CompressionValue(d.compression))
+        : status;
+}
+
 }  // namespace
 
 void ReverseBits(uint8_t* bytes, size_t size)
@@ -133,7 +158,7 @@ Status StartChunk(ChunkDecoder& d, SourceFile& file, const TiffImage& image, uin
         status = JpegStart(d.jpeg, arena);
     }
     if (status == Status::Ok && tables.present) {
-        status = JpegTables(d.jpeg, d.source);
+        status = Decoded(d, JpegTables(d.jpeg, d.source));
     }
     if (status != Status::Ok) {
         return status;
@@ -146,20 +171,20 @@ Status StartChunk(ChunkDecoder& d, SourceFile& file, const TiffImage& image, uin
     const uint32_t rows = ChunkRows(image, down);
     const bool lastStrip = !image.tiled && down + 1 == image.down;
     const JpegFrame frame{image.jpegColour, image.chunkWidth, rows, lastStrip ? UINT32_MAX : rows};
-    return JpegBegin(d.jpeg, d.source, frame);
+    return Decoded(d, JpegBegin(d.jpeg, d.source, frame));
 }
 
 Status ReadChunk(ChunkDecoder& d, uint8_t* out, size_t size)
 {
     switch (d.compression) {
-    case TiffCompression::None: return Copy(d.source, out, size);
-    case TiffCompression::PackBits: return PackBitsRead(d.packBits, d.source, out, size);
-    case TiffCompression::Lzw: return LzwRead(d.lzw, d.source, out, size);
-    case TiffCompression::Deflate: return DeflateRead(d.deflate, d.source, out, size);
+    case TiffCompression::None: return Decoded(d, Copy(d.source, out, size));
+    case TiffCompression::PackBits: return Decoded(d, PackBitsRead(d.packBits, d.source, out, size));
+    case TiffCompression::Lzw: return Decoded(d, LzwRead(d.lzw, d.source, out, size));
+    case TiffCompression::Deflate: return Decoded(d, DeflateRead(d.deflate, d.source, out, size));
     case TiffCompression::FaxHuffman:
     case TiffCompression::FaxT4:
-    case TiffCompression::FaxT6: return CcittRead(d.ccitt, d.source, out, size);
-    case TiffCompression::Jpeg: return JpegRead(d.jpeg, out, size);
+    case TiffCompression::FaxT6: return Decoded(d, CcittRead(d.ccitt, d.source, out, size));
+    case TiffCompression::Jpeg: return Decoded(d, JpegRead(d.jpeg, out, size));
     }
     return Status::NotSupported;
 }
@@ -171,7 +196,7 @@ Status FinishChunk(ChunkDecoder& d)
     // decoded (JpegDone), so that damage libjpeg meets there still refuses
     // the picture, as it would amid the rows.
     if (d.compression == TiffCompression::Jpeg && !JpegDone(d.jpeg) && d.source.status == Status::Ok) {
-        return Status::NotSupported;
+        return Decoded(d, Status::NotSupported);
     }
     return d.source.status;
 }

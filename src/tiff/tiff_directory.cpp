@@ -138,7 +138,7 @@ Status ReadTiffDirectory(SourceFile& source, TiffDirectory& d)
     const uint64_t size = source.size;
     uint8_t header[16];
     if (size < 8) {
-        return Status::NotSupported;
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_FILE_SHORT, 8);
     }
     const size_t headerLength = size < sizeof header ? static_cast<size_t>(size) : sizeof header;
     if (const Status status = ReadSource(source, 0, header, headerLength); status != Status::Ok) {
@@ -146,7 +146,7 @@ Status ReadTiffDirectory(SourceFile& source, TiffDirectory& d)
     }
     // "II" little-endian or "MM" big-endian, then 42 (classic) or 43 (BigTIFF).
     if (header[0] != header[1] || (header[0] != 'I' && header[0] != 'M')) {
-        return Status::NotSupported;
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_UNKNOWN_FORMAT);
     }
     TiffFormat& f = d.format;
     f.littleEndian = header[0] == 'I';
@@ -158,7 +158,7 @@ Status ReadTiffDirectory(SourceFile& source, TiffDirectory& d)
         f.big = true;
         at = Read64(header + 8, f);
     } else {
-        return Status::NotSupported;
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 0);  // the header
     }
 
     const size_t countSize = f.big ? 8 : 2;
@@ -166,14 +166,20 @@ Status ReadTiffDirectory(SourceFile& source, TiffDirectory& d)
     const uint64_t fieldSize = f.big ? 8 : 4;
     uint8_t countBytes[8];
     if (at > size || size - at < countSize) {
-        return Status::NotSupported;
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_FILE_SHORT,
+                      at > UINT64_MAX - countSize ? UINT64_MAX : at + countSize);
     }
     if (const Status status = ReadSource(source, at, countBytes, countSize); status != Status::Ok) {
         return status;
     }
     const uint64_t entries = f.big ? Read64(countBytes, f) : Read16(countBytes, f);
-    if (entries == 0 || (size - at - countSize) / entrySize < entries) {
-        return Status::NotSupported;
+    if (entries == 0) {
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 0);  // a directory of nothing
+    }
+    if ((size - at - countSize) / entrySize < entries) {
+        const uint64_t room = (UINT64_MAX - at - countSize) / entrySize;
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_FILE_SHORT,
+                      entries > room ? UINT64_MAX : at + countSize + entries * entrySize);
     }
     constexpr uint64_t kEntriesPerRead = 64;
     uint8_t block[20 * kEntriesPerRead];
@@ -204,15 +210,17 @@ Status ReadTiffDirectory(SourceFile& source, TiffDirectory& d)
             }
             if ((!IsReadType(field->type) && !(field->type == kTiffRational && TakesRationals(tag))) ||
                 field->count == 0) {
-                return Status::NotSupported;
+                return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, tag);
             }
             const uint64_t typeSize = TypeSize(field->type);
             if (field->count > size / typeSize) {
-                return Status::NotSupported;  // more values than the file has bytes
+                // More values than the file has bytes.
+                return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, tag);
             }
             const uint64_t bytes = typeSize * field->count;
             if (bytes > fieldSize && (field->offset > size || size - field->offset < bytes)) {
-                return Status::NotSupported;
+                return Refuse(source, Status::NotSupported, KESTOVA_REASON_FILE_SHORT,
+                              field->offset > UINT64_MAX - bytes ? UINT64_MAX : field->offset + bytes);
             }
         }
     }

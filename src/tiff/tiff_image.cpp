@@ -25,7 +25,7 @@ Status ScalarOr(SourceFile& source, const TiffField& field, const TiffFormat& fo
 
 // A field that holds one value a sample, all the same (BitsPerSample,
 // SampleFormat), or absent.
-Status PerSample(SourceFile& source, const TiffField& field, const TiffFormat& format, uint64_t samples,
+Status PerSample(SourceFile& source, const TiffField& field, uint16_t tag, const TiffFormat& format, uint64_t samples,
                  uint64_t absent, uint64_t& value)
 {
     if (!field.present) {
@@ -33,9 +33,11 @@ Status PerSample(SourceFile& source, const TiffField& field, const TiffFormat& f
         return Status::Ok;
     }
     if (field.count != 1 && field.count != samples) {
-        return Status::NotSupported;
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, tag);
     }
-    return ReadTiffScalar(source, field, format, value, true);
+    const Status status = ReadTiffScalar(source, field, format, value, true);
+    // Values that differ from sample to sample.
+    return status == Status::NotSupported ? Refuse(source, status, KESTOVA_REASON_TIFF_FIELD, tag) : status;
 }
 
 bool IsPowerOfTwoBits(uint64_t bits) { return bits == 1 || bits == 2 || bits == 4 || bits == 8; }
@@ -75,7 +77,7 @@ constexpr uint64_t kTileWorkCapBytes = uint64_t{160} << 20;
 // Sets whether the last row of tiles is decoded whole (every row it holds)
 // or only as far as the picture reaches, the first where that keeps within
 // the bound above; NotSupported where even the second does not.
-Status PlanTileWork(TiffImage& image)
+Status PlanTileWork(const SourceFile& source, TiffImage& image)
 {
     if (!image.tiled || image.compression == TiffCompression::None) {
         return Status::Ok;  // strips hold the picture's rows only; uncompressed tiles lie whole in the file
@@ -101,7 +103,7 @@ Status PlanTileWork(TiffImage& image)
     const uint64_t lastRow = (image.across - 1) * rowBytes +
         std::min(rowBytes, CeilDiv(lastVisible * bitsPerPixel, 8) + kChunkPieceBytes);
     const uint64_t decoded = Product(planes, Sum(Product(image.height - 1, acrossBytes), lastRow));
-    return decoded <= bound ? Status::Ok : Status::NotSupported;
+    return decoded <= bound ? Status::Ok : Refuse(source, Status::NotSupported, KESTOVA_REASON_TILE_WORK, decoded);
 }
 
 Status CheckChunks(SourceFile& source, const TiffImage& image)
@@ -168,11 +170,11 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
         }
     }
     if (samples < 1 || samples > 4) {
-        return Status::NotSupported;
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_SAMPLES, samples);
     }
     for (const Status status : {
-             PerSample(source, d.bitsPerSample, f, samples, 1, bits),
-             PerSample(source, d.sampleFormat, f, samples, 1, sampleFormat),
+             PerSample(source, d.bitsPerSample, 258, f, samples, 1, bits),
+             PerSample(source, d.sampleFormat, 339, f, samples, 1, sampleFormat),
          }) {
         if (status != Status::Ok) {
             return status;
@@ -190,7 +192,8 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     case 3: image.compression = TiffCompression::FaxT4; break;
     case 4: image.compression = TiffCompression::FaxT6; break;
     case 7: image.compression = TiffCompression::Jpeg; break;
-    default: return Status::NotSupported;  // old-style JPEG, LZMA, ZSTD, WebP, JBIG, LogLuv's and the rest
+    default:  // old-style JPEG, LZMA, ZSTD, WebP, JBIG, LogLuv's and the rest
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_COMPRESSION, compression);
     }
     // The fax codings code bilevel pictures only: one 1-bit sample, white
     // or black at zero (checked with the colour below). Their uncompressed
@@ -199,19 +202,25 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     // first strip.
     if (IsFax(image.compression)) {
         image.faxOptions = static_cast<uint32_t>(compression == 3 ? t4Options : compression == 4 ? t6Options : 0);
-        if ((image.faxOptions & kCcittUncompressed) != 0 || bits != 1 || samples != 1 ||
-            (photometric != 0 && photometric != 1)) {
-            return Status::NotSupported;
+        if ((image.faxOptions & kCcittUncompressed) != 0) {
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, compression == 3 ? 292 : 293);
+        }
+        if (photometric != 0 && photometric != 1) {
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_COLOUR_SPACE, photometric);
+        }
+        if (bits != 1 || samples != 1) {
+            return bits != 1 ? Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 258)
+                             : Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_SAMPLES, samples);
         }
     }
     // A predictor belongs to LZW and Deflate; with no coding or PackBits
     // the field means nothing, and readers ignore it.
     const bool predicted = image.compression == TiffCompression::Lzw || image.compression == TiffCompression::Deflate;
     if (predicted && ((predictor != 1 && predictor != 2) || (predictor == 2 && bits != 8))) {
-        return Status::NotSupported;
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_PREDICTOR, predictor);
     }
     if (fillOrder != 1 && fillOrder != 2) {
-        return Status::NotSupported;
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 266);
     }
     image.predictor = predicted && predictor == 2;
     image.reverseBits = fillOrder == 2;
@@ -224,8 +233,12 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
 
     // The colour: unsigned integer samples of no more than 8 bits, and at
     // most one sample past the colour's.
-    if (sampleFormat != 1 || !IsPowerOfTwoBits(bits)) {
-        return Status::NotSupported;  // 16- and 32-bit samples, floating point
+    if (sampleFormat != 1) {
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_SAMPLE_FORMAT, sampleFormat);  // floating point
+    }
+    if (!IsPowerOfTwoBits(bits)) {
+        return bits > 8 ? Refuse(source, Status::NotSupported, KESTOVA_REASON_DEEP_SAMPLES, bits)
+                        : Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 258);
     }
     image.bits = static_cast<uint32_t>(bits);
     image.samples = static_cast<uint32_t>(samples);
@@ -235,11 +248,16 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     case 2: image.colour = TiffColour::Rgb; break;
     case 3: image.colour = TiffColour::Palette; break;
     case 6: image.colour = TiffColour::YCbCr; break;
-    default: return Status::NotSupported;  // CMYK, CIELab and the rest
+    default:  // CMYK, CIELab and the rest
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_COLOUR_SPACE, photometric);
     }
     if (image.colour == TiffColour::YCbCr) {
-        if (bits != 8 || samples != 3) {
-            return Status::NotSupported;  // the conversion is of 8-bit codes, and there is no alpha
+        // The conversion is of 8-bit codes, and there is no alpha.
+        if (bits != 8) {
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 258);
+        }
+        if (samples != 3) {
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_SAMPLES, samples);
         }
         if (const Status status = ReadTiffYCbCr(source, d, image.ycbcr); status != Status::Ok) {
             return status;
@@ -253,7 +271,8 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     // writers make), is not part of the picture and is ignored.
     const uint64_t channels = image.colour == TiffColour::Rgb || image.colour == TiffColour::YCbCr ? 3 : 1;
     if (samples < channels || samples > channels + 1) {
-        return Status::NotSupported;  // too few for the colour, or several extra samples
+        // Too few for the colour, or several extra samples.
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_SAMPLES, samples);
     }
     if (samples > channels && d.extraSamples.present) {
         uint64_t extra = 0;
@@ -261,34 +280,45 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
             return status;
         }
         if (extra > 2) {
-            return Status::NotSupported;  // no such kind of extra sample
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 338);  // no such kind of sample
         }
         image.alpha = extra != 0;
+        image.associated = extra == 1;
     }
     if (image.colour == TiffColour::Palette) {
         if (!d.colorMap.present || d.colorMap.type != kTiffShort || d.colorMap.count != 3 * (uint64_t{1} << bits)) {
-            return Status::NotSupported;
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 320);
         }
         image.colorMap = d.colorMap;
     }
-    if (orientation < 1 || orientation > 8 || (planar != 1 && planar != 2)) {
-        return Status::NotSupported;
+    if (orientation < 1 || orientation > 8) {
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_ORIENTATION, orientation);
+    }
+    if (planar != 1 && planar != 2) {
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_PLANAR, planar);
     }
     image.orientation = static_cast<uint32_t>(orientation);
     image.planar = planar == 2 && samples > 1;
     if (image.planar && ((image.colour != TiffColour::Rgb && image.colour != TiffColour::YCbCr) || bits != 8)) {
-        return Status::NotSupported;  // the planes are interleaved as 8-bit RGB (and alpha) or YCbCr only
+        // The planes are interleaved as 8-bit RGB (and alpha) or YCbCr only.
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_PLANAR, planar);
     }
     // Subsampled YCbCr in planes (chroma planes smaller than luma's) is
     // refused, as libtiff refuses to read it as RGB; so is a predictor over
     // data units, which differences luma and chroma samples together.
     if (TiffSubsampled(image) && (image.planar || image.predictor)) {
-        return Status::NotSupported;
+        return image.planar ? Refuse(source, Status::NotSupported, KESTOVA_REASON_PLANAR, planar)
+                            : Refuse(source, Status::NotSupported, KESTOVA_REASON_PREDICTOR, predictor);
     }
 
     // The BMP's headers hold the sides as signed 32-bit and its size in 32.
-    if (width > INT32_MAX || height > INT32_MAX || PixelBytes(width, height) + kBmpHeadersSize > kMaxFileSize ||
-        !PixelsAllowed(source, width * height)) {
+    if (width > INT32_MAX || height > INT32_MAX) {
+        return Refuse(source, Status::TooLarge, KESTOVA_REASON_SIDE_TOO_LARGE, std::max(width, height));
+    }
+    if (PixelBytes(width, height) + kBmpHeadersSize > kMaxFileSize) {
+        return Refuse(source, Status::TooLarge, KESTOVA_REASON_FILE_TOO_LARGE);
+    }
+    if (!PixelsAllowed(source, width * height)) {
         return Status::TooLarge;
     }
     image.width = static_cast<uint32_t>(width);
@@ -309,9 +339,12 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
                 return status;
             }
         }
-        if (tileWidth == 0 || tileLength == 0 || tileWidth > kMaxFileSize || tileLength > kMaxFileSize ||
-            !tileOffsets.present || !tileByteCounts.present) {
-            return Status::NotSupported;
+        if (tileWidth == 0 || tileWidth > kMaxFileSize || tileLength == 0 || tileLength > kMaxFileSize) {
+            const uint64_t tag = tileWidth == 0 || tileWidth > kMaxFileSize ? 322 : 323;
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, tag);
+        }
+        if (!tileOffsets.present || !tileByteCounts.present) {
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, tileOffsets.present ? 325 : 324);
         }
         image.chunkWidth = static_cast<uint32_t>(tileWidth);
         image.chunkHeight = static_cast<uint32_t>(tileLength);
@@ -323,18 +356,19 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
             return status;
         }
         if (rowsPerStrip == 0 && height > 0) {
-            return Status::NotSupported;
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 278);
         }
         image.chunkWidth = image.width;
         image.chunkHeight = static_cast<uint32_t>(rowsPerStrip < height ? rowsPerStrip : height);
         image.offsets = d.stripOffsets;
         image.byteCounts = d.stripByteCounts;
         if (!image.offsets.present || (!image.byteCounts.present && image.compression != TiffCompression::None)) {
-            return Status::NotSupported;
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, image.offsets.present ? 279 : 273);
         }
     }
     if (IsFax(image.compression) && image.chunkWidth > kCcittMaxWidth) {
-        return Status::NotSupported;  // wider rows than the fax decoder's
+        // Wider rows than the fax decoder's: ImageWidth or TileWidth.
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, image.tiled ? 322 : 256);
     }
     if (image.width == 0 || image.height == 0) {
         return Status::Ok;  // no pixels, no chunks to read
@@ -348,9 +382,11 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     image.chunksPerPlane = uint64_t{image.across} * image.down;
     const uint64_t chunks = image.chunksPerPlane * (image.planar ? image.samples : 1);
     if (image.offsets.count < chunks || (image.byteCounts.present && image.byteCounts.count < chunks)) {
-        return Status::NotSupported;
+        const bool offsets = image.offsets.count < chunks;
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD,
+                      image.tiled ? (offsets ? 324 : 325) : (offsets ? 273 : 279));
     }
-    if (const Status status = PlanTileWork(image); status != Status::Ok) {
+    if (const Status status = PlanTileWork(source, image); status != Status::Ok) {
         return status;
     }
     // JPEG's tables are read again before every chunk's stream, a cost the
@@ -361,19 +397,20 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     // bytes as the picture's where it is larger.
     if (image.compression == TiffCompression::Jpeg && image.jpegTables.present &&
         image.jpegTables.count > std::max(kJpegTablesWorkBytes, PixelBytes(width, height)) / chunks) {
-        return Status::NotSupported;
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 347);  // JPEGTables
     }
     // Subsampled YCbCr decodes its tiles whole: tiles too large for the
     // bound (PlanTileWork, which counts three bytes a pixel, more than a
     // data unit's share) are refused.
     if (TiffSubsampled(image) && !image.wholeLastChunks) {
-        return Status::NotSupported;
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_TILE_WORK);
     }
     // Uncompressed pixels are all in the file (subsampled YCbCr's fewer
     // bytes are checked chunk by chunk, below).
     if (image.compression == TiffCompression::None && !TiffSubsampled(image) &&
         PixelBytes(width, height) * image.bits * image.samples / 24 > source.size) {
-        return Status::NotSupported;
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_FILE_SHORT,
+                      PixelBytes(width, height) * image.bits * image.samples / 24);
     }
     return TiffRowsCopied(image) ? Status::Ok : CheckChunks(source, image);
 }

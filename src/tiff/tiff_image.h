@@ -52,6 +52,7 @@ struct TiffImage {
     uint32_t bits = 8;     // a sample
     uint32_t samples = 3;  // a pixel
     bool alpha = false;    // the sample past the colour's is alpha (else, if there is one, ignored)
+    bool associated = false;  // that alpha already multiplies the colour (ExtraSamples 1)
     TiffCompression compression = TiffCompression::None;
     uint32_t faxOptions = 0;   // T4Options for compression 3, T6Options for 4
     bool predictor = false;    // horizontal differencing
@@ -186,12 +187,18 @@ inline Status TiffChunkPlace(SourceFile& /*source*/, const TiffImage& image, Tif
 inline Status CheckChunk(const SourceFile& source, const TiffImage& image, uint64_t offset, uint64_t bytes,
                          uint32_t down, uint64_t& total)
 {
-    if (offset > source.size || source.size - offset < bytes ||
-        (image.compression == TiffCompression::None && bytes < ChunkBytes(image, ChunkRows(image, down)))) {
-        return Status::NotSupported;
+    if (offset > source.size || source.size - offset < bytes) {
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_FILE_SHORT,
+                      offset > UINT64_MAX - bytes ? UINT64_MAX : offset + bytes);
+    }
+    // Byte counts short of the rows, or chunks that overlap.
+    const uint64_t countsTag = image.tiled ? 325 : 279;
+    if (image.compression == TiffCompression::None && bytes < ChunkBytes(image, ChunkRows(image, down))) {
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, countsTag);
     }
     total += bytes;
-    return total > source.size ? Status::NotSupported : Status::Ok;
+    return total > source.size ? Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, countsTag)
+                               : Status::Ok;
 }
 
 inline Status CheckedChunkPlace(SourceFile& source, const TiffImage& image, TiffValueReader& offsets,

@@ -15,6 +15,39 @@ inline unsigned Sample(const uint8_t* row, size_t k, unsigned bits)
     return static_cast<unsigned>(row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
 }
 
+// Pixel `at` (its first sample's number) composited over the background.
+void FlattenPixel(const TiffPixelFormat& format, uint8_t* pixel, const uint8_t* from, size_t at)
+{
+    const unsigned bits = format.bits;
+    const unsigned most = (1u << bits) - 1;
+    const unsigned a = Sample(from, at + format.samples - 1, bits);
+    unsigned bgr[3] = {};
+    unsigned colourMost = most;
+    switch (format.colour) {
+    case TiffColour::Rgb:
+        for (unsigned i = 0; i < 3; ++i) {
+            bgr[i] = Sample(from, at + 2 - i, bits);
+        }
+        break;
+    case TiffColour::Palette:
+        for (unsigned i = 0; i < 3; ++i) {
+            bgr[i] = format.palette[Sample(from, at, bits)][i];
+        }
+        colourMost = 255;
+        break;
+    case TiffColour::WhiteIsZero:
+    case TiffColour::BlackIsZero:
+    case TiffColour::YCbCr: {  // never YCbCr: it has no alpha
+        const unsigned v = Sample(from, at, bits);
+        bgr[0] = bgr[1] = bgr[2] = format.colour == TiffColour::WhiteIsZero ? most - v : v;
+        break;
+    }
+    }
+    for (unsigned i = 0; i < 3; ++i) {
+        pixel[i] = Flattened(bgr[i], colourMost, a, most, format.background[i], format.associated);
+    }
+}
+
 // Any pixel of one sample past its colour's, or of RGB samples of fewer
 // than 8 bits: sample by sample.
 bool SamplesToBgr(const TiffPixelFormat& format, uint8_t* __restrict to, const uint8_t* __restrict from, size_t first,
@@ -25,10 +58,14 @@ bool SamplesToBgr(const TiffPixelFormat& format, uint8_t* __restrict to, const u
     const size_t samples = format.samples;
     for (size_t k = 0; k < pixels; ++k) {
         const size_t at = (first + k) * samples;
-        if (format.alpha && Sample(from, at + samples - 1, bits) != opaque) {
-            return false;
-        }
         uint8_t* pixel = to + 3 * k;
+        if (format.alpha && Sample(from, at + samples - 1, bits) != opaque) {
+            if (!format.flatten) {
+                return false;
+            }
+            FlattenPixel(format, pixel, from, at);
+            continue;
+        }
         switch (format.colour) {
         case TiffColour::Rgb:
             pixel[0] = format.grey[Sample(from, at + 2, bits)];
@@ -52,6 +89,8 @@ Status PrepareTiffPixels(SourceFile& source, const TiffImage& image, TiffPixelFo
     format.bits = image.bits;
     format.samples = image.samples;
     format.alpha = image.alpha;
+    format.associated = image.associated;
+    format.flatten = FlattenBackground(source.notes, format.background);
     const uint32_t most = (1u << image.bits) - 1;
     for (uint32_t v = 0; v <= most; ++v) {
         const uint32_t level = image.colour == TiffColour::WhiteIsZero ? most - v : v;
@@ -150,7 +189,11 @@ bool TiffToBgr(const TiffPixelFormat& format, uint8_t* __restrict to, const uint
         for (size_t k = 0; k < pixels; ++k) {
             const uint8_t* pixel = from + 4 * k;
             if (format.alpha && pixel[3] != 255) {
-                return false;
+                if (!format.flatten) {
+                    return false;
+                }
+                FlattenPixel(format, to + 3 * k, from, 4 * k);
+                continue;
             }
             to[3 * k] = pixel[2];
             to[3 * k + 1] = pixel[1];

@@ -11,7 +11,8 @@
 //                        bits each scaled as grey's
 //   any + alpha          the same, if alpha is 2^n - 1 (opaque); else
 //                        refused (the BMP has no alpha, and dropping it
-//                        would change the picture)
+//                        would change the picture), or where the caller
+//                        asks, composited over its colour (Flattened)
 //   any + another sample the same, the sample ignored
 //   YCbCr                as tiff_ycbcr.h says (here unsubsampled; data
 //                        units of subsampled chroma in tiff_ycbcr_rows)
@@ -22,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "flatten.h"
 #include "platform/source_file.h"
 #include "status.h"
 #include "tiff/tiff_image.h"
@@ -34,6 +36,9 @@ struct TiffPixelFormat {
     uint32_t bits = 8;
     uint32_t samples = 3;
     bool alpha = false;           // the last sample
+    bool associated = false;      // alpha already multiplies the colour
+    bool flatten = false;         // composite partly transparent pixels over `background`
+    uint8_t background[3] = {};   // blue, green, red
     uint8_t grey[256] = {};       // a grey sample's 8-bit value
     uint8_t palette[256][4] = {}; // blue, green, red, and a spare byte
     YCbCrTables ycbcr;

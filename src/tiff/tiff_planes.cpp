@@ -7,6 +7,7 @@
 #include "picture_limits.h"
 #include "platform/scratch_file.h"
 #include "tiff/tiff_chunk.h"
+#include "tiff/tiff_pixels.h"
 #include "tiff/tiff_ycbcr.h"
 
 namespace kestova {
@@ -207,7 +208,16 @@ Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& sour
                 for (uint64_t k = 0; k < n; ++k) {
                     const uint64_t from = mirrored ? n - 1 - k : k;
                     if (alpha != nullptr && alpha[from] != 255) {
-                        return Status::NotSupported;  // alpha that would be dropped
+                        if (source.notes == nullptr || !source.notes->flatten) {
+                            // Alpha that would be dropped.
+                            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);
+                        }
+                        const uint8_t bgr[3] = {blue[from], green[from], red[from]};
+                        for (unsigned i = 0; i < 3; ++i) {
+                            const unsigned under = (source.notes->background >> (8 * i)) & 0xFF;
+                            to[3 * k + i] = Flattened(bgr[i], 255, alpha[from], 255, under, image.associated);
+                        }
+                        continue;
                     }
                     if (ycbcr != nullptr) {
                         YCbCrToBgr(*ycbcr, red[from], YCbCrRed(*ycbcr, blue[from]), YCbCrBlue(*ycbcr, green[from]),

@@ -56,7 +56,7 @@ Status WriteStrips(SourceFile& source, const TiffImage& image, const TiffPixelFo
                         uint8_t* to = window.Room(room);
                         const uint64_t n = std::min<uint64_t>(pixels - k, room / 3);
                         if (!TiffToBgr(format, to, samples, static_cast<size_t>(k), static_cast<size_t>(n))) {
-                            return Status::NotSupported;
+                            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);
                         }
                         window.Took(static_cast<size_t>(3 * n));
                         k += n;
@@ -123,14 +123,14 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
                                 uint8_t* to = work.window.data + inBand + 3 * first;
                                 return TiffToBgr(format, to, samples, 0, static_cast<size_t>(pixels))
                                     ? Status::Ok
-                                    : Status::NotSupported;
+                                    : Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);
                             }
                             // Each piece of the tile's row goes to its place in the BMP's row.
                             for (uint64_t k = 0; k < pixels;) {
                                 const uint64_t n = std::min(pixels - k, segmentPixels);
                                 uint8_t* to = work.window.data;
                                 if (!TiffToBgr(format, to, samples, static_cast<size_t>(k), static_cast<size_t>(n))) {
-                                    return Status::NotSupported;
+                                    return Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);
                                 }
                                 uint64_t x = x0 + first + k;
                                 if (Mirrored(image)) {
@@ -212,7 +212,7 @@ Status WriteTileBands(SourceFile& source, const TiffImage& image, const TiffPixe
                     const uint64_t slot = topFirst ? rows - 1 - row : row;
                     uint8_t* to = work.window.data + slot * bmpRowBytes + 3 * x0;
                     if (!TiffToBgr(format, to, work.piece + row * tileRowBytes, 0, static_cast<size_t>(visible))) {
-                        return Status::NotSupported;
+                        return Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);
                     }
                 }
             }

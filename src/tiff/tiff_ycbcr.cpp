@@ -44,7 +44,7 @@ Status ReadTiffYCbCr(SourceFile& source, const TiffDirectory& d, TiffYCbCr& ycbc
         // than across, but readers take 1 x 2, 1 x 4 and 2 x 4 as well,
         // and their data units are laid out alike.
         if (d.ycbcrSubSampling.count != 2) {
-            return Status::NotSupported;
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 530);
         }
         uint64_t across = 0;
         uint64_t down = 0;
@@ -56,7 +56,7 @@ Status ReadTiffYCbCr(SourceFile& source, const TiffDirectory& d, TiffYCbCr& ycbc
         }
         const auto allowed = [](uint64_t n) { return n == 1 || n == 2 || n == 4; };
         if (!allowed(across) || !allowed(down)) {
-            return Status::NotSupported;
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 530);
         }
         ycbcr.across = static_cast<uint32_t>(across);
         ycbcr.down = static_cast<uint32_t>(down);
@@ -68,12 +68,13 @@ Status ReadTiffYCbCr(SourceFile& source, const TiffDirectory& d, TiffYCbCr& ycbc
             return status;
         }
         if (positioning != 1 && positioning != 2) {
-            return Status::NotSupported;
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 531);
         }
     }
     if (d.ycbcrCoefficients.present) {
         if (d.ycbcrCoefficients.count != 3 || d.ycbcrCoefficients.type != kTiffRational) {
-            return Status::NotSupported;  // fractions below 1: only a RATIONAL holds them
+            // Fractions below 1: only a RATIONAL holds them.
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 529);
         }
         double* const lumas[3] = {&ycbcr.lumaRed, &ycbcr.lumaGreen, &ycbcr.lumaBlue};
         for (uint64_t i = 0; i < 3; ++i) {
@@ -82,13 +83,13 @@ Status ReadTiffYCbCr(SourceFile& source, const TiffDirectory& d, TiffYCbCr& ycbc
             }
         }
         if (ycbcr.lumaGreen == 0) {
-            return Status::NotSupported;  // green is divided by it
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 529);  // green is divided by it
         }
     }
     if (d.referenceBlackWhite.present) {
         // Black and white of Y, of Cb and of Cr.
         if (d.referenceBlackWhite.count != 6) {
-            return Status::NotSupported;
+            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 532);
         }
         for (uint64_t i = 0; i < 3; ++i) {
             if (const Status status = Fraction(source, d.referenceBlackWhite, f, 2 * i, ycbcr.black[i]);
@@ -100,7 +101,8 @@ Status ReadTiffYCbCr(SourceFile& source, const TiffDirectory& d, TiffYCbCr& ycbc
                 return status;
             }
             if (ycbcr.black[i] == ycbcr.white[i]) {
-                return Status::NotSupported;  // a range of nothing: each code is divided by it
+                // A range of nothing: each code is divided by it.
+                return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 532);
             }
         }
     }
