@@ -117,12 +117,15 @@ Status DecodeStored(SourceFile& source, const TiffImage& image, Bytes& stored)
         }
     }
     EndChunk(*decoder);
+    // Planes interleaved, then each pixel converted as its colour says
+    // (RGB, with its alpha, or YCbCr).
     for (uint64_t k = 0; status == Status::Ok && image.planar && k < pixels; ++k) {
-        if (image.alpha && planes[3 * pixels + k] != 255) {
-            return Status::NotSupported;
+        uint8_t samples[4] = {};
+        for (uint64_t s = 0; s < image.samples && s < 4; ++s) {
+            samples[s] = planes[s * pixels + k];
         }
-        for (uint64_t c = 0; c < 3; ++c) {
-            stored[3 * k + c] = planes[(2 - c) * pixels + k];
+        if (!TiffToBgr(format, &stored[3 * k], samples, 0, 1)) {
+            return Status::NotSupported;
         }
     }
     return status;
