@@ -1,5 +1,5 @@
 // What one conversion carries beside its two files: the caller's limit on
-// the picture's pixels, and why the call was refused. It lives on the
+// the picture's pixels and flags (KESTOVA_FLAG_*), and why the call was refused. It lives on the
 // call's stack and the call's SourceFile points to it, so every reader
 // reaches it: a reader records the reason where it refuses, in the line
 // that refuses, and a conversion that succeeds pays nothing for it.
@@ -15,6 +15,7 @@ namespace kestova {
 
 struct CallNotes {
     uint64_t maxPixels = kMaxPixels;  // the build's limit, or the caller's if smaller
+    uint32_t flags = 0;               // the caller's KESTOVA_FLAG_* (none for the two plain exports)
     int32_t reason = KESTOVA_REASON_NONE;
     uint64_t value = 0;
 };

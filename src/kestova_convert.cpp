@@ -114,6 +114,7 @@ extern "C" int32_t KestovaConvert(const char16_t* source, const char16_t* destin
         if (options->maxPixels != 0 && options->maxPixels < notes.maxPixels) {
             notes.maxPixels = options->maxPixels;
         }
+        notes.flags = options->flags;
         if ((options->flags & KESTOVA_FLAG_PADDED_ROWS) != 0) {
             rows = kestova::BmpRows::Padded;
         }
