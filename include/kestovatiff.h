@@ -159,8 +159,9 @@ typedef struct KestovaOptions {
 #define KESTOVA_FLAG_PADDED_ROWS 0x1u
 /* Samples deeper than 8 bits reduced to 8 bits, each value v of n bits
  * becoming round(v * 255 / (2^n - 1)): TIFF grey and RGB samples of 16
- * bits, with or without alpha (which must then be opaque, 255). Without
- * it such a picture is refused with KESTOVA_REASON_DEEP_SAMPLES, as are
+ * bits, with or without alpha (which must then be opaque, 255), and BMP
+ * channel masks wider than 8 bits (10-10-10-2, 11-11-10). Without it
+ * such a picture is refused with KESTOVA_REASON_DEEP_SAMPLES, as are
  * 16-bit palette indices with it. */
 #define KESTOVA_FLAG_REDUCE 0x2u
 /* Partly transparent pixels composited over `background`. Accepted, but

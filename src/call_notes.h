@@ -33,6 +33,13 @@ inline Status Refuse(CallNotes* notes, Status status, KestovaReason reason, uint
     return status;
 }
 
+// Whether the caller asked for samples deeper than 8 bits to be reduced
+// to 8 (KESTOVA_FLAG_REDUCE); without it they are refused.
+inline bool ReduceAllowed(const CallNotes* notes)
+{
+    return notes != nullptr && (notes->flags & KESTOVA_FLAG_REDUCE) != 0;
+}
+
 // Whether a picture of `pixels` stays within the call's limit; false with
 // the reason recorded.
 inline bool PixelsAllowed(CallNotes* notes, uint64_t pixels)

@@ -35,12 +35,8 @@ inline Status Refuse(const SourceFile& source, Status status, KestovaReason reas
 // the reason recorded.
 inline bool PixelsAllowed(const SourceFile& source, uint64_t pixels) { return PixelsAllowed(source.notes, pixels); }
 
-// Whether the caller asked for samples deeper than 8 bits to be reduced
-// to 8 (KESTOVA_FLAG_REDUCE); without it they are refused.
-inline bool ReduceAllowed(const SourceFile& source)
-{
-    return source.notes != nullptr && (source.notes->flags & KESTOVA_FLAG_REDUCE) != 0;
-}
+// Whether deeper samples are reduced to 8 bits (call_notes.h).
+inline bool ReduceAllowed(const SourceFile& source) { return ReduceAllowed(source.notes); }
 
 inline SourceFile MemorySourceFile(const uint8_t* data, size_t size)
 {
