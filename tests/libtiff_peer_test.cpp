@@ -950,14 +950,18 @@ TEST_F(LibtiffPeerTest, SixteenBitSamplesReduceOnRequest)
     };
     const uint16_t edges[] = {0, 128, 129, 32767, 32768, 65534, 65535};  // round down, up, and the ends
     uint32_t turn = 0;
-    for (const Kind& kind : kinds) {
+    // Each kind 21 and 2100 pixels wide: rows decoded many at a time, and
+    // rows of several pieces, the predictor's sums carried between them.
+    for (size_t run = 0; run < 2 * std::size(kinds); ++run) {
+        const Kind& kind = kinds[run / 2];
+        const uint32_t width = run % 2 == 0 ? 21 : 2100;
         const uint32_t colours = kind.photometric == PHOTOMETRIC_RGB ? 3 : 1;
-        Samples samples = MakeSamples(kind, 21, 9);
+        Samples samples = MakeSamples(kind, width, 9);
         for (size_t i = 0; i < std::size(edges); ++i) {
             samples.values[(i + 1) * kind.samples] = edges[i];  // the first sample of pixels 1 to 7
         }
-        Picture stored{21, 9, Bytes(size_t{21} * 9 * 3)};
-        for (size_t p = 0; p < size_t{21} * 9; ++p) {
+        Picture stored{width, 9, Bytes(size_t{width} * 9 * 3)};
+        for (size_t p = 0; p < size_t{width} * 9; ++p) {
             for (size_t c = 0; c < 3; ++c) {
                 unsigned v = samples.values[p * kind.samples + (colours == 3 ? c : 0)];
                 v = kind.photometric == PHOTOMETRIC_MINISWHITE ? 65535 - v : v;
@@ -967,7 +971,7 @@ TEST_F(LibtiffPeerTest, SixteenBitSamplesReduceOnRequest)
         for (const Layout& layout : layouts) {
             for (const Coding& coding : {kCodings[0], kCodings[1], kCodings[3], kCodings[5]}) {
                 const auto orientation = static_cast<uint16_t>(1 + turn++ % 8);
-                SCOPED_TRACE(testing::Message() << kind.name << ", " << layout.name << " (" << layout.mode << "), "
+                SCOPED_TRACE(testing::Message() << kind.name << ", " << width << " wide, " << layout.name << " (" << layout.mode << "), "
                                                 << coding.name << ", Orientation " << orientation);
                 Write(Path("deep.tif"), kind, coding, orientation, samples, layout, false);
                 for (const uint32_t flags : {0u, KESTOVA_FLAG_REDUCE}) {
