@@ -5,8 +5,9 @@
  *
  * Each function takes two NUL-terminated UTF-16 paths, converts the whole
  * picture and returns. Bmp2Tiff and Tiff2Bmp take nothing more;
- * KestovaConvert takes options too (padded BMP rows, a limit on the
- * picture's pixels) and says why it failed.
+ * KestovaConvert takes options too (padded BMP rows, deeper samples
+ * reduced to 8 bits, a limit on the picture's pixels) and says why it
+ * failed.
  *
  * On POSIX systems a path becomes a UTF-8 file name. A file name there is
  * bytes and need not be UTF-8: pass each byte 0x80..0xFF that is not part
@@ -169,9 +170,12 @@ typedef struct KestovaOptions {
  * other programs read. Without it the rows are the library's own, 3 bytes
  * a pixel, as Tiff2Bmp writes them. No effect when writing a TIFF. */
 #define KESTOVA_FLAG_PADDED_ROWS 0x1u
-/* Samples deeper than 8 bits reduced to 8 bits. Accepted, but not yet
- * done by this version: such a picture is still refused with
- * KESTOVA_REASON_DEEP_SAMPLES. */
+/* Samples deeper than 8 bits reduced to 8 bits, each value v of n bits
+ * becoming round(v * 255 / (2^n - 1)): TIFF grey and RGB samples of 16
+ * bits, with or without alpha (which must then be opaque, 255), and BMP
+ * channel masks wider than 8 bits (10-10-10-2, 11-11-10). Without it
+ * such a picture is refused with KESTOVA_REASON_DEEP_SAMPLES, as are
+ * 16-bit palette indices with it. */
 #define KESTOVA_FLAG_REDUCE 0x2u
 /* Partly transparent pixels composited over `background`, each channel
  * rounded to nearest: colour c and alpha a (both as fractions of their

@@ -19,6 +19,7 @@ struct CallNotes {
     bool regularOnly = false;         // the destination must be a regular file or new
     bool flatten = false;             // partly transparent pixels composited over `background`
     uint32_t background = 0;          // 0xRRGGBB
+    uint32_t flags = 0;               // the caller's KESTOVA_FLAG_* (none for the two plain exports)
     int32_t reason = KESTOVA_REASON_NONE;
     uint64_t value = 0;
 };
@@ -34,6 +35,13 @@ inline Status Refuse(CallNotes* notes, Status status, KestovaReason reason, uint
         notes->value = value;
     }
     return status;
+}
+
+// Whether the caller asked for samples deeper than 8 bits to be reduced
+// to 8 (KESTOVA_FLAG_REDUCE); without it they are refused.
+inline bool ReduceAllowed(const CallNotes* notes)
+{
+    return notes != nullptr && (notes->flags & KESTOVA_FLAG_REDUCE) != 0;
 }
 
 // Whether a picture of `pixels` stays within the call's limit; false with

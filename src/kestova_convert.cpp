@@ -116,6 +116,7 @@ extern "C" int32_t KestovaConvert(const char16_t* source, const char16_t* destin
         }
         notes.flatten = (options->flags & KESTOVA_FLAG_FLATTEN) != 0;
         notes.background = options->background & 0xFFFFFFu;
+        notes.flags = options->flags;
         if ((options->flags & KESTOVA_FLAG_PADDED_ROWS) != 0) {
             rows = kestova::BmpRows::Padded;
         }

@@ -4,6 +4,7 @@
 // destination as it was and make none where there was none.
 
 #include <cstdio>
+#include <tuple>
 
 #include "bmp_forms.h"
 #include "kestovatiff.h"
@@ -170,6 +171,41 @@ TEST_F(BmpFormsTest, ChannelsScaleToEightBitsRounded)
     const Picture picture317{2, 1, {182, 255, 201, 73, 0, 2}};
     EXPECT_EQ(Decoded(form).rgb, picture317.rgb);
     ExpectConverts(BmpFile(form), picture317);
+}
+
+// Channels wider than 8 bits: with KESTOVA_FLAG_REDUCE each value v of n
+// bits becomes round(v * 255 / (2^n - 1)); without it they are refused
+// with their reason and the widest channel's bits.
+TEST_F(BmpFormsTest, WideChannelsReduceOnRequest)
+{
+    const std::tuple<Masks, uint32_t, uint16_t> forms[] = {
+        {{0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000}, 56, 32},  // 10-10-10-2
+        {{0x000003FF, 0x000FFC00, 0x3FF00000, 0}, 40, 32},           // the same, blue high, no alpha
+        {{0xFFE00000, 0x001FFC00, 0x000003FF, 0}, 108, 32},          // 11-11-10
+        {{0xFFFF0000, 0x0000FF00, 0x000000F0, 0}, 52, 32},           // 16-8-4
+        {{0xFFC0, 0x0038, 0x0007, 0}, 40, 16},                       // 10-3-3 in 16 bits
+    };
+    for (const auto& [masks, infoSize, bits] : forms) {
+        SCOPED_TRACE(testing::Message() << std::hex << masks[0] << " " << masks[1] << " " << masks[2]);
+        DirectBmp form = DirectForm(700, 3, bits, kBiBitfields, masks, infoSize);
+        form.values[1] = {0, 0, 0, form.values[1][3]};
+        form.values[2] = {masks[0] >> __builtin_ctz(masks[0]), 1, 2, form.values[2][3]};
+        WriteFile(Path("in.bmp"), BmpFile(form));
+        for (const uint32_t flags : {0u, KESTOVA_FLAG_REDUCE}) {
+            KestovaOptions options = {sizeof options, flags, 0, 0, 0, 0};
+            const int32_t result = KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options);
+            if (flags == 0) {
+                EXPECT_EQ(result, KESTOVATIFF_ERROR_FORMAT);
+                EXPECT_EQ(options.reason, KESTOVA_REASON_DEEP_SAMPLES);
+                EXPECT_EQ(options.reasonValue, static_cast<uint64_t>(__builtin_popcount(masks[0])));
+                EXPECT_EQ(Names(), std::vector<std::string>{"in.bmp"});
+                continue;
+            }
+            ASSERT_EQ(result, KESTOVATIFF_OK);
+            EXPECT_EQ(ReadFile(Path("out.tif")), ExpectedTiff(Decoded(form)));
+        }
+        std::remove(Path("out.tif").c_str());
+    }
 }
 
 // Larger than the library's blocks.

@@ -16,6 +16,7 @@
 #include <functional>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <iterator>
@@ -132,13 +133,16 @@ const Coding kCodings[] = {
     {"fax group 4", COMPRESSION_CCITTFAX4, false},
 };
 
+using Values = std::vector<uint16_t>;
+
 // Samples of a picture, top row first as stored, each of `bits` bits.
 struct Samples {
     uint32_t width, height, perPixel, bits;
-    Bytes values;
+    Values values;
 
     // Pixels [x0, x0 + n) of stored row y, all samples or one plane's,
-    // packed most significant bit first; pixels past the picture are zero.
+    // packed most significant bit first (16-bit ones in the host's order,
+    // as libtiff takes them); pixels past the picture are zero.
     Bytes Row(uint32_t y, uint32_t x0, uint32_t n, int plane) const
     {
         const uint32_t each = plane < 0 ? perPixel : 1;
@@ -147,8 +151,12 @@ struct Samples {
         for (uint32_t x = x0; x < x0 + n; ++x) {
             for (uint32_t s = 0; s < each; ++s, bit += bits) {
                 const size_t at = (size_t{y} * width + x) * perPixel + (plane < 0 ? s : static_cast<uint32_t>(plane));
-                const unsigned v = x < width && y < height ? values[at] : 0u;
-                row[bit / 8] = static_cast<uint8_t>(row[bit / 8] | v << (8 - bits - bit % 8));
+                const uint16_t v = x < width && y < height ? values[at] : 0u;
+                if (bits == 16) {
+                    std::memcpy(row.data() + bit / 8, &v, 2);
+                } else {
+                    row[bit / 8] = static_cast<uint8_t>(row[bit / 8] | v << (8 - bits - bit % 8));
+                }
             }
         }
         return row;
@@ -159,15 +167,15 @@ struct Samples {
 // a see-through kind, everything else from a hash.
 Samples MakeSamples(const Kind& kind, uint32_t width, uint32_t height)
 {
-    Samples picture{width, height, kind.samples, kind.bits, Bytes(size_t{width} * height * kind.samples)};
+    Samples picture{width, height, kind.samples, kind.bits, Values(size_t{width} * height * kind.samples)};
     const bool hasAlpha = kind.samples > (kind.photometric == PHOTOMETRIC_RGB ? 3 : 1) &&
         (kind.alpha == EXTRASAMPLE_UNASSALPHA || kind.alpha == EXTRASAMPLE_ASSOCALPHA);
-    const auto most = static_cast<uint8_t>((1u << kind.bits) - 1);
+    const auto most = static_cast<uint16_t>((1u << kind.bits) - 1);
     for (size_t i = 0; i < picture.values.size(); ++i) {
         const bool alpha = hasAlpha && i % kind.samples == kind.samples - 1u;
         const bool last = i + 1 == picture.values.size();
-        picture.values[i] = alpha ? (kind.seeThrough && last ? most / 2 : most)
-                                  : static_cast<uint8_t>((i * 2654435761u >> 13) & most);
+        picture.values[i] = alpha ? static_cast<uint16_t>(kind.seeThrough && last ? most / 2 : most)
+                                  : static_cast<uint16_t>((i * 2654435761u >> 13) & most);
     }
     return picture;
 }
@@ -720,7 +728,7 @@ TEST_P(LibtiffFormsTest, ExchangedSidesOfEveryShape)
     const uint32_t sides[][2] = {{1, 300}, {300, 1}, {7, 5}, {300, 200}, {2, 3000}, {3000, 2}};
     for (const Kind& kind : kinds) {
         for (const auto& side : sides) {
-            Samples picture{side[0], side[1], kind.samples, kind.bits, Bytes(size_t{side[0]} * side[1] * kind.samples)};
+            Samples picture{side[0], side[1], kind.samples, kind.bits, Values(size_t{side[0]} * side[1] * kind.samples)};
             for (size_t i = 0; i < picture.values.size(); ++i) {
                 picture.values[i] = static_cast<uint8_t>((i * 2654435761u >> 13) & ((1u << kind.bits) - 1));
             }
@@ -884,7 +892,7 @@ TEST_F(LibtiffPeerTest, FaxFilesLibtiffsToolsAndPillowWrite)
     };
     for (const uint16_t photometric : {PHOTOMETRIC_MINISWHITE, PHOTOMETRIC_MINISBLACK}) {
         // Text-like: runs of black and white of every length up to a few dozen.
-        Samples picture{300, 40, 1, 1, Bytes(size_t{300} * 40)};
+        Samples picture{300, 40, 1, 1, Values(size_t{300} * 40)};
         for (size_t i = 0; i < picture.values.size(); ++i) {
             picture.values[i] = static_cast<uint8_t>((i % 300 / (1 + i / 300 % 7) + i / 1200) % 3 == 0);
         }
@@ -958,6 +966,72 @@ TEST_F(LibtiffPeerTest, SamplesOfFewerBitsScaleAsGrey)
     }
 }
 
+// 16-bit samples libtiff writes (it stores them in the file's byte order
+// and sums differences modulo 2^16), in each coding, layout and turn: with
+// KESTOVA_FLAG_REDUCE each becomes round(v * 255 / 65535), alpha reduced
+// too and then opaque or refused; without it, refused with their reason.
+TEST_F(LibtiffPeerTest, SixteenBitSamplesReduceOnRequest)
+{
+    const Kind kinds[] = {
+        {"grey", PHOTOMETRIC_MINISBLACK, 16, 1},
+        {"white-at-zero grey", PHOTOMETRIC_MINISWHITE, 16, 1},
+        {"grey + alpha", PHOTOMETRIC_MINISBLACK, 16, 2},
+        {"RGB", PHOTOMETRIC_RGB, 16, 3},
+        {"RGB + alpha", PHOTOMETRIC_RGB, 16, 4},
+        {"RGB + alpha, a pixel see-through", PHOTOMETRIC_RGB, 16, 4, EXTRASAMPLE_UNASSALPHA, true},
+    };
+    const Layout layouts[] = {
+        {"strips", "wb", 5, 0, false, false},    {"strips of a row", "wl", 1, 0, false, false},
+        {"tiles", "wl", 0, 16, false, false},    {"planes in strips", "wl", 5, 0, true, false},
+        {"planes in tiles", "w8b", 0, 16, true, false},
+    };
+    const uint16_t edges[] = {0, 128, 129, 32767, 32768, 65534, 65535};  // round down, up, and the ends
+    uint32_t turn = 0;
+    // Each kind 21 and 2100 pixels wide: rows decoded many at a time, and
+    // rows of several pieces, the predictor's sums carried between them.
+    for (size_t run = 0; run < 2 * std::size(kinds); ++run) {
+        const Kind& kind = kinds[run / 2];
+        const uint32_t width = run % 2 == 0 ? 21 : 2100;
+        const uint32_t colours = kind.photometric == PHOTOMETRIC_RGB ? 3 : 1;
+        Samples samples = MakeSamples(kind, width, 9);
+        for (size_t i = 0; i < std::size(edges); ++i) {
+            samples.values[(i + 1) * kind.samples] = edges[i];  // the first sample of pixels 1 to 7
+        }
+        Picture stored{width, 9, Bytes(size_t{width} * 9 * 3)};
+        for (size_t p = 0; p < size_t{width} * 9; ++p) {
+            for (size_t c = 0; c < 3; ++c) {
+                unsigned v = samples.values[p * kind.samples + (colours == 3 ? c : 0)];
+                v = kind.photometric == PHOTOMETRIC_MINISWHITE ? 65535 - v : v;
+                stored.rgb[3 * p + c] = static_cast<uint8_t>((v * 255 + 32767) / 65535);
+            }
+        }
+        for (const Layout& layout : layouts) {
+            for (const Coding& coding : {kCodings[0], kCodings[1], kCodings[3], kCodings[5]}) {
+                const auto orientation = static_cast<uint16_t>(1 + turn++ % 8);
+                SCOPED_TRACE(testing::Message() << kind.name << ", " << width << " wide, " << layout.name << " (" << layout.mode << "), "
+                                                << coding.name << ", Orientation " << orientation);
+                Write(Path("deep.tif"), kind, coding, orientation, samples, layout, false);
+                for (const uint32_t flags : {0u, KESTOVA_FLAG_REDUCE}) {
+                    std::remove(Path("out.bmp").c_str());
+                    KestovaOptions options = {sizeof options, flags, 0, 0, 0, 0};
+                    const int32_t result =
+                        KestovaConvert(Path16("deep.tif").c_str(), Path16("out.bmp").c_str(), &options);
+                    // Grey's planes are not read at any depth.
+                    if (flags == 0 || kind.seeThrough || (layout.planar && colours == 1 && kind.samples > 1)) {
+                        EXPECT_EQ(result, KESTOVATIFF_ERROR_FORMAT);
+                        EXPECT_EQ(options.reason, flags == 0 ? KESTOVA_REASON_DEEP_SAMPLES : options.reason);
+                        EXPECT_EQ(options.reasonValue, flags == 0 ? 16u : options.reasonValue);
+                        EXPECT_EQ(Names(), std::vector<std::string>{"deep.tif"});
+                        continue;
+                    }
+                    EXPECT_EQ(result, KESTOVATIFF_OK);
+                    EXPECT_EQ(ReadFile(Path("out.bmp")), BmpFile(Shown(stored, orientation)));
+                }
+            }
+        }
+    }
+}
+
 // Narrow pictures in the tiles writers use for everything (256 x 256):
 // 16 x 60000 decodes 46 MB of tiles for 3 MB of pixels, and its side
 // turned, tiles far below the picture. Each converts to what libtiff
@@ -967,7 +1041,7 @@ TEST_F(LibtiffPeerTest, NarrowPicturesInCommonTiles)
 {
     const Layout tiles{"Tiles256", "wl", 0, 256, false, false};
     for (const auto& [width, height] : {std::pair{16u, 60000u}, {60000u, 16u}}) {
-        Samples picture{width, height, 3, 8, Bytes(size_t{3} * width * height)};
+        Samples picture{width, height, 3, 8, Values(size_t{3} * width * height)};
         for (size_t i = 0; i < picture.values.size(); ++i) {
             picture.values[i] = static_cast<uint8_t>(i % 7 == 0 ? i * 2654435761u >> 13 : i / 4096);
         }

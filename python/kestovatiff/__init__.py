@@ -246,10 +246,8 @@ def convert(source, destination, *, padded=False, reduce=False, background=None,
     program reads (without it, the library's own unpadded rows). reduce:
     samples deeper than 8 bits reduced to 8. background: partly transparent
     pixels put on this colour. max_pixels: a larger picture is refused
-    before anything is written (0: no limit). The library version this was
-    written for defines reduce but does not do it yet: such pictures still
-    raise FormatError with their reason. Raises an
-    Error subclass on failure."""
+    before anything is written (0: no limit). Raises an Error subclass on
+    failure."""
     if isinstance(max_pixels, bool) or not isinstance(max_pixels, int) or max_pixels < 0 or max_pixels >= 1 << 64:
         raise ValueError("max_pixels: a number of pixels, 0 for no limit, not %r" % (max_pixels,))
     options = _Options()

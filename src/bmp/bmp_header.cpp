@@ -36,9 +36,9 @@ unsigned BitsIn(uint32_t mask)
     return bits;
 }
 
-// Each colour mask a run of 1 to 8 bits, alpha none or such a run, all
-// inside the pixel and none overlapping another.
-bool MasksAreSound(const uint32_t (&masks)[4], uint16_t bitCount)
+// Each colour mask a run of 1 to `widest` bits, alpha none or such a run,
+// all inside the pixel and none overlapping another.
+bool MasksAreSound(const uint32_t (&masks)[4], uint16_t bitCount, unsigned widest)
 {
     const uint64_t pixel = (uint64_t{1} << bitCount) - 1;
     uint32_t seen = 0;
@@ -47,7 +47,7 @@ bool MasksAreSound(const uint32_t (&masks)[4], uint16_t bitCount)
         if (channel == kAlpha && mask == 0) {
             continue;
         }
-        if (!IsContiguous(mask) || BitsIn(mask) > 8 || (mask & ~pixel) != 0 || (mask & seen) != 0) {
+        if (!IsContiguous(mask) || BitsIn(mask) > widest || (mask & ~pixel) != 0 || (mask & seen) != 0) {
             return false;
         }
         seen |= mask;
@@ -139,10 +139,13 @@ Status ParseBmpHeaders(const uint8_t* head, size_t length, BmpInfo& info, CallNo
         }
         const bool hasAlpha = infoSize >= 56 || masksAfter == 16;
         info.masks[kAlpha] = hasAlpha ? ReadLe32(m + 12) : 0;
-        if (!MasksAreSound(info.masks, bits)) {
+        // Channels wider than 8 bits (10-10-10-2, 11-11-10) where the
+        // caller asks for them reduced (bmp_pixels.h).
+        const unsigned allowed = ReduceAllowed(notes) ? 32 : 8;
+        if (!MasksAreSound(info.masks, bits, allowed)) {
             const unsigned widest = WidestMask(info.masks);
             return Refuse(notes, Status::NotSupported,
-                          widest > 8 ? KESTOVA_REASON_DEEP_SAMPLES : KESTOVA_REASON_BMP_MASKS, widest);
+                          widest > allowed ? KESTOVA_REASON_DEEP_SAMPLES : KESTOVA_REASON_BMP_MASKS, widest);
         }
     } else if (bits == 16) {
         info.masks[kRed] = 0x7C00;  // 5-5-5, the top bit unused

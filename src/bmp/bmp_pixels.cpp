@@ -33,6 +33,15 @@ void ScaleTable(uint32_t mask, unsigned shift, uint8_t (&table)[256])
     }
 }
 
+// Channel c of pixel value v as 8 bits: by its table, or for a channel
+// wider than 8 bits by the rule, round(v * 255 / (2^n - 1)).
+inline uint8_t Channel(const BmpPixelFormat& format, int c, uint32_t v)
+{
+    const uint32_t value = (v & format.masks[c]) >> format.shifts[c];
+    const uint64_t most = format.most[c];
+    return most == 0 ? format.scaled[c][value] : static_cast<uint8_t>((value * uint64_t{255} + most / 2) / most);
+}
+
 // Rows whose B, G, R are longer than their stride go last row first, each
 // pixel last first; shorter ones first row first, first pixel first.
 // Either way each pixel's stored bits are read before its three bytes are
@@ -111,7 +120,7 @@ bool ExpandMaskedRows(const BmpPixelFormat& format, uint8_t* block, size_t count
     const uint32_t alphaMask = format.masks[kAlpha];
     const unsigned alphaShift = format.shifts[kAlpha];
     const uint32_t opaque = alphaMask >> alphaShift;
-    if (bytes == 2 && alphaMask == 0) {
+    if (bytes == 2 && alphaMask == 0 && !format.wide) {
         // The common 16-bit forms (5-5-5, 5-6-5): masks, shifts and tables
         // in locals, which the byte stores below cannot be taken to change.
         const uint32_t blueMask = format.masks[kBlue], greenMask = format.masks[kGreen], redMask = format.masks[kRed];
@@ -166,9 +175,9 @@ bool ExpandMaskedRows(const BmpPixelFormat& format, uint8_t* block, size_t count
             const uint32_t a = (v & alphaMask) >> alphaShift;
             allOpaque = allOpaque && a == opaque;
             allClear = allClear && a == 0;
-            to[3 * k] = format.scaled[kBlue][(v & format.masks[kBlue]) >> format.shifts[kBlue]];
-            to[3 * k + 1] = format.scaled[kGreen][(v & format.masks[kGreen]) >> format.shifts[kGreen]];
-            to[3 * k + 2] = format.scaled[kRed][(v & format.masks[kRed]) >> format.shifts[kRed]];
+            to[3 * k] = Channel(format, kBlue, v);
+            to[3 * k + 1] = Channel(format, kGreen, v);
+            to[3 * k + 2] = Channel(format, kRed, v);
         }
         return alphaMask == 0 || w == 0 || AlphaHolds(alpha, allOpaque, allClear);
     });
@@ -274,7 +283,10 @@ Status PrepareBmpPixels(SourceFile& source, const BmpInfo& info, BmpPixelFormat&
         const uint32_t mask = info.masks[channel];
         format.masks[channel] = mask;
         format.shifts[channel] = LowestBit(mask);
-        if (channel != kAlpha) {
+        if (channel != kAlpha && mask >> format.shifts[channel] > 255) {
+            format.most[channel] = mask >> format.shifts[channel];
+            format.wide = true;
+        } else if (channel != kAlpha) {
             ScaleTable(mask, format.shifts[channel], format.scaled[channel]);
         }
         const bool wholeByte = mask == 0xFFu << format.shifts[channel] && format.shifts[channel] % 8 == 0;

@@ -1,7 +1,8 @@
 // How the stored pixels of a BMP that is not 24-bit become blue, green and
 // red: palette indices of 1, 4 and 8 bits looked up, 16- and 32-bit pixels
 // taken apart by their masks. Each channel of n bits, value v, becomes the
-// nearest 8-bit value, round(v * 255 / (2^n - 1)).
+// nearest 8-bit value, round(v * 255 / (2^n - 1)): by a table up to 8 bits,
+// by the rule itself for wider ones (read with KESTOVA_FLAG_REDUCE only).
 //
 // Rows are expanded where they were read, in the output buffer: the
 // expansion runs backward where the stored row is shorter than its B, G, R
@@ -31,6 +32,10 @@ struct BmpPixelFormat {
     uint32_t masks[4] = {};
     unsigned shifts[4] = {};
     uint8_t scaled[3][256] = {};
+    // A channel wider than 8 bits: its largest value, 2^n - 1 (0 for one
+    // that the table scales); `wide` if any is.
+    uint32_t most[3] = {};
+    bool wide = false;
     // 32 bits whose channels are whole bytes: where each one lies (-1 for
     // no alpha), so that a byte shuffle takes them apart.
     bool wholeBytes = false;

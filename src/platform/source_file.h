@@ -35,6 +35,9 @@ inline Status Refuse(const SourceFile& source, Status status, KestovaReason reas
 // the reason recorded.
 inline bool PixelsAllowed(const SourceFile& source, uint64_t pixels) { return PixelsAllowed(source.notes, pixels); }
 
+// Whether deeper samples are reduced to 8 bits (call_notes.h).
+inline bool ReduceAllowed(const SourceFile& source) { return ReduceAllowed(source.notes); }
+
 inline SourceFile MemorySourceFile(const uint8_t* data, size_t size)
 {
     SourceFile file;

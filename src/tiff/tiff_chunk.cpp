@@ -189,6 +189,32 @@ Status ReadChunk(ChunkDecoder& d, uint8_t* out, size_t size)
     return Status::NotSupported;
 }
 
+void PrepareSamples(const TiffImage& image, uint8_t* bytes, size_t size, SampleCarry& carry)
+{
+    const uint32_t samples = ChunkSamples(image);
+    if (image.bits != 16) {
+        if (image.predictor) {
+            Undifference(bytes, size, samples, carry.narrow);
+        }
+        return;
+    }
+    // Sample i's two bytes are read before byte i is written, and i <= 2i:
+    // the reduction can go in place. With the predictor each sample is
+    // the sum, modulo 2^16, of its difference and the same sample of the
+    // pixel before.
+    const bool little = image.format.littleEndian;
+    uint32_t s = 0;
+    for (size_t i = 0; i < size / 2; ++i) {
+        const uint8_t* at = bytes + 2 * i;
+        auto v = static_cast<uint16_t>(little ? at[0] | at[1] << 8 : at[0] << 8 | at[1]);
+        if (image.predictor) {
+            v = carry.wide[s] = static_cast<uint16_t>(carry.wide[s] + v);
+            s = s + 1 == samples ? 0 : s + 1;
+        }
+        bytes[i] = static_cast<uint8_t>((uint32_t{v} * 255 + 32767) / 65535);
+    }
+}
+
 Status FinishChunk(ChunkDecoder& d)
 {
     // Not even read: a last strip coded whole may hold gigabytes more. A

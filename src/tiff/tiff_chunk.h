@@ -96,6 +96,19 @@ inline ChunkWork DivideWork(Scratch idle, size_t arenaBytes)
     return ChunkWork{arena, piece, Scratch{window, static_cast<size_t>(idle.data + idle.size - window)}};
 }
 
+// The running sums of horizontal differencing, carried from one piece of
+// a row to the next: the samples of the pixel before, of 8 or 16 bits.
+struct SampleCarry {
+    uint8_t narrow[4] = {};
+    uint16_t wide[4] = {};
+};
+
+// Makes `size` decoded bytes of a row, whole pixels from a pixel's start,
+// what the pixel functions read: the predictor undone, and 16-bit samples
+// (stored in the file's byte order) reduced to 8 bits, v becoming
+// round(v * 255 / 65535), packed into the bytes' first half.
+void PrepareSamples(const TiffImage& image, uint8_t* bytes, size_t size, SampleCarry& carry);
+
 // Pixels decoded at a time: a multiple of 8, so that each piece but a row's
 // last is whole bytes.
 inline uint64_t PiecePixels(const TiffImage& image)
@@ -107,7 +120,8 @@ inline uint64_t PiecePixels(const TiffImage& image)
 // Decodes the first `decoded` pixels of one row of a chunk (its whole
 // width, `image.chunkWidth`, but where DecodedPixels says less), a piece at
 // a time (predictor undone), and hands the decoded samples of the first
-// `visible` pixels on: put(samples, firstPixel, pixels) for each piece,
+// `visible` pixels on (16-bit samples reduced to 8: PrepareSamples):
+// put(samples, firstPixel, pixels) for each piece,
 // `samples` holding the piece from pixel `firstPixel` of its start.
 // `wholeRows` is how many of the chunk's rows, this one among them, are
 // still to be decoded across the whole width (WholeRowsFrom).
@@ -131,15 +145,13 @@ Status DecodeChunkRow(ChunkDecoder& decoder, const TiffImage& image, uint8_t* pi
         }
         uint8_t* row = piece + decoder.aheadAt;
         decoder.aheadAt += static_cast<size_t>(rowBytes);
-        if (image.predictor) {
-            uint8_t carry[4] = {};
-            Undifference(row, static_cast<size_t>(rowBytes), ChunkSamples(image), carry);
-        }
+        SampleCarry carry;
+        PrepareSamples(image, row, static_cast<size_t>(rowBytes), carry);
         return visible > 0 ? put(row, uint64_t{0}, std::min<uint64_t>(visible, image.chunkWidth)) : Status::Ok;
     }
     const uint64_t perPiece = PiecePixels(image);
     const uint64_t bitsPerPixel = uint64_t{ChunkSamples(image)} * image.bits;
-    uint8_t carry[4] = {};
+    SampleCarry carry;
     uint64_t bytesDone = 0;
     for (uint64_t pixel = 0; pixel < decoded;) {
         const uint64_t pixels = std::min(perPiece, uint64_t{image.chunkWidth} - pixel);
@@ -148,9 +160,7 @@ Status DecodeChunkRow(ChunkDecoder& decoder, const TiffImage& image, uint8_t* pi
             return status;
         }
         bytesDone += bytes;
-        if (image.predictor) {
-            Undifference(piece, static_cast<size_t>(bytes), ChunkSamples(image), carry);
-        }
+        PrepareSamples(image, piece, static_cast<size_t>(bytes), carry);
         if (pixel < visible) {
             const uint64_t shown = std::min(pixels, visible - pixel);
             if (const Status status = put(piece, pixel, shown); status != Status::Ok) {

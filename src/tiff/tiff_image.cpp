@@ -216,7 +216,7 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     // A predictor belongs to LZW and Deflate; with no coding or PackBits
     // the field means nothing, and readers ignore it.
     const bool predicted = image.compression == TiffCompression::Lzw || image.compression == TiffCompression::Deflate;
-    if (predicted && ((predictor != 1 && predictor != 2) || (predictor == 2 && bits != 8))) {
+    if (predicted && ((predictor != 1 && predictor != 2) || (predictor == 2 && bits != 8 && bits != 16))) {
         return Refuse(source, Status::NotSupported, KESTOVA_REASON_PREDICTOR, predictor);
     }
     if (fillOrder != 1 && fillOrder != 2) {
@@ -232,13 +232,18 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     }
 
     // The colour: unsigned integer samples of no more than 8 bits, and at
-    // most one sample past the colour's.
+    // most one sample past the colour's. 16-bit grey and RGB samples (with
+    // or without alpha) are read where the caller asks for them reduced to
+    // 8 bits, as they are decoded (tiff_chunk.h); 16-bit palette indices
+    // never are, as a map of 65536 colours has no 8-bit form.
     if (sampleFormat != 1) {
         return Refuse(source, Status::NotSupported, KESTOVA_REASON_SAMPLE_FORMAT, sampleFormat);  // floating point
     }
-    if (!IsPowerOfTwoBits(bits)) {
-        return bits > 8 ? Refuse(source, Status::NotSupported, KESTOVA_REASON_DEEP_SAMPLES, bits)
-                        : Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 258);
+    if (bits > 8 && (bits != 16 || photometric == 3 || !ReduceAllowed(source))) {
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_DEEP_SAMPLES, bits);
+    }
+    if (!IsPowerOfTwoBits(bits) && bits != 16) {
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 258);  // 3, 5, 6 or 7 bits
     }
     image.bits = static_cast<uint32_t>(bits);
     image.samples = static_cast<uint32_t>(samples);
@@ -299,8 +304,8 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     }
     image.orientation = static_cast<uint32_t>(orientation);
     image.planar = planar == 2 && samples > 1;
-    if (image.planar && ((image.colour != TiffColour::Rgb && image.colour != TiffColour::YCbCr) || bits != 8)) {
-        // The planes are interleaved as 8-bit RGB (and alpha) or YCbCr only.
+    if (image.planar && ((image.colour != TiffColour::Rgb && image.colour != TiffColour::YCbCr) || bits < 8)) {
+        // The planes are interleaved as RGB (and alpha) or YCbCr only.
         return Refuse(source, Status::NotSupported, KESTOVA_REASON_PLANAR, planar);
     }
     // Subsampled YCbCr in planes (chroma planes smaller than luma's) is

@@ -86,12 +86,12 @@ bool SamplesToBgr(const TiffPixelFormat& format, uint8_t* __restrict to, const u
 Status PrepareTiffPixels(SourceFile& source, const TiffImage& image, TiffPixelFormat& format)
 {
     format.colour = image.colour;
-    format.bits = image.bits;
+    format.bits = PixelBits(image);
     format.samples = image.samples;
     format.alpha = image.alpha;
     format.associated = image.associated;
     format.flatten = FlattenBackground(source.notes, format.background);
-    const uint32_t most = (1u << image.bits) - 1;
+    const uint32_t most = (1u << format.bits) - 1;
     for (uint32_t v = 0; v <= most; ++v) {
         const uint32_t level = image.colour == TiffColour::WhiteIsZero ? most - v : v;
         format.grey[v] = static_cast<uint8_t>((level * 255 + most / 2) / most);

@@ -22,7 +22,8 @@ struct Planes {
 
 bool ReadableWhereTheyLie(const TiffImage& image)
 {
-    return image.compression == TiffCompression::None && !image.tiled && !image.predictor && !image.reverseBits;
+    return image.compression == TiffCompression::None && !image.tiled && !image.predictor && !image.reverseBits &&
+        image.bits == 8;  // 16-bit samples are reduced as they are decoded
 }
 
 // Bytes bound for the scratch file, gathered while they follow each other

@@ -211,7 +211,10 @@ Status WriteTileBands(SourceFile& source, const TiffImage& image, const TiffPixe
                     // The band holds its BMP rows bottom first.
                     const uint64_t slot = topFirst ? rows - 1 - row : row;
                     uint8_t* to = work.window.data + slot * bmpRowBytes + 3 * x0;
-                    if (!TiffToBgr(format, to, work.piece + row * tileRowBytes, 0, static_cast<size_t>(visible))) {
+                    uint8_t* samples = work.piece + row * tileRowBytes;
+                    SampleCarry carry;  // no predictor here: 16-bit samples reduced
+                    PrepareSamples(image, samples, static_cast<size_t>(tileRowBytes), carry);
+                    if (!TiffToBgr(format, to, samples, 0, static_cast<size_t>(visible))) {
                         return Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);
                     }
                 }
