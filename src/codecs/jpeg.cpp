@@ -49,15 +49,26 @@ void OutputMessage(j_common_ptr /*cinfo*/) {}
 // image libjpeg would otherwise put there.
 void InitSource(j_decompress_ptr /*cinfo*/) {}
 
+// libjpeg-turbo decodes Huffman codes by a fast path where at least 512
+// bytes an MCU block are buffered, and that path takes a code that is not
+// in the table as a zero without the warning its careful path gives. So a
+// damaged stream would pass, with made-up pixels, or not, by how the bytes
+// happen to be buffered. Handing it at most kJpegFeedBytes at a time keeps
+// it on the careful path, where every bad code is a warning, and a warning
+// refuses the picture.
+constexpr size_t kJpegFeedBytes = 256;
+
 boolean FillInputBuffer(j_decompress_ptr cinfo)
 {
     ByteSource& source = *StateOf(cinfo).source;
     if (source.next == source.end && !Refill(source)) {
         ERREXIT(cinfo, JERR_INPUT_EOF);
     }
+    const size_t available = static_cast<size_t>(source.end - source.next);
+    const size_t n = available < kJpegFeedBytes ? available : kJpegFeedBytes;
     cinfo->src->next_input_byte = source.next;
-    cinfo->src->bytes_in_buffer = static_cast<size_t>(source.end - source.next);
-    source.next = source.end;  // all of it is libjpeg's now
+    cinfo->src->bytes_in_buffer = n;
+    source.next += n;  // libjpeg's now
     return TRUE;
 }
 
