@@ -1,5 +1,6 @@
 # Installs the build into a scratch prefix, then builds and runs a C host
-# that finds it with find_package, and checks the pkg-config file.
+# that finds it with find_package, checks the pkg-config file, and builds
+# and runs the README's C and C++ examples with the flags it gives.
 # Run as: cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... [-DHOST=ON] -P
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
@@ -62,6 +63,52 @@ if(PKG_CONFIG AND CC)
   separate_arguments(flags UNIX_COMMAND "${flags}")
   run(${CC} -std=c11 ${SOURCE_DIR}/tests/consumer/main.c ${flags} -o ${WORK_DIR}/pkg-consumer)
   run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib ${WORK_DIR}/pkg-consumer)
+  # The README's examples, as a reader would copy them: the first ```c
+  # block under "### C" and the first ```cpp block under "### C++", built
+  # with the same flags; run on the test card, they convert it to TIFF and
+  # back to the same bytes.
+  file(READ ${SOURCE_DIR}/README.md readme)
+  set(examples ${WORK_DIR}/examples)
+  file(MAKE_DIRECTORY ${examples})
+  if(HOST)
+    run(${prefix}/bin/kestovatiff --demo ${examples})
+    file(RENAME ${examples}/test-card.bmp ${examples}/picture.bmp)
+    set(expected 0)
+  else()
+    set(expected 1)  # no picture to convert: the example reports it
+  endif()
+  find_program(CXX NAMES c++ g++)
+  foreach(example IN ITEMS "C;c;${CC};-std=c11;again.bmp" "C++;cpp;${CXX};-std=c++17;scan.bmp")
+    list(GET example 0 heading)
+    list(GET example 1 fence)
+    list(GET example 2 compiler)
+    list(GET example 3 standard)
+    list(GET example 4 output)
+    string(FIND "${readme}" "\n### ${heading}\n" at)
+    if(at LESS 0)
+      message(FATAL_ERROR "README.md has no \"### ${heading}\" heading")
+    endif()
+    string(SUBSTRING "${readme}" ${at} -1 rest)
+    if(NOT rest MATCHES "\n```${fence}\n(.*)")
+      message(FATAL_ERROR "README.md has no ```${fence} block under \"### ${heading}\"")
+    endif()
+    string(FIND "${CMAKE_MATCH_1}" "\n```" end)
+    string(SUBSTRING "${CMAKE_MATCH_1}" 0 ${end} code)
+    file(WRITE ${examples}/example.${fence} "${code}\n")
+    run(${compiler} ${standard} ${examples}/example.${fence} ${flags} -o ${examples}/example-${fence})
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib ${examples}/example-${fence}
+                    WORKING_DIRECTORY ${examples} RESULT_VARIABLE result)
+    if(NOT result STREQUAL expected)
+      message(FATAL_ERROR "README's ${heading} example exited ${result}, not ${expected}")
+    endif()
+    if(HOST)
+      file(SHA256 ${examples}/picture.bmp before)
+      file(SHA256 ${examples}/${output} after)
+      if(NOT before STREQUAL after)
+        message(FATAL_ERROR "README's ${heading} example: ${output} differs from picture.bmp")
+      endif()
+    endif()
+  endforeach()
 else()
   message(STATUS "pkg-config or a C compiler missing: the pkg-config file is not checked")
 endif()
