@@ -6,6 +6,7 @@ set(KESTOVATIFF_DEB_MAINTAINER "KestovaTIFF maintainers <maintainers@kestovatiff
   "The Debian package's Maintainer field")
 
 set(CPACK_PACKAGE_NAME kestovatiff)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "KestovaTIFF")
 set(CPACK_PACKAGE_CONTACT "${KESTOVATIFF_DEB_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
