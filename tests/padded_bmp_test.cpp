@@ -162,6 +162,8 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
     std::fill(palette.begin() + 54, palette.end(), uint8_t{5});
     TiffForm jbig;
     jbig.changes = {{259, 3, {34661}}};
+    TiffForm palette16;
+    palette16.changes = {{258, 3, {16}}, {262, 3, {3}}, {277, 3, {1}}};
     TiffForm wide;
     wide.changes = {{256, 4, {0x80000000u}}};
     // LZW codes, 9 bits each: 256 (clear), then 300, which names no string yet.
@@ -192,6 +194,8 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
          KESTOVA_REASON_PICTURE_LIMIT, 6},
         {"TIFF compression 34661", TiffFile(MakePicture(3, 2), jbig), 0, KESTOVATIFF_ERROR_FORMAT,
          KESTOVA_REASON_TIFF_COMPRESSION, 34661},
+        {"TIFF of 16-bit palette indices", TiffFile(MakePicture(3, 2), palette16), 0, KESTOVATIFF_ERROR_FORMAT,
+         KESTOVA_REASON_PALETTE_BITS, 16},
         {"TIFF 2^31 wide", TiffFile(MakePicture(3, 2), wide), 0, KESTOVATIFF_ERROR_TOO_LARGE,
          KESTOVA_REASON_SIDE_TOO_LARGE, 0x80000000u},
         {"TIFF of damaged LZW", TiffFile(MakePicture(3, 2), lzw), 0, KESTOVATIFF_ERROR_FORMAT,

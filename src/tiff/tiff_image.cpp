@@ -239,7 +239,10 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     if (sampleFormat != 1) {
         return Refuse(source, Status::NotSupported, KESTOVA_REASON_SAMPLE_FORMAT, sampleFormat);  // floating point
     }
-    if (bits > 8 && (bits != 16 || photometric == 3 || !ReduceAllowed(source))) {
+    if (bits > 8 && photometric == 3) {
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_PALETTE_BITS, bits);
+    }
+    if (bits > 8 && (bits != 16 || !ReduceAllowed(source))) {
         return Refuse(source, Status::NotSupported, KESTOVA_REASON_DEEP_SAMPLES, bits);
     }
     if (!IsPowerOfTwoBits(bits) && bits != 16) {
