@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 
+#include "bmp_forms.h"
 #include "kestovatiff.h"
 #include "test_files.h"
 
@@ -162,6 +163,11 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
     std::fill(palette.begin() + 54, palette.end(), uint8_t{5});
     TiffForm jbig;
     jbig.changes = {{259, 3, {34661}}};
+    PaletteBmp rle = MakePaletteBmp(6, 2, 8, 4);
+    rle.compression = kBiRle8;
+    Bytes rleCut = BmpFile(rle);  // biSizeImage names its whole stream
+    const auto rleEnd = static_cast<uint32_t>(rleCut.size());
+    rleCut.resize(rleEnd - 3);
     TiffForm palette16;
     palette16.changes = {{258, 3, {16}}, {262, 3, {3}}, {277, 3, {1}}};
     TiffForm wide;
@@ -186,6 +192,9 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
         {"BMP of 2 planes", patched(bmp, 26, 2, 2), 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_BMP_PLANES, 2},
         {"BMP header of 41", patched(bmp, 14, 41, 4), 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_BMP_HEADER, 41},
         {"BMP cut short", shortBmp, 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_FILE_SHORT, 54 + 12 + 9},
+        {"RLE8 cut short", rleCut, 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_FILE_SHORT, rleEnd},
+        {"RLE8 stopping early, no biSizeImage", patched(rleCut, 34, 0, 4), 0, KESTOVATIFF_ERROR_FORMAT,
+         KESTOVA_REASON_BMP_RUN_LENGTHS, 0},
         {"palette index 5 of 1", palette, 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_PALETTE_INDEX, 1},
         {"BMP 70000 wide", patched(bmp, 18, 70000, 4), 0, KESTOVATIFF_ERROR_TOO_LARGE,
          KESTOVA_REASON_SIDE_TOO_LARGE, 70000},
