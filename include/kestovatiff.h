@@ -175,7 +175,8 @@ typedef struct KestovaOptions {
 /* Samples deeper than 8 bits reduced to 8 bits, each value v of n bits
  * becoming round(v * 255 / (2^n - 1)): TIFF grey and RGB samples of 16
  * bits, with or without alpha (which must then be opaque, 255), and BMP
- * channel masks wider than 8 bits (10-10-10-2, 11-11-10). Without it
+ * channel masks wider than 8 bits (10-10-10-2, 11-11-10; alpha too,
+ * which is then opaque where it reduces to 255). Without it
  * such a picture is refused with KESTOVA_REASON_DEEP_SAMPLES. Palette
  * indices deeper than 8 bits are refused either way, with
  * KESTOVA_REASON_PALETTE_BITS: a palette of 65536 colours has no 8-bit

@@ -356,6 +356,8 @@ TEST_F(PaddedBmpTest, FlattenedBmpAlphaFollowsTheFormula)
         {"16-bit, 4-4-4-4", 16, {0x0F00, 0x00F0, 0x000F, 0xF000}, false},
         {"16-bit, 5-5-5-1", 16, {0x7C00, 0x03E0, 0x001F, 0x8000}, false},
         {"32-bit, alpha all zero", 32, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}, true},
+        {"32-bit, 8-8-4 and 12-bit alpha", 32, {0xFF, 0xFF00, 0xF0000, 0xFFF00000u}, false},
+        {"16-bit, 2-2-2 and 10-bit alpha", 16, {0xC000, 0x3000, 0x0C00, 0x03FF}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -392,20 +394,24 @@ TEST_F(PaddedBmpTest, FlattenedBmpAlphaFollowsTheFormula)
         }
         bmp.insert(bmp.end(), pixels.begin(), pixels.end());
         WriteFile(Path("in.bmp"), bmp);
-        KestovaOptions options = {sizeof options, 0, 0, 0x3366CC, 0, 0};
+        // Alpha wider than 8 bits is read with KESTOVA_FLAG_REDUCE, and
+        // reduced to 8 bits as the colours are before it is judged.
+        const uint32_t reduce = most[3] > 255 ? KESTOVA_FLAG_REDUCE : 0;
+        KestovaOptions options = {sizeof options, reduce, 0, 0x3366CC, 0, 0};
         const int32_t refused = KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options);
         if (!c.allClear) {
             EXPECT_EQ(refused, KESTOVATIFF_ERROR_FORMAT);
             EXPECT_EQ(options.reason, KESTOVA_REASON_TRANSPARENCY);
         }
         std::remove(Path("out.tif").c_str());
-        options.flags = KESTOVA_FLAG_FLATTEN;
+        options.flags = reduce | KESTOVA_FLAG_FLATTEN;
         ASSERT_EQ(KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options), KESTOVATIFF_OK);
         const Bytes tiff = ReadFile(Path("out.tif"));
         ASSERT_GE(tiff.size(), 8 + 3 * size_t{width});
         for (size_t i = 0; i < 3 * size_t{width}; ++i) {
             const size_t ch = i % 3;
-            const double a = c.allClear ? 1 : values[i / 3 * 4 + 3] / double(most[3]);
+            double a = c.allClear ? 1 : values[i / 3 * 4 + 3] / double(most[3]);
+            a = reduce != 0 ? std::floor(a * 255 + 0.5) / 255 : a;
             const double colour = 255 * (values[i / 3 * 4 + ch] / double(most[ch]));
             EXPECT_EQ(tiff[8 + i], std::floor(a * colour + (1 - a) * background[ch] + 0.5))
                 << "pixel " << i / 3 << ", channel " << ch;
