@@ -173,8 +173,9 @@ typedef struct KestovaOptions {
  * a pixel, as Tiff2Bmp writes them. No effect when writing a TIFF. */
 #define KESTOVA_FLAG_PADDED_ROWS 0x1u
 /* Samples deeper than 8 bits reduced to 8 bits, each value v of n bits
- * becoming round(v * 255 / (2^n - 1)): TIFF grey and RGB samples of 16
- * bits, with or without alpha (which must then be opaque, 255), and BMP
+ * becoming round(v * 255 / (2^n - 1)): TIFF grey and RGB samples of 9
+ * to 16 bits, with or without alpha (which must then be opaque, 255, or
+ * is flattened), Predictor 2 with 16 bits only, and BMP
  * channel masks wider than 8 bits (10-10-10-2, 11-11-10; alpha too,
  * which is then opaque where it reduces to 255). Without it
  * such a picture is refused with KESTOVA_REASON_DEEP_SAMPLES. Palette

@@ -170,6 +170,10 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
     rleCut.resize(rleEnd - 3);
     TiffForm palette16;
     palette16.changes = {{258, 3, {16}}, {262, 3, {3}}, {277, 3, {1}}};
+    TiffForm predicted12;  // libtiff differences no samples packed across bytes
+    predicted12.compression = 5;
+    predicted12.predictor = true;
+    predicted12.changes = {{258, 3, {12, 12, 12}}};
     TiffForm wide;
     wide.changes = {{256, 4, {0x80000000u}}};
     // LZW codes, 9 bits each: 256 (clear), then 300, which names no string yet.
@@ -205,6 +209,8 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
          KESTOVA_REASON_TIFF_COMPRESSION, 34661},
         {"TIFF of 16-bit palette indices", TiffFile(MakePicture(3, 2), palette16), 0, KESTOVATIFF_ERROR_FORMAT,
          KESTOVA_REASON_PALETTE_BITS, 16},
+        {"TIFF of 12 bits, Predictor 2", TiffFile(MakePicture(3, 2), predicted12), 0, KESTOVATIFF_ERROR_FORMAT,
+         KESTOVA_REASON_PREDICTOR, 2},
         {"TIFF 2^31 wide", TiffFile(MakePicture(3, 2), wide), 0, KESTOVATIFF_ERROR_TOO_LARGE,
          KESTOVA_REASON_SIDE_TOO_LARGE, 0x80000000u},
         {"TIFF of damaged LZW", TiffFile(MakePicture(3, 2), lzw), 0, KESTOVATIFF_ERROR_FORMAT,
