@@ -9,7 +9,7 @@ using namespace fuzz_support;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::vector<uint8_t> tiff;
-    if (!ConvertInput(Bmp2Tiff, data, size, tiff)) {
+    if (!ConvertInput(Direction::BmpToTiff, data, size, tiff)) {
         return 0;
     }
     const Scratch& files = Files();

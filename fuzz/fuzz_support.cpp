@@ -17,9 +17,9 @@
 namespace fuzz_support {
 namespace {
 
-// The file-size limit when a conversion has room: a picture the build
-// takes (KESTOVATIFF_FUZZ_MAX_PIXELS) is far smaller, so reaching it is
-// a fault of its own, reported as a destination failure with room.
+// The file-size limit when a conversion has room: a picture the targets
+// take (kPixelLimit) is far smaller, so reaching it is a fault of its own,
+// reported as a destination failure with room.
 constexpr uint64_t kRoom = uint64_t{64} << 20;
 
 constexpr char kPrefix[] = "kvt-fuzz-";
@@ -203,15 +203,24 @@ void Fail(const char* what, long long detail)
 
 namespace {
 
+// The scratch source converted in the direction; `bmp`: it starts as a BMP.
+int32_t Convert(Direction direction, bool bmp, const Scratch& files)
+{
+    if (bmp == (direction == Direction::BmpToTiff)) {
+        KestovaOptions options = {sizeof options, 0, kPixelLimit, 0, 0, 0};
+        return KestovaConvert(files.source16.c_str(), files.dest16.c_str(), &options);
+    }
+    return (direction == Direction::BmpToTiff ? Bmp2Tiff : Tiff2Bmp)(files.source16.c_str(), files.dest16.c_str());
+}
+
 // One conversion of the scratch source, under a file-size limit: a known
 // result, a destination for a success and none for a failure.
-int32_t ConvertOnce(int32_t (*convert)(const char16_t*, const char16_t*), uint64_t limit,
-                    std::vector<uint8_t>& dest)
+int32_t ConvertOnce(Direction direction, bool bmp, uint64_t limit, std::vector<uint8_t>& dest)
 {
     const Scratch& files = Files();
     Remove(files);
     SetFileSizeLimit(limit);
-    const int32_t result = convert(files.source16.c_str(), files.dest16.c_str());
+    const int32_t result = Convert(direction, bmp, files);
     SetFileSizeLimit(kRoom);
     const bool written = ReadBytes(files.dest, dest);
     if (result == KESTOVATIFF_OK) {
@@ -228,10 +237,10 @@ int32_t ConvertOnce(int32_t (*convert)(const char16_t*, const char16_t*), uint64
 
 }  // namespace
 
-bool ConvertInput(int32_t (*convert)(const char16_t*, const char16_t*), const uint8_t* data, size_t size,
-                  std::vector<uint8_t>& dest)
+bool ConvertInput(Direction direction, const uint8_t* data, size_t size, std::vector<uint8_t>& dest)
 {
     WriteBytes(Files().source, data, size);
+    const bool bmp = size >= 2 && data[0] == 'B' && data[1] == 'M';
     // The input's hash, its bits mixed: every mutation draws anew whether
     // and where writes fail.
     uint64_t hash = 14695981039346656037u;
@@ -241,7 +250,7 @@ bool ConvertInput(int32_t (*convert)(const char16_t*, const char16_t*), const ui
     hash = (hash ^ hash >> 31) * 0x7FB5D329728EA185u;
     hash ^= hash >> 27;
     if ((hash & 1) == 0) {
-        const int32_t result = ConvertOnce(convert, kRoom, dest);
+        const int32_t result = ConvertOnce(direction, bmp, kRoom, dest);
         if (result == KESTOVATIFF_ERROR_DESTINATION) {
             Fail("a destination with room refused");
         }
@@ -249,7 +258,7 @@ bool ConvertInput(int32_t (*convert)(const char16_t*, const char16_t*), const ui
     }
     // 0 to 3 times a power of two from 1 to 2^31 bytes.
     const uint64_t limit = (hash >> 1 & 3) << (hash >> 3 & 31);
-    const int32_t result = ConvertOnce(convert, limit, dest);
+    const int32_t result = ConvertOnce(direction, bmp, limit, dest);
     if (result == KESTOVATIFF_OK) {
         if (dest.size() > limit) {
             Fail("a destination past the file-size limit", static_cast<long long>(dest.size()));
@@ -257,7 +266,7 @@ bool ConvertInput(int32_t (*convert)(const char16_t*, const char16_t*), const ui
         return true;
     }
     if (result != KESTOVATIFF_ERROR_DESTINATION) {
-        const int32_t withRoom = ConvertOnce(convert, kRoom, dest);
+        const int32_t withRoom = ConvertOnce(direction, bmp, kRoom, dest);
         if (withRoom != result) {
             Fail("refused under a file-size limit as it is not with room; with room:", withRoom);
         }

@@ -9,7 +9,7 @@ using namespace fuzz_support;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::vector<uint8_t> bmp;
-    if (!ConvertInput(Tiff2Bmp, data, size, bmp)) {
+    if (!ConvertInput(Direction::TiffToBmp, data, size, bmp)) {
         return 0;
     }
     const Scratch& files = Files();

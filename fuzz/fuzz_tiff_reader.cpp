@@ -173,6 +173,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Fail("no memory file");
     }
     SourceFile source = MemorySourceFile(data, size);
+    CallNotes notes;  // the limit on pixels, as a caller sets it
+    notes.maxPixels = fuzz_support::kPixelLimit;
+    source.notes = &notes;
     TiffImage image;
     Status status = ReadTiffImage(source, image);
     if (status == Status::Ok) {

@@ -136,6 +136,8 @@ enum KestovaReason {
     KESTOVA_REASON_TIFF_FIELD = 41,        /* a TIFF header or field that breaks the format's rules,
                                               or holds a value not read: the field's tag (0: the
                                               header) */
+    KESTOVA_REASON_PALETTE_BITS = 42,      /* TIFF palette indices deeper than 8 bits, which no
+                                              flag reads: the bits */
     /* -4, too large. */
     KESTOVA_REASON_SIDE_TOO_LARGE = 60,    /* a side past what the destination holds: the side */
     KESTOVA_REASON_PICTURE_LIMIT = 61,     /* more pixels than options->maxPixels: the pixels */
@@ -171,11 +173,15 @@ typedef struct KestovaOptions {
  * a pixel, as Tiff2Bmp writes them. No effect when writing a TIFF. */
 #define KESTOVA_FLAG_PADDED_ROWS 0x1u
 /* Samples deeper than 8 bits reduced to 8 bits, each value v of n bits
- * becoming round(v * 255 / (2^n - 1)): TIFF grey and RGB samples of 16
- * bits, with or without alpha (which must then be opaque, 255), and BMP
- * channel masks wider than 8 bits (10-10-10-2, 11-11-10). Without it
- * such a picture is refused with KESTOVA_REASON_DEEP_SAMPLES, as are
- * 16-bit palette indices with it. */
+ * becoming round(v * 255 / (2^n - 1)): TIFF grey and RGB samples of 9
+ * to 16 bits, with or without alpha (which must then be opaque, 255, or
+ * is flattened), Predictor 2 with 16 bits only, and BMP
+ * channel masks wider than 8 bits (10-10-10-2, 11-11-10; alpha too,
+ * which is then opaque where it reduces to 255). Without it
+ * such a picture is refused with KESTOVA_REASON_DEEP_SAMPLES. Palette
+ * indices deeper than 8 bits are refused either way, with
+ * KESTOVA_REASON_PALETTE_BITS: a palette of 65536 colours has no 8-bit
+ * form. */
 #define KESTOVA_FLAG_REDUCE 0x2u
 /* Partly transparent pixels composited over `background`, each channel
  * rounded to nearest: colour c and alpha a (both as fractions of their
@@ -237,6 +243,7 @@ static inline const char* KestovaReasonText(int32_t reason)
     case KESTOVA_REASON_PLANAR: return "TIFF planes that are not read";
     case KESTOVA_REASON_TIFF_SAMPLES: return "a TIFF sample count that is not read for its colour";
     case KESTOVA_REASON_TIFF_FIELD: return "a TIFF field that breaks the format's rules or holds a value that is not read";
+    case KESTOVA_REASON_PALETTE_BITS: return "TIFF palette indices deeper than 8 bits";
     case KESTOVA_REASON_SIDE_TOO_LARGE: return "a side too long for the destination format";
     case KESTOVA_REASON_PICTURE_LIMIT: return "more pixels than the limit the caller set";
     case KESTOVA_REASON_FILE_TOO_LARGE: return "the destination would pass 4 GiB - 1 bytes";

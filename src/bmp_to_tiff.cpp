@@ -60,7 +60,7 @@ Status WriteTiff(SourceFile& source, const BmpSource& bmp, OutputStream& out)
         out.MoveTo(kTiffPixelOffset + pixelBytes);
         status = WriteRleRows(source, info, bmp.format, out);
         if (status == Status::NotSupported) {
-            (void)Refuse(source, status, KESTOVA_REASON_BMP_RUN_LENGTHS);
+            (void)RefuseRunLengths(info, source.size, source.notes);
         }
     } else {
         // The TIFF stores the top row first.

@@ -15,7 +15,7 @@
 namespace kestova {
 
 struct CallNotes {
-    uint64_t maxPixels = kMaxPixels;  // the build's limit, or the caller's if smaller
+    uint64_t maxPixels = kMaxPixels;  // the caller's limit, where smaller than the sides allow
     bool regularOnly = false;         // the destination must be a regular file or new
     bool flatten = false;             // partly transparent pixels composited over `background`
     uint32_t background = 0;          // 0xRRGGBB

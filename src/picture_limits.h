@@ -12,13 +12,8 @@ constexpr uint64_t kMaxSide = 65535;
 constexpr uint64_t kMaxFileSize = 0xFFFFFFFFu;
 
 // The most pixels a picture may have: no further limit than the sides and
-// sizes above, except in the fuzzing build, where a few bytes declaring a
-// picture of gigabytes would spend the fuzzer's time writing it whole.
-#ifdef KESTOVATIFF_FUZZ_MAX_PIXELS
-constexpr uint64_t kMaxPixels = KESTOVATIFF_FUZZ_MAX_PIXELS;
-#else
+// sizes above, but where the caller sets one (CallNotes::maxPixels).
 constexpr uint64_t kMaxPixels = kMaxSide * kMaxSide;
-#endif
 
 constexpr uint64_t kBytesPerPixel = 3;
 

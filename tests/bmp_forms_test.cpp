@@ -175,7 +175,8 @@ TEST_F(BmpFormsTest, ChannelsScaleToEightBitsRounded)
 
 // Channels wider than 8 bits: with KESTOVA_FLAG_REDUCE each value v of n
 // bits becomes round(v * 255 / (2^n - 1)); without it they are refused
-// with their reason and the widest channel's bits.
+// with their reason and the widest channel's bits. Alpha so wide is
+// reduced the same way before it is judged opaque.
 TEST_F(BmpFormsTest, WideChannelsReduceOnRequest)
 {
     const std::tuple<Masks, uint32_t, uint16_t> forms[] = {
@@ -184,12 +185,15 @@ TEST_F(BmpFormsTest, WideChannelsReduceOnRequest)
         {{0xFFE00000, 0x001FFC00, 0x000003FF, 0}, 108, 32},          // 11-11-10
         {{0xFFFF0000, 0x0000FF00, 0x000000F0, 0}, 52, 32},           // 16-8-4
         {{0xFFC0, 0x0038, 0x0007, 0}, 40, 16},                       // 10-3-3 in 16 bits
+        {{0xFF, 0xFF00, 0xF0000, 0xFFF00000}, 124, 32},              // 8-8-4, alpha of 12 bits
     };
     for (const auto& [masks, infoSize, bits] : forms) {
         SCOPED_TRACE(testing::Message() << std::hex << masks[0] << " " << masks[1] << " " << masks[2]);
         DirectBmp form = DirectForm(700, 3, bits, kBiBitfields, masks, infoSize);
         form.values[1] = {0, 0, 0, form.values[1][3]};
         form.values[2] = {masks[0] >> __builtin_ctz(masks[0]), 1, 2, form.values[2][3]};
+        // Alpha reduced as the colours are: of 12 bits, 4087 is opaque (255).
+        form.values[3][3] = masks[3] == 0xFFF00000 ? 4087 : form.values[3][3];
         WriteFile(Path("in.bmp"), BmpFile(form));
         for (const uint32_t flags : {0u, KESTOVA_FLAG_REDUCE}) {
             KestovaOptions options = {sizeof options, flags, 0, 0, 0, 0};
@@ -197,7 +201,8 @@ TEST_F(BmpFormsTest, WideChannelsReduceOnRequest)
             if (flags == 0) {
                 EXPECT_EQ(result, KESTOVATIFF_ERROR_FORMAT);
                 EXPECT_EQ(options.reason, KESTOVA_REASON_DEEP_SAMPLES);
-                EXPECT_EQ(options.reasonValue, static_cast<uint64_t>(__builtin_popcount(masks[0])));
+                EXPECT_EQ(options.reasonValue, static_cast<uint64_t>(
+                                                   std::max(__builtin_popcount(masks[0]), __builtin_popcount(masks[3]))));
                 EXPECT_EQ(Names(), std::vector<std::string>{"in.bmp"});
                 continue;
             }

@@ -399,6 +399,9 @@ TEST_F(CliTest, RefusalsSayWhyAndWhatWouldHelp)
     TiffForm jbig;
     jbig.changes = {{259, 3, {34661}}};
     WriteFile(Path("jbig.tif"), TiffFile(picture, jbig));
+    TiffForm palette16;  // which --reduce does not read either
+    palette16.changes = {{258, 3, {16}}, {262, 3, {3}}, {277, 3, {1}}};
+    WriteFile(Path("palette16.tif"), TiffFile(picture, palette16));
     const std::pair<std::string, std::string> cases[] = {
         {Quoted("alpha.tif") + " " + Quoted("out.bmp"),
          "alpha.tif: partly transparent pixels; --background COLOR puts them on a colour\n"},
@@ -407,6 +410,8 @@ TEST_F(CliTest, RefusalsSayWhyAndWhatWouldHelp)
         {Quoted("wide.bmp") + " " + Quoted("out.tif"),
          "wide.bmp: samples deeper than 8 bits (10 bits); --reduce converts them to 8 bits\n"},
         {"--reduce " + Quoted("wide.bmp") + " " + Quoted("out.tif"), ""},
+        {Quoted("palette16.tif") + " " + Quoted("out.bmp"),
+         "palette16.tif: TIFF palette indices deeper than 8 bits (16 bits)\n"},
         {"--max-pixels 11 " + Quoted("in.tif") + " " + Quoted("out.bmp"),
          ": more pixels than the limit the caller set (12 pixels); a larger --max-pixels lets it through\n"},
         {"--max-pixels 12 " + Quoted("in.tif") + " " + Quoted("out.bmp"), ""},

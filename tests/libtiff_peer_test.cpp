@@ -154,8 +154,12 @@ struct Samples {
                 const uint16_t v = x < width && y < height ? values[at] : 0u;
                 if (bits == 16) {
                     std::memcpy(row.data() + bit / 8, &v, 2);
-                } else {
-                    row[bit / 8] = static_cast<uint8_t>(row[bit / 8] | v << (8 - bits - bit % 8));
+                    continue;
+                }
+                for (uint32_t b = 0; b < bits; ++b) {  // the highest bit first, across bytes
+                    if ((v >> (bits - 1 - b) & 1u) != 0) {
+                        row[(bit + b) / 8] = static_cast<uint8_t>(row[(bit + b) / 8] | 0x80u >> (bit + b) % 8);
+                    }
                 }
             }
         }
@@ -966,11 +970,13 @@ TEST_F(LibtiffPeerTest, SamplesOfFewerBitsScaleAsGrey)
     }
 }
 
-// 16-bit samples libtiff writes (it stores them in the file's byte order
-// and sums differences modulo 2^16), in each coding, layout and turn: with
-// KESTOVA_FLAG_REDUCE each becomes round(v * 255 / 65535), alpha reduced
-// too and then opaque or refused; without it, refused with their reason.
-TEST_F(LibtiffPeerTest, SixteenBitSamplesReduceOnRequest)
+// Samples of 9 to 16 bits libtiff writes (16 in the file's byte order,
+// differences summed modulo 2^16; 9 to 15 packed across bytes, where it
+// has no predictor), in each coding, layout and turn: with
+// KESTOVA_FLAG_REDUCE each value v of n bits becomes
+// round(v * 255 / (2^n - 1)), alpha reduced too and then opaque or
+// refused; without it, refused with their reason and bits.
+TEST_F(LibtiffPeerTest, DeepSamplesReduceOnRequest)
 {
     const Kind kinds[] = {
         {"grey", PHOTOMETRIC_MINISBLACK, 16, 1},
@@ -979,13 +985,19 @@ TEST_F(LibtiffPeerTest, SixteenBitSamplesReduceOnRequest)
         {"RGB", PHOTOMETRIC_RGB, 16, 3},
         {"RGB + alpha", PHOTOMETRIC_RGB, 16, 4},
         {"RGB + alpha, a pixel see-through", PHOTOMETRIC_RGB, 16, 4, EXTRASAMPLE_UNASSALPHA, true},
+        {"12-bit grey", PHOTOMETRIC_MINISBLACK, 12, 1},
+        {"9-bit white-at-zero grey", PHOTOMETRIC_MINISWHITE, 9, 1},
+        {"15-bit grey + alpha", PHOTOMETRIC_MINISBLACK, 15, 2},
+        {"10-bit RGB", PHOTOMETRIC_RGB, 10, 3},
+        {"13-bit RGB", PHOTOMETRIC_RGB, 13, 3},
+        {"11-bit RGB + alpha", PHOTOMETRIC_RGB, 11, 4},
+        {"14-bit RGB + alpha, a pixel see-through", PHOTOMETRIC_RGB, 14, 4, EXTRASAMPLE_UNASSALPHA, true},
     };
     const Layout layouts[] = {
         {"strips", "wb", 5, 0, false, false},    {"strips of a row", "wl", 1, 0, false, false},
         {"tiles", "wl", 0, 16, false, false},    {"planes in strips", "wl", 5, 0, true, false},
         {"planes in tiles", "w8b", 0, 16, true, false},
     };
-    const uint16_t edges[] = {0, 128, 129, 32767, 32768, 65534, 65535};  // round down, up, and the ends
     uint32_t turn = 0;
     // Each kind 21 and 2100 pixels wide: rows decoded many at a time, and
     // rows of several pieces, the predictor's sums carried between them.
@@ -993,20 +1005,25 @@ TEST_F(LibtiffPeerTest, SixteenBitSamplesReduceOnRequest)
         const Kind& kind = kinds[run / 2];
         const uint32_t width = run % 2 == 0 ? 21 : 2100;
         const uint32_t colours = kind.photometric == PHOTOMETRIC_RGB ? 3 : 1;
+        const uint32_t most = (1u << kind.bits) - 1;
+        // The ends, and each side of where the rounding goes to 1 and to 128.
+        const uint32_t edges[] = {0, most / 510, most / 510 + 1, most / 2, most / 2 + 1, most - 1, most};
         Samples samples = MakeSamples(kind, width, 9);
         for (size_t i = 0; i < std::size(edges); ++i) {
-            samples.values[(i + 1) * kind.samples] = edges[i];  // the first sample of pixels 1 to 7
+            samples.values[(i + 1) * kind.samples] = static_cast<uint16_t>(edges[i]);  // pixels 1 to 7's first
         }
         Picture stored{width, 9, Bytes(size_t{width} * 9 * 3)};
         for (size_t p = 0; p < size_t{width} * 9; ++p) {
             for (size_t c = 0; c < 3; ++c) {
                 unsigned v = samples.values[p * kind.samples + (colours == 3 ? c : 0)];
-                v = kind.photometric == PHOTOMETRIC_MINISWHITE ? 65535 - v : v;
-                stored.rgb[3 * p + c] = static_cast<uint8_t>((v * 255 + 32767) / 65535);
+                v = kind.photometric == PHOTOMETRIC_MINISWHITE ? most - v : v;
+                stored.rgb[3 * p + c] = static_cast<uint8_t>((v * 255 + most / 2) / most);
             }
         }
         for (const Layout& layout : layouts) {
-            for (const Coding& coding : {kCodings[0], kCodings[1], kCodings[3], kCodings[5]}) {
+            // libtiff differences 8, 16, 32 and 64 bits only.
+            const bool packed = kind.bits != 16;
+            for (const Coding& coding : {kCodings[0], kCodings[1], kCodings[packed ? 2 : 3], kCodings[packed ? 4 : 5]}) {
                 const auto orientation = static_cast<uint16_t>(1 + turn++ % 8);
                 SCOPED_TRACE(testing::Message() << kind.name << ", " << width << " wide, " << layout.name << " (" << layout.mode << "), "
                                                 << coding.name << ", Orientation " << orientation);
@@ -1020,7 +1037,7 @@ TEST_F(LibtiffPeerTest, SixteenBitSamplesReduceOnRequest)
                     if (flags == 0 || kind.seeThrough || (layout.planar && colours == 1 && kind.samples > 1)) {
                         EXPECT_EQ(result, KESTOVATIFF_ERROR_FORMAT);
                         EXPECT_EQ(options.reason, flags == 0 ? KESTOVA_REASON_DEEP_SAMPLES : options.reason);
-                        EXPECT_EQ(options.reasonValue, flags == 0 ? 16u : options.reasonValue);
+                        EXPECT_EQ(options.reasonValue, flags == 0 ? kind.bits : options.reasonValue);
                         EXPECT_EQ(Names(), std::vector<std::string>{"deep.tif"});
                         continue;
                     }

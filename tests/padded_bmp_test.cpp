@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 
+#include "bmp_forms.h"
 #include "kestovatiff.h"
 #include "test_files.h"
 
@@ -162,6 +163,17 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
     std::fill(palette.begin() + 54, palette.end(), uint8_t{5});
     TiffForm jbig;
     jbig.changes = {{259, 3, {34661}}};
+    PaletteBmp rle = MakePaletteBmp(6, 2, 8, 4);
+    rle.compression = kBiRle8;
+    Bytes rleCut = BmpFile(rle);  // biSizeImage names its whole stream
+    const auto rleEnd = static_cast<uint32_t>(rleCut.size());
+    rleCut.resize(rleEnd - 3);
+    TiffForm palette16;
+    palette16.changes = {{258, 3, {16}}, {262, 3, {3}}, {277, 3, {1}}};
+    TiffForm predicted12;  // libtiff differences no samples packed across bytes
+    predicted12.compression = 5;
+    predicted12.predictor = true;
+    predicted12.changes = {{258, 3, {12, 12, 12}}};
     TiffForm wide;
     wide.changes = {{256, 4, {0x80000000u}}};
     // LZW codes, 9 bits each: 256 (clear), then 300, which names no string yet.
@@ -184,6 +196,9 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
         {"BMP of 2 planes", patched(bmp, 26, 2, 2), 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_BMP_PLANES, 2},
         {"BMP header of 41", patched(bmp, 14, 41, 4), 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_BMP_HEADER, 41},
         {"BMP cut short", shortBmp, 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_FILE_SHORT, 54 + 12 + 9},
+        {"RLE8 cut short", rleCut, 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_FILE_SHORT, rleEnd},
+        {"RLE8 stopping early, no biSizeImage", patched(rleCut, 34, 0, 4), 0, KESTOVATIFF_ERROR_FORMAT,
+         KESTOVA_REASON_BMP_RUN_LENGTHS, 0},
         {"palette index 5 of 1", palette, 0, KESTOVATIFF_ERROR_FORMAT, KESTOVA_REASON_PALETTE_INDEX, 1},
         {"BMP 70000 wide", patched(bmp, 18, 70000, 4), 0, KESTOVATIFF_ERROR_TOO_LARGE,
          KESTOVA_REASON_SIDE_TOO_LARGE, 70000},
@@ -192,6 +207,10 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
          KESTOVA_REASON_PICTURE_LIMIT, 6},
         {"TIFF compression 34661", TiffFile(MakePicture(3, 2), jbig), 0, KESTOVATIFF_ERROR_FORMAT,
          KESTOVA_REASON_TIFF_COMPRESSION, 34661},
+        {"TIFF of 16-bit palette indices", TiffFile(MakePicture(3, 2), palette16), 0, KESTOVATIFF_ERROR_FORMAT,
+         KESTOVA_REASON_PALETTE_BITS, 16},
+        {"TIFF of 12 bits, Predictor 2", TiffFile(MakePicture(3, 2), predicted12), 0, KESTOVATIFF_ERROR_FORMAT,
+         KESTOVA_REASON_PREDICTOR, 2},
         {"TIFF 2^31 wide", TiffFile(MakePicture(3, 2), wide), 0, KESTOVATIFF_ERROR_TOO_LARGE,
          KESTOVA_REASON_SIDE_TOO_LARGE, 0x80000000u},
         {"TIFF of damaged LZW", TiffFile(MakePicture(3, 2), lzw), 0, KESTOVATIFF_ERROR_FORMAT,
@@ -343,6 +362,8 @@ TEST_F(PaddedBmpTest, FlattenedBmpAlphaFollowsTheFormula)
         {"16-bit, 4-4-4-4", 16, {0x0F00, 0x00F0, 0x000F, 0xF000}, false},
         {"16-bit, 5-5-5-1", 16, {0x7C00, 0x03E0, 0x001F, 0x8000}, false},
         {"32-bit, alpha all zero", 32, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}, true},
+        {"32-bit, 8-8-4 and 12-bit alpha", 32, {0xFF, 0xFF00, 0xF0000, 0xFFF00000u}, false},
+        {"16-bit, 2-2-2 and 10-bit alpha", 16, {0xC000, 0x3000, 0x0C00, 0x03FF}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -379,20 +400,24 @@ TEST_F(PaddedBmpTest, FlattenedBmpAlphaFollowsTheFormula)
         }
         bmp.insert(bmp.end(), pixels.begin(), pixels.end());
         WriteFile(Path("in.bmp"), bmp);
-        KestovaOptions options = {sizeof options, 0, 0, 0x3366CC, 0, 0};
+        // Alpha wider than 8 bits is read with KESTOVA_FLAG_REDUCE, and
+        // reduced to 8 bits as the colours are before it is judged.
+        const uint32_t reduce = most[3] > 255 ? KESTOVA_FLAG_REDUCE : 0;
+        KestovaOptions options = {sizeof options, reduce, 0, 0x3366CC, 0, 0};
         const int32_t refused = KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options);
         if (!c.allClear) {
             EXPECT_EQ(refused, KESTOVATIFF_ERROR_FORMAT);
             EXPECT_EQ(options.reason, KESTOVA_REASON_TRANSPARENCY);
         }
         std::remove(Path("out.tif").c_str());
-        options.flags = KESTOVA_FLAG_FLATTEN;
+        options.flags = reduce | KESTOVA_FLAG_FLATTEN;
         ASSERT_EQ(KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options), KESTOVATIFF_OK);
         const Bytes tiff = ReadFile(Path("out.tif"));
         ASSERT_GE(tiff.size(), 8 + 3 * size_t{width});
         for (size_t i = 0; i < 3 * size_t{width}; ++i) {
             const size_t ch = i % 3;
-            const double a = c.allClear ? 1 : values[i / 3 * 4 + 3] / double(most[3]);
+            double a = c.allClear ? 1 : values[i / 3 * 4 + 3] / double(most[3]);
+            a = reduce != 0 ? std::floor(a * 255 + 0.5) / 255 : a;
             const double colour = 255 * (values[i / 3 * 4 + ch] / double(most[ch]));
             EXPECT_EQ(tiff[8 + i], std::floor(a * colour + (1 - a) * background[ch] + 0.5))
                 << "pixel " << i / 3 << ", channel " << ch;

@@ -223,4 +223,11 @@ Status LocateBmpRows(const BmpInfo& info, uint64_t fileSize, RowRun& rows, CallN
     return Status::Ok;
 }
 
+Status RefuseRunLengths(const BmpInfo& info, uint64_t fileSize, CallNotes* notes)
+{
+    const uint64_t declared = info.pixelOffset + info.sizeImage;
+    return declared > fileSize ? Refuse(notes, Status::NotSupported, KESTOVA_REASON_FILE_SHORT, declared)
+                               : Refuse(notes, Status::NotSupported, KESTOVA_REASON_BMP_RUN_LENGTHS);
+}
+
 }  // namespace kestova

@@ -83,4 +83,10 @@ uint64_t StoredRowBytes(const BmpInfo& info);
 // padded file's last row may lack its padding).
 Status LocateBmpRows(const BmpInfo& info, uint64_t fileSize, RowRun& rows, CallNotes* notes);
 
+// Why run-length data that failed before the picture's end is refused:
+// where biSizeImage bytes from bfOffBits would pass the file's end, the
+// file is shorter than its header declares (the offset it must reach),
+// else the codes broke a rule or stopped early. Returns NotSupported.
+Status RefuseRunLengths(const BmpInfo& info, uint64_t fileSize, CallNotes* notes);
+
 }  // namespace kestova

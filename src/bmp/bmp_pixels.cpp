@@ -33,13 +33,34 @@ void ScaleTable(uint32_t mask, unsigned shift, uint8_t (&table)[256])
     }
 }
 
+// A value of a channel wider than 8 bits reduced to 8 by the rule,
+// round(value * 255 / most), most being 2^n - 1.
+inline uint8_t Reduced(uint32_t value, uint64_t most)
+{
+    return static_cast<uint8_t>((value * uint64_t{255} + most / 2) / most);
+}
+
 // Channel c of pixel value v as 8 bits: by its table, or for a channel
-// wider than 8 bits by the rule, round(v * 255 / (2^n - 1)).
+// wider than 8 bits by the rule.
 inline uint8_t Channel(const BmpPixelFormat& format, int c, uint32_t v)
 {
     const uint32_t value = (v & format.masks[c]) >> format.shifts[c];
-    const uint64_t most = format.most[c];
-    return most == 0 ? format.scaled[c][value] : static_cast<uint8_t>((value * uint64_t{255} + most / 2) / most);
+    return format.most[c] == 0 ? format.scaled[c][value] : Reduced(value, format.most[c]);
+}
+
+// The alpha of pixel value v as it is judged opaque, zero or in between:
+// as stored where 8 bits or fewer, else reduced to 8 bits as the colours
+// are (so that of 12 bits, 4087 to 4095 are all opaque, 255).
+inline uint32_t Alpha(const BmpPixelFormat& format, uint32_t v)
+{
+    const uint32_t a = (v & format.masks[kAlpha]) >> format.shifts[kAlpha];
+    return format.most[kAlpha] == 0 ? a : Reduced(a, format.most[kAlpha]);
+}
+
+// The opaque value of Alpha's scale.
+inline uint32_t OpaqueAlpha(const BmpPixelFormat& format)
+{
+    return format.most[kAlpha] == 0 ? format.masks[kAlpha] >> format.shifts[kAlpha] : 255;
 }
 
 // Rows whose B, G, R are longer than their stride go last row first, each
@@ -118,8 +139,7 @@ bool ExpandMaskedRows(const BmpPixelFormat& format, uint8_t* block, size_t count
 {
     const unsigned bytes = format.bitCount / 8;  // 2 or 4
     const uint32_t alphaMask = format.masks[kAlpha];
-    const unsigned alphaShift = format.shifts[kAlpha];
-    const uint32_t opaque = alphaMask >> alphaShift;
+    const uint32_t opaque = OpaqueAlpha(format);
     if (bytes == 2 && alphaMask == 0 && !format.wide) {
         // The common 16-bit forms (5-5-5, 5-6-5): masks, shifts and tables
         // in locals, which the byte stores below cannot be taken to change.
@@ -156,7 +176,7 @@ bool ExpandMaskedRows(const BmpPixelFormat& format, uint8_t* block, size_t count
             for (size_t n = 0; n < w; ++n) {
                 const size_t k = backward ? w - 1 - n : n;
                 const uint32_t v = bytes == 2 ? ReadLe16(from + 2 * k) : ReadLe32(from + 4 * k);
-                const uint32_t a = (v & alphaMask) >> alphaShift;
+                const uint32_t a = Alpha(format, v);
                 for (size_t channel = kRed; channel <= kBlue; ++channel) {  // to blue, green, red: 2 - channel
                     const uint32_t c = (v & format.masks[channel]) >> format.shifts[channel];
                     const uint32_t most = format.masks[channel] >> format.shifts[channel];
@@ -172,7 +192,7 @@ bool ExpandMaskedRows(const BmpPixelFormat& format, uint8_t* block, size_t count
         for (size_t n = 0; n < w; ++n) {
             const size_t k = backward ? w - 1 - n : n;
             const uint32_t v = bytes == 2 ? ReadLe16(from + 2 * k) : ReadLe32(from + 4 * k);
-            const uint32_t a = (v & alphaMask) >> alphaShift;
+            const uint32_t a = Alpha(format, v);
             allOpaque = allOpaque && a == opaque;
             allClear = allClear && a == 0;
             to[3 * k] = Channel(format, kBlue, v);
@@ -283,7 +303,7 @@ Status PrepareBmpPixels(SourceFile& source, const BmpInfo& info, BmpPixelFormat&
         const uint32_t mask = info.masks[channel];
         format.masks[channel] = mask;
         format.shifts[channel] = LowestBit(mask);
-        if (channel != kAlpha && mask >> format.shifts[channel] > 255) {
+        if (mask >> format.shifts[channel] > 255) {
             format.most[channel] = mask >> format.shifts[channel];
             format.wide = true;
         } else if (channel != kAlpha) {
@@ -315,7 +335,7 @@ Status BmpAlphaInUse(SourceFile& source, OutputStream& out, const RowRun& rows, 
                 return status;
             }
             for (size_t at = 0; at + bytes <= size && !inUse; at += bytes) {
-                inUse = ((bytes == 2 ? ReadLe16(room + at) : ReadLe32(room + at)) & alphaMask) != 0;
+                inUse = Alpha(format, bytes == 2 ? ReadLe16(room + at) : ReadLe32(room + at)) != 0;
             }
         }
     }

@@ -33,8 +33,10 @@ struct BmpPixelFormat {
     unsigned shifts[4] = {};
     uint8_t scaled[3][256] = {};
     // A channel wider than 8 bits: its largest value, 2^n - 1 (0 for one
-    // that the table scales); `wide` if any is.
-    uint32_t most[3] = {};
+    // that the table scales, or alpha of 8 bits or fewer); `wide` if any
+    // is. Alpha so wide is reduced to 8 bits as the colours are before it
+    // is judged opaque or composited.
+    uint32_t most[4] = {};
     bool wide = false;
     // 32 bits whose channels are whole bytes: where each one lies (-1 for
     // no alpha), so that a byte shuffle takes them apart.

@@ -89,6 +89,30 @@ Status Decoded(const ChunkDecoder& d, Status status)
         : status;
 }
 
+// Samples of 9 to 15 bits lie packed across bytes, each one's highest bit
+// first, with no byte order (as libtiff writes and reads them); `size`
+// bytes start on a sample and hold whole samples but for the padding bits
+// that end a row, fewer than one sample's. Samples 0 to i end at bit
+// (i + 1) * bits, past byte i: they are read before byte i is written, and
+// later ones lie past it, so the reduction goes in place.
+void ReducePacked(uint32_t bits, uint8_t* bytes, size_t size)
+{
+    const uint32_t most = (uint32_t{1} << bits) - 1;
+    const size_t count = size * 8 / bits;
+    uint32_t held = 0;  // bits read ahead, the lowest `have` of them not yet taken
+    uint32_t have = 0;
+    size_t next = 0;
+    for (size_t i = 0; i < count; ++i) {
+        while (have < bits) {
+            held = held << 8 | bytes[next++];
+            have += 8;
+        }
+        have -= bits;
+        const uint32_t v = held >> have & most;
+        bytes[i] = static_cast<uint8_t>((v * 255 + most / 2) / most);
+    }
+}
+
 }  // namespace
 
 void ReverseBits(uint8_t* bytes, size_t size)
@@ -192,10 +216,14 @@ Status ReadChunk(ChunkDecoder& d, uint8_t* out, size_t size)
 void PrepareSamples(const TiffImage& image, uint8_t* bytes, size_t size, SampleCarry& carry)
 {
     const uint32_t samples = ChunkSamples(image);
-    if (image.bits != 16) {
+    if (image.bits <= 8) {
         if (image.predictor) {
             Undifference(bytes, size, samples, carry.narrow);
         }
+        return;
+    }
+    if (image.bits != 16) {
+        ReducePacked(image.bits, bytes, size);
         return;
     }
     // Sample i's two bytes are read before byte i is written, and i <= 2i:

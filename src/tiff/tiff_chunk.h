@@ -104,9 +104,10 @@ struct SampleCarry {
 };
 
 // Makes `size` decoded bytes of a row, whole pixels from a pixel's start,
-// what the pixel functions read: the predictor undone, and 16-bit samples
-// (stored in the file's byte order) reduced to 8 bits, v becoming
-// round(v * 255 / 65535), packed into the bytes' first half.
+// what the pixel functions read: the predictor undone, and samples of 9
+// to 16 bits (16 in the file's byte order, 9 to 15 packed across bytes)
+// reduced to 8 bits, v of n bits becoming round(v * 255 / (2^n - 1)),
+// one a byte from the bytes' start.
 void PrepareSamples(const TiffImage& image, uint8_t* bytes, size_t size, SampleCarry& carry);
 
 // Pixels decoded at a time: a multiple of 8, so that each piece but a row's

@@ -214,7 +214,10 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
         }
     }
     // A predictor belongs to LZW and Deflate; with no coding or PackBits
-    // the field means nothing, and readers ignore it.
+    // the field means nothing, and readers ignore it. Horizontal
+    // differencing is of 8- and 16-bit samples: libtiff defines no sums
+    // for samples packed across bytes (9 to 15 bits), so neither does this
+    // reader.
     const bool predicted = image.compression == TiffCompression::Lzw || image.compression == TiffCompression::Deflate;
     if (predicted && ((predictor != 1 && predictor != 2) || (predictor == 2 && bits != 8 && bits != 16))) {
         return Refuse(source, Status::NotSupported, KESTOVA_REASON_PREDICTOR, predictor);
@@ -232,17 +235,20 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     }
 
     // The colour: unsigned integer samples of no more than 8 bits, and at
-    // most one sample past the colour's. 16-bit grey and RGB samples (with
-    // or without alpha) are read where the caller asks for them reduced to
-    // 8 bits, as they are decoded (tiff_chunk.h); 16-bit palette indices
-    // never are, as a map of 65536 colours has no 8-bit form.
+    // most one sample past the colour's. Grey and RGB samples of 9 to 16
+    // bits (with or without alpha) are read where the caller asks for them
+    // reduced to 8 bits, as they are decoded (tiff_chunk.h); deeper palette
+    // indices never are, as a map of 65536 colours has no 8-bit form.
     if (sampleFormat != 1) {
         return Refuse(source, Status::NotSupported, KESTOVA_REASON_SAMPLE_FORMAT, sampleFormat);  // floating point
     }
-    if (bits > 8 && (bits != 16 || photometric == 3 || !ReduceAllowed(source))) {
+    if (bits > 8 && photometric == 3) {
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_PALETTE_BITS, bits);
+    }
+    if (bits > 8 && (bits > 16 || !ReduceAllowed(source))) {
         return Refuse(source, Status::NotSupported, KESTOVA_REASON_DEEP_SAMPLES, bits);
     }
-    if (!IsPowerOfTwoBits(bits) && bits != 16) {
+    if (bits < 8 && !IsPowerOfTwoBits(bits)) {
         return Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 258);  // 3, 5, 6 or 7 bits
     }
     image.bits = static_cast<uint32_t>(bits);

@@ -3,17 +3,17 @@
 // declares. The library reads:
 //
 //   colour       bits a sample   samples
-//   grey         1, 2, 4, 8, 16  1        (PhotometricInterpretation 0 and 1;
+//   grey         1, 2, 4, 8-16   1        (PhotometricInterpretation 0 and 1;
 //                                          0 has white at zero)
 //   palette      1, 2, 4, 8      1        (3, with a ColorMap)
-//   RGB          1, 2, 4, 8, 16  3        (2)
+//   RGB          1, 2, 4, 8-16   3        (2)
 //   YCbCr        8               3        (6, chroma subsampled 1, 2 or 4
 //                                          each way; see tiff_ycbcr.h)
 //
 // each with one more sample: alpha (ExtraSamples 1 or 2), which must be
 // opaque in every pixel, or one that is not (ExtraSamples 0, or none),
-// ignored; 16-bit samples only where the caller asks for them reduced to
-// 8 bits; uncompressed, PackBits, LZW, Deflate or JPEG (tiff_jpeg.h), with
+// ignored; samples of 9 to 16 bits only where the caller asks for them
+// reduced to 8 bits; uncompressed, PackBits, LZW, Deflate or JPEG (tiff_jpeg.h), with
 // Predictor 1 or 2 (8- and 16-bit samples), or bilevel (1-bit grey) in the fax
 // codings (Compression 2, 3 and 4); either FillOrder, in strips or tiles (their tables in the
 // tile fields or, as old writers put them, the strip fields), one plane or
@@ -86,9 +86,10 @@ inline bool TiffSubsampled(const TiffImage& image)
     return image.colour == TiffColour::YCbCr && (image.ycbcr.across > 1 || image.ycbcr.down > 1);
 }
 
-// Bits of a sample as the pixel functions see it: 16-bit samples are
-// reduced to 8 as soon as they are decoded (PrepareSamples, tiff_chunk.h).
-inline uint32_t PixelBits(const TiffImage& image) { return image.bits == 16 ? 8 : image.bits; }
+// Bits of a sample as the pixel functions see it: samples of 9 to 16 bits
+// are reduced to 8 as soon as they are decoded (PrepareSamples,
+// tiff_chunk.h).
+inline uint32_t PixelBits(const TiffImage& image) { return image.bits > 8 ? 8 : image.bits; }
 
 // Samples in a chunk's pixel: one when planes are separate.
 inline uint32_t ChunkSamples(const TiffImage& image) { return image.planar ? 1 : image.samples; }
