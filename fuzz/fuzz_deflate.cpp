@@ -69,18 +69,17 @@ Status Decode(const uint8_t* data, size_t size, const Request& request, std::uni
 // the stream to zlib.
 bool InflateWhole(const uint8_t* data, size_t size, size_t room, Bytes& out)
 {
-    alignas(16) static uint8_t arena[kestova::kWholeArenaBytes];
+    alignas(16) static uint8_t arena[kestova::kWholeMappedBytes];
     static kestova::WholeInflater inflater;
-    if (!kestova::WholeReady(inflater, arena, sizeof arena)) {
+    if (!kestova::WholeReady(inflater, arena)) {
         if (kestova::WholeInflaterBuiltIn()) {
             fuzz_support::Fail("Deflate: libdeflate does not start in the arena");
         }
         return false;
     }
-    size_t roomBytes = 0;
-    uint8_t* to = kestova::WholeRoom(inflater, roomBytes);
+    uint8_t* to = kestova::WholeRoom(inflater);
     size_t produced = 0;
-    if (room > roomBytes || !kestova::InflateWhole(inflater, data, size, to, room, produced)) {
+    if (room > kestova::kWholeArenaBytes || !kestova::InflateWhole(inflater, data, size, to, room, produced)) {
         return false;
     }
     out.assign(to, to + produced);

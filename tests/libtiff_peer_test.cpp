@@ -874,8 +874,8 @@ TEST_F(LibtiffPeerTest, DeflateStripsEitherSideOfTheWholeBufferArena)
         uint32_t rows;
         bool noise;
     } strips[] = {
-        {"smooth, decoded just under the arena", 340, false}, {"smooth, decoded just over", 345, false},
-        {"noise, together just under", 171, true}, {"noise, together just over", 173, true},
+        {"smooth, decoded just under the arena", 345, false}, {"smooth, decoded just over", 350, false},
+        {"noise, together just under", 174, true}, {"noise, together just over", 175, true},
         {"noise, stored bytes alone over", 360, true},
     };
     enum Damage { kWhole, kCut, kBadBlock, kBadChecksum };

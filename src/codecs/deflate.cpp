@@ -164,23 +164,21 @@ bool DeflateDone(DeflateDecoder& d, ByteSource& source)
 #if KESTOVATIFF_WITH_LIBDEFLATE
 bool WholeInflaterBuiltIn() { return true; }
 
-bool WholeReady(WholeInflater& w, void* lent, size_t lentBytes)
+bool WholeReady(WholeInflater& w, void* lent)
 {
     if (w.decompressor != nullptr || w.failed) {
         return !w.failed;
     }
     if (lent != nullptr) {
         w.arena = static_cast<uint8_t*>(lent);
-        w.arenaBytes = lentBytes;
     } else {
-        void* mapping = mmap(nullptr, kWholeArenaBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* mapping = mmap(nullptr, kWholeMappedBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (mapping != MAP_FAILED) {
             w.arena = static_cast<uint8_t*>(mapping);
-            w.arenaBytes = kWholeArenaBytes;
             w.mapped = true;
         }
     }
-    w.failed = w.arena == nullptr || w.arenaBytes <= kWholeDecompressorBytes || !PlaceDecompressor(w);
+    w.failed = w.arena == nullptr || !PlaceDecompressor(w);
     return !w.failed;
 }
 
@@ -195,13 +193,13 @@ bool InflateWhole(WholeInflater& w, const uint8_t* in, size_t inBytes, uint8_t* 
 WholeInflater::~WholeInflater()
 {
     if (mapped) {
-        munmap(arena, kWholeArenaBytes);
+        munmap(arena, kWholeMappedBytes);
     }
 }
 #else
 bool WholeInflaterBuiltIn() { return false; }
 
-bool WholeReady(WholeInflater& w, void*, size_t)
+bool WholeReady(WholeInflater& w, void*)
 {
     w.failed = true;
     return false;

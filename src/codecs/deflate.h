@@ -43,17 +43,19 @@ bool DeflateDone(DeflateDecoder& decoder, ByteSource& source);
 void DeflateEnd(DeflateDecoder& decoder);
 
 // The whole-buffer inflater's arena: libdeflate's decompressor (about
-// 11 KiB), then a chunk's stored bytes and its decoded rows. 1 MiB holds
-// the strips and tiles writers commonly make (8 KiB to a few hundred KiB
+// 11 KiB), zlib's arena for the chunks it streams, then 1 MiB for a
+// chunk's stored bytes and its decoded rows together. 1 MiB holds the
+// strips and tiles writers commonly make (8 KiB to a few hundred KiB
 // decoded); larger ones stream through zlib, so memory stays the same
 // whatever the chunk. It is mapped from the system for the conversion
-// that needs it, only its pages in use resident, and given back after.
+// that needs it, only its pages in use resident, and given back after;
+// zlib's part in it leaves the output block whole to the rows.
 constexpr size_t kWholeArenaBytes = size_t{1} << 20;
 constexpr size_t kWholeDecompressorBytes = size_t{16} * 1024;
+constexpr size_t kWholeMappedBytes = kWholeDecompressorBytes + kDeflateArenaBytes + kWholeArenaBytes;
 
 struct WholeInflater {
-    uint8_t* arena = nullptr;
-    size_t arenaBytes = 0;
+    uint8_t* arena = nullptr;  // kWholeMappedBytes
     bool mapped = false;   // the arena is ours to give back
     bool failed = false;   // no arena or no decompressor: zlib does it all
     void* decompressor = nullptr;
@@ -68,15 +70,18 @@ struct WholeInflater {
 bool WholeInflaterBuiltIn();
 
 // Gets the inflater ready on its first call, its arena mapped (or `lent`,
-// `lentBytes` long and aligned for any object, when given); false where
+// kWholeMappedBytes long and aligned for any object, when given); false where
 // libdeflate is not built in or no memory can be had, and zlib inflates.
-bool WholeReady(WholeInflater& inflater, void* lent = nullptr, size_t lentBytes = 0);
+bool WholeReady(WholeInflater& inflater, void* lent = nullptr);
 
-// The arena's room for stored and decoded bytes, after the decompressor.
-inline uint8_t* WholeRoom(const WholeInflater& inflater, size_t& bytes)
+// The part of a ready inflater's arena that zlib's decoder is lent
+// (kDeflateArenaBytes).
+inline uint8_t* WholeZlibArena(const WholeInflater& inflater) { return inflater.arena + kWholeDecompressorBytes; }
+
+// The room for stored and decoded bytes (kWholeArenaBytes).
+inline uint8_t* WholeRoom(const WholeInflater& inflater)
 {
-    bytes = inflater.arenaBytes - kWholeDecompressorBytes;
-    return inflater.arena + kWholeDecompressorBytes;
+    return inflater.arena + kWholeDecompressorBytes + kDeflateArenaBytes;
 }
 
 // Inflates the zlib stream in `in` into `out`, at most `room` bytes, in

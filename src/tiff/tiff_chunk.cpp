@@ -70,11 +70,11 @@ Status Copy(ByteSource& source, uint8_t* out, size_t size)
 // (zlib then streams it, and decides). A read error is the caller's.
 bool InflateChunkWhole(ChunkDecoder& d, uint64_t offset, uint64_t bytes, uint64_t decoded, Status& status)
 {
-    size_t room = 0;
+    const size_t room = kWholeArenaBytes;
     if (decoded == 0 || !WholeReady(d.whole)) {
         return false;
     }
-    uint8_t* base = WholeRoom(d.whole, room);
+    uint8_t* base = WholeRoom(d.whole);
     if (bytes > room || decoded > room - bytes) {
         return false;
     }
@@ -163,6 +163,12 @@ void ReverseBits(uint8_t* bytes, size_t size)
     }
 }
 
+size_t ChunkArenaBytes(ChunkDecoder& d, TiffCompression compression)
+{
+    // zlib's arena is in the whole-buffer inflater's, where it can be had.
+    return compression == TiffCompression::Deflate && WholeReady(d.whole) ? 0 : ChunkArenaBytes(compression);
+}
+
 size_t ChunkArenaBytes(TiffCompression compression)
 {
     switch (compression) {
@@ -195,7 +201,10 @@ Status StartChunk(ChunkDecoder& d, SourceFile& file, TiffCompression compression
     case TiffCompression::Lzw: LzwStart(d.lzw, arena); return Status::Ok;
     case TiffCompression::Deflate: {
         Status status = Status::Ok;
-        return InflateChunkWhole(d, offset, bytes, decoded, status) ? status : DeflateStart(d.deflate, arena);
+        if (InflateChunkWhole(d, offset, bytes, decoded, status)) {
+            return status;
+        }
+        return DeflateStart(d.deflate, d.whole.decompressor != nullptr ? WholeZlibArena(d.whole) : arena);
     }
     case TiffCompression::FaxHuffman:
         CcittStart(d.ccitt, CcittCoding::ModifiedHuffman, options, width, arena);

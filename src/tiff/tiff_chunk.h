@@ -62,6 +62,10 @@ struct ChunkDecoder {
     size_t aheadEnd = 0;
 };
 
+// The arena a compression needs of the output block, with `decoder`: none
+// for Deflate where the decoder has memory of its own (WholeInflater).
+size_t ChunkArenaBytes(ChunkDecoder& decoder, TiffCompression compression);
+
 // Starts decoding the `bytes` stored bytes at `offset`, of a chunk `width`
 // pixels wide (the fax codings need it, and their `options`). `decoded`
 // is how many bytes will be read of it, when known (0 if not): a Deflate
