@@ -3,7 +3,8 @@
 # BMP, against what libtiff takes for the same file: reading it to an
 # uncompressed TIFF (`tiffcp -c none`) and decoding it alone (libtiff_decode,
 # nothing written), and against a plain 64 KiB-block copy of the file. Then
-# JPEG against tiffcp and Pillow, a 1 x 10,000,000 picture in one-row
+# JPEG against tiffcp and Pillow, the Deflate forms against tiffcp
+# (deflate_forms.sh), a 1 x 10,000,000 picture in one-row
 # strips against the same in one strip, and a 2480 x 3508 page of text in group 4 fax codes against libtiff
 # decoding it and writing it in full colour (`tiff2rgba -c none`), as the
 # BMP must be. Page cache warm, each run writing a new file; medians of 5
@@ -105,6 +106,10 @@ rows=$(median_ms "rm -f $work/out.bmp; $host $work/row-strips.tif $work/out.bmp"
 read_all=$(median_ms "cat $work/row-strips.tif > /dev/null")
 printf '1 x 10,000,000: one strip %s ms, one-row strips %s ms (%s times); reading that file alone %s ms\n' \
   "$one" "$rows" "$(ratio "$rows" "$one")" "$read_all"
+
+# Deflate, photographic and text-like, without and with the predictor,
+# against tiffcp, the commands taking turns.
+"$(dirname "$0")/deflate_forms.sh" "$host"
 
 # A page as a 300 dpi scanner gives an A4 letter: lines of text, 72 pixels
 # tall with 36 between them, across the page, in group 4 in strips.

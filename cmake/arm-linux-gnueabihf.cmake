@@ -1,7 +1,8 @@
 # Cross build for 32-bit ARM with Debian's arm-linux-gnueabihf toolchain
 # (g++-arm-linux-gnueabihf), with
-# zlib and libjpeg for the target from multiarch (dpkg --add-architecture
-# armhf; zlib1g-dev:armhf, libjpeg62-turbo-dev:armhf); tests run under
+# zlib, libjpeg and libdeflate for the target from multiarch (dpkg
+# --add-architecture armhf; zlib1g-dev:armhf, libjpeg62-turbo-dev:armhf,
+# libdeflate-dev:armhf); tests run under
 # qemu-user (qemu-arm). There
 # size_t and long are 32 bits and plain char is unsigned.
 set(CMAKE_SYSTEM_NAME Linux)

@@ -2,6 +2,9 @@
 // stream against zlib inflating it whole with its own allocator, with the
 // request cut in two calls and the stream in pieces; and any bytes
 // compressed by zlib, at a level the input picks, must decode to themselves.
+// The whole-buffer inflater (libdeflate) on the same streams: whatever it
+// takes must be what zlib gives, and a stream it takes short zlib must end
+// short too; what it does not take zlib decides.
 
 #include <zlib.h>
 
@@ -62,6 +65,41 @@ Status Decode(const uint8_t* data, size_t size, const Request& request, std::uni
     return status;
 }
 
+// `room` bytes asked of the whole-buffer inflater; false where it leaves
+// the stream to zlib.
+bool InflateWhole(const uint8_t* data, size_t size, size_t room, Bytes& out)
+{
+    alignas(16) static uint8_t arena[kestova::kWholeMappedBytes];
+    static kestova::WholeInflater inflater;
+    if (!kestova::WholeReady(inflater, arena)) {
+        if (kestova::WholeInflaterBuiltIn()) {
+            fuzz_support::Fail("Deflate: libdeflate does not start in the arena");
+        }
+        return false;
+    }
+    uint8_t* to = kestova::WholeRoom(inflater);
+    size_t produced = 0;
+    if (room > kestova::kWholeArenaBytes || !kestova::InflateWhole(inflater, data, size, to, room, produced)) {
+        return false;
+    }
+    out.assign(to, to + produced);
+    return true;
+}
+
+void CheckWhole(const Request& request, const Outcome& want)
+{
+    Bytes out;
+    if (!InflateWhole(request.stream, request.streamSize, request.size, out)) {
+        return;
+    }
+    const bool agrees = out.size() == request.size ? want.out.size() == request.size : want.ends && want.out.size() == out.size();
+    if (!agrees) {
+        fuzz_support::Fail("Deflate: libdeflate takes a stream zlib inflates otherwise",
+                           static_cast<long long>(out.size()));
+    }
+    CheckSame(out.data(), want.out.data(), out.size(), "Deflate: libdeflate's bytes differ from zlib's");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -88,7 +126,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
 
+    CheckWhole(request, want);
+
     const int level = data[0] % 10;
-    CheckRoundTrip(request, tiff_encoders::Deflate(request.stream, request.streamSize, level), Decode);
+    const Bytes encoded = tiff_encoders::Deflate(request.stream, request.streamSize, level);
+    CheckRoundTrip(request, encoded, Decode);
+    Bytes whole;
+    if (kestova::WholeInflaterBuiltIn() &&
+        (!InflateWhole(encoded.data(), encoded.size(), request.streamSize, whole) || whole.size() != request.streamSize)) {
+        fuzz_support::Fail("Deflate: libdeflate does not take a stream zlib made");
+    }
+    CheckSame(whole.data(), request.stream, whole.size(), "Deflate: libdeflate's round trip changed the bytes");
     return 0;
 }

@@ -862,6 +862,66 @@ TEST_F(LibtiffPeerTest, ChunksHoldingMoreRowsAndTilesInStripFields)
     }
 }
 
+// A Deflate strip is inflated whole (libdeflate) where its stored and
+// decoded bytes fit a 1 MiB arena together, and streamed (zlib) where they
+// do not: one strip of 1000 RGB pixels a row just on either side of that,
+// smooth (decoded bytes decide) and noise (stored bytes count as much),
+// converts as libtiff reads it; damaged (cut short, a block of the
+// reserved type, the checksum after the rows broken) it is refused for its
+// coded data on both sides, nothing written.
+TEST_F(LibtiffPeerTest, DeflateStripsEitherSideOfTheWholeBufferArena)
+{
+    const Kind rgb = {"RGB", PHOTOMETRIC_RGB, 8, 3};
+    const Layout oneStrip = {"one strip", "wl", 0, 0, false, false};
+    const struct {
+        const char* name;
+        uint32_t rows;
+        bool noise;
+    } strips[] = {
+        {"smooth, decoded just under the arena", 345, false}, {"smooth, decoded just over", 350, false},
+        {"noise, together just under", 174, true}, {"noise, together just over", 175, true},
+        {"noise, stored bytes alone over", 360, true},
+    };
+    enum Damage { kWhole, kCut, kBadBlock, kBadChecksum };
+    for (const auto& strip : strips) {
+        Samples picture{1000, strip.rows, 3, 8, Values(size_t{3000} * strip.rows)};
+        uint32_t noise = 12345;
+        for (size_t i = 0; i < picture.values.size(); ++i) {
+            noise = noise * 1103515245u + 12345u;
+            picture.values[i] = static_cast<uint16_t>(strip.noise ? noise >> 24 : (i / 3 % 1000 + i / 3000) / 8);
+        }
+        Write(Path("whole.tif"), rgb, kCodings[4], 1, picture, oneStrip, false);
+        const Bytes shown = ReadAsBmp(Path("whole.tif"));
+        for (const Damage damage : {kWhole, kCut, kBadBlock, kBadChecksum}) {
+            SCOPED_TRACE(testing::Message() << strip.name << ", damage " << damage);
+            Bytes file = ReadFile(Path("whole.tif"));
+            const uint32_t offset = ValueOf(file, 273);
+            const uint32_t bytes = ValueOf(file, 279);
+            if (damage == kCut) {
+                SetValue(file, 279, bytes / 2);
+            } else if (damage == kBadBlock) {
+                file.at(offset + 2) = 0x07;  // the last block, of the reserved type 3
+            } else if (damage == kBadChecksum) {
+                file.at(offset + bytes - 1) ^= 0x55;
+            }
+            WriteFile(Path("peer.tif"), file);
+            std::remove(Path("out.bmp").c_str());
+            KestovaOptions options = {sizeof options, 0, 0, 0, 0, 0};
+            const int32_t result = KestovaConvert(Path16("peer.tif").c_str(), Path16("out.bmp").c_str(), &options);
+            if (damage != kWhole) {
+                EXPECT_EQ(result, KESTOVATIFF_ERROR_FORMAT);
+                EXPECT_EQ(options.reason, KESTOVA_REASON_CODED_DATA) << KestovaReasonText(options.reason);
+                EXPECT_EQ(options.reasonValue, 8u);
+                EXPECT_EQ(Names(), (std::vector<std::string>{"peer.tif", "whole.tif"}));
+            } else {
+                ASSERT_EQ(result, KESTOVATIFF_OK);
+                EXPECT_TRUE(ReadFile(Path("out.bmp")) == shown);
+            }
+        }
+    }
+    g_messages.clear();
+}
+
 // Bilevel pictures as libtiff's tools and Pillow code them: tiffcp in each
 // fax coding, in strips and tiles, either FillOrder; fax2tiff from a raw
 // group 3 stream (its default output: 2-D, EOLs byte-aligned, FillOrder 2,

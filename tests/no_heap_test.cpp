@@ -141,6 +141,15 @@ int main()
         ycbcr16[i].assign(name.begin(), name.end());
     }
 
+    // Deflate in one strip of 1.3 MB decoded, past libdeflate's arena:
+    // zlib streams it, where strips of 7 rows above are inflated whole.
+    TiffForm wholeForm;
+    wholeForm.compression = 8;
+    wholeForm.predictor = true;
+    const std::string deflated = std::string(dir) + "/deflated.tif";
+    testing_files::WriteFile(deflated, testing_files::TiffFile(testing_files::MakePicture(700, 620, 7), wholeForm));
+    const std::u16string deflated16(deflated.begin(), deflated.end());
+
     // Group 4 fax codes.
     const std::string fax = std::string(dir) + "/fax.tif";
     testing_files::Picture faxShown;
@@ -185,6 +194,7 @@ int main()
         {"Bmp2Tiff, run lengths to a device", Bmp2Tiff, rle16.c_str(), u"/dev/null", KESTOVATIFF_OK},
         {"Tiff2Bmp, LZW tiles turned", Tiff2Bmp, coded16[0].c_str(), back16.c_str(), KESTOVATIFF_OK},
         {"Tiff2Bmp, Deflate strips mirrored", Tiff2Bmp, coded16[1].c_str(), back16.c_str(), KESTOVATIFF_OK},
+        {"Tiff2Bmp, Deflate strip past the arena", Tiff2Bmp, deflated16.c_str(), back16.c_str(), KESTOVATIFF_OK},
         {"Tiff2Bmp, PackBits planes", Tiff2Bmp, coded16[2].c_str(), back16.c_str(), KESTOVATIFF_OK},
         {"Tiff2Bmp, Deflate planes in tiles", Tiff2Bmp, coded16[3].c_str(), back16.c_str(), KESTOVATIFF_OK},
         {"Tiff2Bmp, LZW tiles to a device", Tiff2Bmp, coded16[0].c_str(), u"/dev/null", KESTOVATIFF_OK},

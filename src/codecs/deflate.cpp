@@ -1,7 +1,62 @@
 #include "codecs/deflate.h"
 
+#if KESTOVATIFF_WITH_LIBDEFLATE
+#include <libdeflate.h>
+#include <pthread.h>
+#include <sys/mman.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <utility>
+#endif
+
 namespace kestova {
 namespace {
+
+#if KESTOVATIFF_WITH_LIBDEFLATE
+// libdeflate takes its decompressor's memory from one allocator for the
+// whole process, which has no argument to say whose call it is. While a
+// conversion sets up its decompressor, the piece of its arena is lent to
+// the thread doing it, and to no other: any other allocation (another
+// user of libdeflate in the process) goes to malloc as usual, and every
+// free to free (the library never frees through libdeflate: the arena
+// goes away whole).
+std::mutex g_lendLock;
+std::atomic<pthread_t> g_lender{};
+void* g_lent = nullptr;
+
+void* LendingMalloc(size_t size)
+{
+    if (pthread_equal(g_lender.load(), pthread_self()) != 0 && g_lent != nullptr &&
+        size <= kWholeDecompressorBytes) {
+        return std::exchange(g_lent, nullptr);
+    }
+    return std::malloc(size);  // NOLINT(cppcoreguidelines-no-malloc): libdeflate's other users
+}
+
+void LendingFree(void* pointer) { std::free(pointer); }  // NOLINT(cppcoreguidelines-no-malloc)
+
+// Places a decompressor at the start of the arena. False where libdeflate
+// would take memory elsewhere (a larger decompressor than the room kept).
+bool PlaceDecompressor(WholeInflater& w)
+{
+    static const bool installed = (libdeflate_set_memory_allocator(LendingMalloc, LendingFree), true);
+    (void)installed;
+    const std::lock_guard<std::mutex> hold(g_lendLock);
+    g_lent = w.arena;
+    g_lender.store(pthread_self());
+    libdeflate_decompressor* made = libdeflate_alloc_decompressor();
+    g_lender.store(pthread_t{});
+    g_lent = nullptr;
+    if (made != nullptr && static_cast<void*>(made) != w.arena) {
+        libdeflate_free_decompressor(made);
+        made = nullptr;
+    }
+    w.decompressor = made;
+    return made != nullptr;
+}
+#endif
 
 // zlib's allocation functions over the arena: pieces handed out in order,
 // aligned, never given back (the arena goes with the decoder).
@@ -105,6 +160,59 @@ bool DeflateDone(DeflateDecoder& d, ByteSource& source)
     }
     return true;
 }
+
+#if KESTOVATIFF_WITH_LIBDEFLATE
+bool WholeInflaterBuiltIn() { return true; }
+
+bool WholeReady(WholeInflater& w, void* lent)
+{
+    if (w.decompressor != nullptr || w.failed) {
+        return !w.failed;
+    }
+    if (lent != nullptr) {
+        w.arena = static_cast<uint8_t*>(lent);
+    } else {
+        void* mapping = mmap(nullptr, kWholeMappedBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapping != MAP_FAILED) {
+            w.arena = static_cast<uint8_t*>(mapping);
+            w.mapped = true;
+        }
+    }
+    w.failed = w.arena == nullptr || !PlaceDecompressor(w);
+    return !w.failed;
+}
+
+bool InflateWhole(WholeInflater& w, const uint8_t* in, size_t inBytes, uint8_t* out, size_t room, size_t& produced)
+{
+    size_t used = 0;
+    produced = 0;
+    return libdeflate_zlib_decompress_ex(static_cast<libdeflate_decompressor*>(w.decompressor), in, inBytes, out,
+                                         room, &used, &produced) == LIBDEFLATE_SUCCESS;
+}
+
+WholeInflater::~WholeInflater()
+{
+    if (mapped) {
+        munmap(arena, kWholeMappedBytes);
+    }
+}
+#else
+bool WholeInflaterBuiltIn() { return false; }
+
+bool WholeReady(WholeInflater& w, void*)
+{
+    w.failed = true;
+    return false;
+}
+
+bool InflateWhole(WholeInflater&, const uint8_t*, size_t, uint8_t*, size_t, size_t& produced)
+{
+    produced = 0;
+    return false;
+}
+
+WholeInflater::~WholeInflater() = default;
+#endif
 
 void DeflateEnd(DeflateDecoder& decoder)
 {

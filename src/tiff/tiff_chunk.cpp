@@ -64,6 +64,68 @@ Status Copy(ByteSource& source, uint8_t* out, size_t size)
     return Status::Ok;
 }
 
+// A Deflate chunk whose stored bytes and `decoded` bytes fit the
+// whole-buffer arena together: read whole and inflated in one call. False
+// where it does not fit, or libdeflate does not take the stream whole
+// (zlib then streams it, and decides). A read error is the caller's.
+bool InflateChunkWhole(ChunkDecoder& d, uint64_t offset, uint64_t bytes, uint64_t decoded, Status& status)
+{
+    const size_t room = kWholeArenaBytes;
+    if (decoded == 0 || !WholeReady(d.whole)) {
+        return false;
+    }
+    uint8_t* base = WholeRoom(d.whole);
+    if (bytes > room || decoded > room - bytes) {
+        return false;
+    }
+    // The rows at the arena's end, on a cache line where there is room;
+    // the stored bytes before them.
+    const size_t rowsAt = room - static_cast<size_t>(std::min<uint64_t>((decoded + 63) / 64 * 64, room - bytes));
+    const bool held = offset >= d.storedOffset && offset - d.storedOffset <= d.storedLength &&
+        bytes <= d.storedLength - (offset - d.storedOffset) && offset - d.storedOffset + bytes <= rowsAt;
+    if (!held) {
+        // Chunks stored one after another (small strips) are read many at
+        // once; reading ahead at most 16 times a chunk's bytes keeps the
+        // waste small where they lie apart.
+        const uint64_t left = d.file->size > offset ? d.file->size - offset : 0;
+        const uint64_t ahead = std::min<uint64_t>({bytes * 16, uint64_t{64} * 1024, left});
+        const auto length = static_cast<size_t>(std::min<uint64_t>(std::max(ahead, bytes), rowsAt));
+        d.storedLength = 0;
+        status = ReadSource(*d.file, offset, base, length);
+        if (status != Status::Ok) {
+            return true;
+        }
+        if (d.reverseBits) {
+            ReverseBits(base, length);
+        }
+        d.storedOffset = offset;
+        d.storedLength = length;
+    }
+    const uint8_t* stored = base + (offset - d.storedOffset);
+    d.storedLength = std::min(d.storedLength, rowsAt);  // the rows go over what lies past
+    size_t produced = 0;
+    if (!InflateWhole(d.whole, stored, static_cast<size_t>(bytes), base + rowsAt, static_cast<size_t>(decoded),
+                      produced)) {
+        return false;
+    }
+    d.inflatedWhole = true;
+    d.wholeAt = base + rowsAt;
+    d.wholeEnd = d.wholeAt + produced;
+    return true;
+}
+
+// Hands on inflated bytes as zlib would stream them: a stream that ends
+// before `size` more is refused.
+Status CopyWhole(ChunkDecoder& d, uint8_t* out, size_t size)
+{
+    if (size > static_cast<size_t>(d.wholeEnd - d.wholeAt)) {
+        return Status::NotSupported;
+    }
+    std::memcpy(out, d.wholeAt, size);
+    d.wholeAt += size;
+    return Status::Ok;
+}
+
 // The Compression value of a coding, for the reason of a refusal.
 uint64_t CompressionValue(TiffCompression compression)
 {
@@ -125,6 +187,12 @@ void ReverseBits(uint8_t* bytes, size_t size)
     }
 }
 
+size_t ChunkArenaBytes(ChunkDecoder& d, TiffCompression compression)
+{
+    // zlib's arena is in the whole-buffer inflater's, where it can be had.
+    return compression == TiffCompression::Deflate && WholeReady(d.whole) ? 0 : ChunkArenaBytes(compression);
+}
+
 size_t ChunkArenaBytes(TiffCompression compression)
 {
     switch (compression) {
@@ -139,22 +207,29 @@ size_t ChunkArenaBytes(TiffCompression compression)
 }
 
 Status StartChunk(ChunkDecoder& d, SourceFile& file, TiffCompression compression, bool reverseBits, uint64_t offset,
-                  uint64_t bytes, void* arena, uint32_t width, uint32_t options)
+                  uint64_t bytes, void* arena, uint32_t width, uint32_t options, uint64_t decoded)
 {
     EndChunk(d);
     if (d.file != &file || d.reverseBits != reverseBits) {
-        d.bufferLength = 0;  // what the buffer holds is another file's, or turned otherwise
+        d.bufferLength = d.storedLength = 0;  // what the buffers hold is another file's, or turned otherwise
     }
     d.compression = compression;
     d.file = &file;
     d.reverseBits = reverseBits;
     d.aheadAt = d.aheadEnd = 0;
+    d.inflatedWhole = false;
     ReadFrom(d, offset, bytes);
     switch (compression) {
     case TiffCompression::None: return Status::Ok;
     case TiffCompression::PackBits: d.packBits = PackBitsDecoder{}; return Status::Ok;
     case TiffCompression::Lzw: LzwStart(d.lzw, arena); return Status::Ok;
-    case TiffCompression::Deflate: return DeflateStart(d.deflate, arena);
+    case TiffCompression::Deflate: {
+        Status status = Status::Ok;
+        if (InflateChunkWhole(d, offset, bytes, decoded, status)) {
+            return status;
+        }
+        return DeflateStart(d.deflate, d.whole.decompressor != nullptr ? WholeZlibArena(d.whole) : arena);
+    }
     case TiffCompression::FaxHuffman:
         CcittStart(d.ccitt, CcittCoding::ModifiedHuffman, options, width, arena);
         return Status::Ok;
@@ -169,8 +244,11 @@ Status StartChunk(ChunkDecoder& d, SourceFile& file, const TiffImage& image, uin
                   uint64_t bytes, void* arena)
 {
     if (image.compression != TiffCompression::Jpeg) {
+        // Chunks decoded whole (all but a last row of tiles cut at the
+        // picture's foot) say how many bytes that is.
+        const uint64_t decoded = DecodedWhole(image, down) ? ChunkBytes(image, ChunkRows(image, down)) : 0;
         return StartChunk(d, file, image.compression, image.reverseBits, offset, bytes, arena, image.chunkWidth,
-                          image.faxOptions);
+                          image.faxOptions, decoded);
     }
     // The tables stream first, read through the chunk's reader, then the
     // chunk's own stream. libjpeg sees bytes as stored: JPEG is a byte
@@ -204,7 +282,8 @@ Status ReadChunk(ChunkDecoder& d, uint8_t* out, size_t size)
     case TiffCompression::None: return Decoded(d, Copy(d.source, out, size));
     case TiffCompression::PackBits: return Decoded(d, PackBitsRead(d.packBits, d.source, out, size));
     case TiffCompression::Lzw: return Decoded(d, LzwRead(d.lzw, d.source, out, size));
-    case TiffCompression::Deflate: return Decoded(d, DeflateRead(d.deflate, d.source, out, size));
+    case TiffCompression::Deflate:
+        return Decoded(d, d.inflatedWhole ? CopyWhole(d, out, size) : DeflateRead(d.deflate, d.source, out, size));
     case TiffCompression::FaxHuffman:
     case TiffCompression::FaxT4:
     case TiffCompression::FaxT6: return Decoded(d, CcittRead(d.ccitt, d.source, out, size));

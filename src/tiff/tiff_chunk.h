@@ -44,6 +44,15 @@ struct ChunkDecoder {
     PackBitsDecoder packBits;
     LzwDecoder lzw;
     DeflateDecoder deflate;
+    // A Deflate chunk inflated whole: its decoded bytes [wholeAt, wholeEnd)
+    // not yet handed on, in the inflater's arena, whose start holds the
+    // file's bytes [storedOffset, storedOffset + storedLength), read ahead.
+    WholeInflater whole;
+    bool inflatedWhole = false;
+    const uint8_t* wholeAt = nullptr;
+    const uint8_t* wholeEnd = nullptr;
+    uint64_t storedOffset = 0;
+    size_t storedLength = 0;
     CcittDecoder ccitt;
     JpegDecoder jpeg;
     uint8_t buffer[4096];
@@ -53,10 +62,17 @@ struct ChunkDecoder {
     size_t aheadEnd = 0;
 };
 
+// The arena a compression needs of the output block, with `decoder`: none
+// for Deflate where the decoder has memory of its own (WholeInflater).
+size_t ChunkArenaBytes(ChunkDecoder& decoder, TiffCompression compression);
+
 // Starts decoding the `bytes` stored bytes at `offset`, of a chunk `width`
-// pixels wide (the fax codings need it, and their `options`).
+// pixels wide (the fax codings need it, and their `options`). `decoded`
+// is how many bytes will be read of it, when known (0 if not): a Deflate
+// chunk that fits the whole-buffer inflater with them is inflated at once.
 Status StartChunk(ChunkDecoder& decoder, SourceFile& file, TiffCompression compression, bool reverseBits,
-                  uint64_t offset, uint64_t bytes, void* arena, uint32_t width, uint32_t options);
+                  uint64_t offset, uint64_t bytes, void* arena, uint32_t width, uint32_t options,
+                  uint64_t decoded = 0);
 
 // The same for chunk `down` (its row of chunks) of `image`: JPEG needs to
 // know the picture's tables and the frame the chunk must hold.

@@ -246,8 +246,8 @@ Status WriteTiffRows(SourceFile& source, const TiffImage& image, const TiffPixel
     if (image.width == 0 || image.height == 0) {
         return Status::Ok;
     }
-    const ChunkWork work = DivideWork(out.Idle(), ChunkArenaBytes(image.compression));
     ChunkDecoder decoder;
+    const ChunkWork work = DivideWork(out.Idle(), ChunkArenaBytes(decoder, image.compression));
     const Status status = FitsTileBands(image, work) ? WriteTileBands(source, image, format, out, work)
         : image.tiled && image.across > 1            ? WriteTiles(source, image, format, out, decoder, work)
                                                      : WriteStrips(source, image, format, out, decoder, work);
