@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,7 @@ void Check(const Case& c)
 {
     SCOPED_TRACE(c.name);
     alignas(16) static uint8_t arena[kLzwArenaBytes > kDeflateArenaBytes ? kLzwArenaBytes : kDeflateArenaBytes];
+    std::fill(std::begin(arena), std::end(arena), 0xA5);  // the arena is lent as the last user left it
     ByteSource source = MemorySource(c.stream.data(), c.stream.size());
     LzwDecoder lzw;
     PackBitsDecoder packBits;
@@ -78,7 +80,16 @@ TEST(TiffCodecsTest, LzwHostileStreams)
     }
     const Bytes oldStyle =
         tiff_encoders::Lzw(reinterpret_cast<const uint8_t*>(long_.data()), long_.size(), true);
+    // Runs: strings of up to some 60 bytes, many pieces each, asked for in
+    // calls that end at every place within a piece.
+    std::string runs;
+    for (size_t i = 0; runs.size() < 2500; ++i) {
+        runs.append(i % 5 + i % 11 * 17, static_cast<char>('a' + i % 3));
+    }
+    const Bytes runsLzw = tiff_encoders::Lzw(reinterpret_cast<const uint8_t*>(runs.data()), runs.size());
     const Case cases[] = {
+        {"runs, whole", Codec::Lzw, runsLzw, {runs.size()}, Status::Ok, runs},
+        {"runs, cut anywhere", Codec::Lzw, runsLzw, {1, 5, 6, 7, 11, 12, 13, 61, runs.size() - 116}, Status::Ok, runs},
         {"a code defined by itself (KwKwK)", Codec::Lzw, tiff_encoders::LzwCodes({256, 'a', 258, 257}), {3},
          Status::Ok, "aaa"},
         {"a string cut by the request, given out in pieces", Codec::Lzw,
