@@ -11,6 +11,7 @@
 #include "codecs/deflate.h"
 #include "codecs/lzw.h"
 #include "codecs/packbits.h"
+#include "tiff/tiff_pixels.h"
 #include "tiff_encoders.h"
 
 using namespace kestova;
@@ -150,6 +151,32 @@ TEST(TiffCodecsTest, DeflateDamagedStreams)
     };
     for (const Case& c : cases) {
         Check(c);
+    }
+}
+
+// Horizontal differencing undone on rows of 1 to 4 samples a pixel, whole
+// and in pieces of whole pixels, against the running sums taken plainly.
+TEST(TiffCodecsTest, PredictorUndoneInPieces)
+{
+    for (uint32_t samples = 1; samples <= 4; ++samples) {
+        for (const size_t pixels : {size_t{1}, size_t{5}, size_t{6}, size_t{11}, size_t{100}}) {
+            for (const size_t piece : {size_t{1}, size_t{5}, size_t{16}, pixels}) {
+                SCOPED_TRACE(testing::Message() << samples << " samples, " << pixels << " pixels by " << piece);
+                std::vector<uint8_t> row(samples * pixels);
+                for (size_t i = 0; i < row.size(); ++i) {
+                    row[i] = static_cast<uint8_t>(i * 2654435761u >> 11);
+                }
+                std::vector<uint8_t> want = row;
+                for (size_t i = samples; i < want.size(); ++i) {
+                    want[i] = static_cast<uint8_t>(want[i] + want[i - samples]);
+                }
+                uint8_t carry[4] = {};
+                for (size_t at = 0; at < pixels; at += piece) {
+                    Undifference(row.data() + samples * at, samples * std::min(piece, pixels - at), samples, carry);
+                }
+                EXPECT_EQ(row, want);
+            }
+        }
     }
 }
 
