@@ -22,33 +22,22 @@ uint32_t FirstOf(uint32_t word) { return word >> 24; }
 // How many bytes of a string of `length` its code's own piece holds.
 uint32_t LastPieceBytes(uint32_t length) { return (length - 1) % kPiece + 1; }
 
-// A piece is stored and loaded whole, as a 4-byte and a 2-byte word: a
-// load that spans two stores still in flight, or part of one, waits for
-// them to reach the cache, and strings are often named just after they are
-// defined. Byte i of a piece is bits 8i to 8i + 7 of its value.
+// A piece is stored and loaded whole, as one 4-byte word: a load that
+// spans two stores still in flight, or part of one, waits for them to reach
+// the cache, and strings are often named just after they are defined. Byte
+// i of a piece is bits 8i to 8i + 7 of its value.
+static_assert(kLzwPieceBytes == 4, "a piece is one 32-bit word");
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-uint64_t LoadPiece(const uint8_t* at) { return ReadLe32(at) | uint64_t{ReadLe16(at + 4)} << 32; }
-void StorePiece(uint8_t* at, uint64_t piece)
-{
-    PutLe32(at, static_cast<uint32_t>(piece));
-    PutLe16(at + 4, static_cast<uint32_t>(piece >> 32));
-}
+uint32_t LoadPiece(const uint8_t* at) { return ReadLe32(at); }
+void StorePiece(uint8_t* at, uint32_t piece) { PutLe32(at, piece); }
 #else
-uint64_t LoadPiece(const uint8_t* at)
+uint32_t LoadPiece(const uint8_t* at)
 {
-    uint32_t low;
-    uint16_t high;
-    std::memcpy(&low, at, 4);
-    std::memcpy(&high, at + 4, 2);
-    return low | uint64_t{high} << 32;
+    uint32_t piece;
+    std::memcpy(&piece, at, 4);
+    return piece;
 }
-void StorePiece(uint8_t* at, uint64_t piece)
-{
-    const auto low = static_cast<uint32_t>(piece);
-    const auto high = static_cast<uint16_t>(piece >> 32);
-    std::memcpy(at, &low, 4);
-    std::memcpy(at + 4, &high, 2);
-}
+void StorePiece(uint8_t* at, uint32_t piece) { std::memcpy(at, &piece, 4); }
 #endif
 
 // Adds one byte to the bits read ahead.
@@ -242,8 +231,8 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
             // turns. A piece's bytes past its string are 0, so the byte is
             // added by an or.
             const uint32_t used = length % kPiece;
-            const uint64_t extended = LoadPiece(pieces + size_t{previous} * kPiece) | uint64_t{next} << (8 * used);
-            const uint64_t piece = used == 0 ? next : extended;
+            const uint32_t extended = LoadPiece(pieces + size_t{previous} * kPiece) | uint32_t{next} << (8 * used);
+            const uint32_t piece = used == 0 ? next : extended;
             const uint32_t word =
                 (length + 1) | (before & 0xFF000000u) | (used == 0 ? previous << 12 : before & 0xFFF000u);
             StorePiece(pieces + size_t{free} * kPiece, piece);

@@ -25,15 +25,17 @@ namespace kestova {
 // word, its length (12 bits), the code of the string before that piece
 // (12 bits) and its first byte (8 bits). A string is written a whole piece
 // a step back from its end, and its first byte, which the next code's
-// string needs, is read without a walk.
-constexpr size_t kLzwPieceBytes = 6;
+// string needs, is read without a walk. Pieces of 4 bytes keep the table
+// at 32 KiB, so that the output buffer's window on the BMP holds two rows
+// of 4096 pixels beside it, and each write takes both.
+constexpr size_t kLzwPieceBytes = 4;
 
 // Old-style streams could run 1024 codes past a full table. Codes are 12
 // bits at most, so the strings defined past 4095 can never be named: they
 // are counted, not stored.
 constexpr size_t kLzwTableEntries = 4096 + 1024;
 constexpr size_t kLzwStoredEntries = 4096;
-// The words, then the pieces: 40 KiB.
+// The words, then the pieces: 32 KiB.
 constexpr size_t kLzwArenaBytes = kLzwStoredEntries * (4 + kLzwPieceBytes);
 
 struct LzwDecoder {
