@@ -11,3 +11,20 @@ for _ in range(5):
 print(f"{statistics.median(times):.0f}")
 PY
 }
+
+# interleaved_ms RUNS COMMAND... runs the commands by turns, RUNS times
+# each, so that all see the same load on a shared machine, and prints the
+# median wall time of each in ms.
+interleaved_ms() {
+  python3 - "$@" <<'PY'
+import statistics, subprocess, sys, time
+runs, commands = int(sys.argv[1]), sys.argv[2:]
+times = [[] for _ in commands]
+for _ in range(runs):
+    for command, taken in zip(commands, times):
+        start = time.perf_counter()
+        subprocess.run(command, shell=True, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        taken.append((time.perf_counter() - start) * 1000)
+print(" ".join(f"{statistics.median(t):.0f}" for t in times))
+PY
+}

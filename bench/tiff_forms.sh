@@ -10,6 +10,7 @@
 # BMP must be. Page cache warm, each run writing a new file; medians of 5
 # runs, in ms. Needs libtiff-tools (tiffcp, tiff2rgba), and netpbm for the
 # page.
+# Then LZW on photographic and text-like pictures (bench/lzw_forms.sh).
 # Usage: bench/tiff_forms.sh [host] [libtiff_decode]
 set -euo pipefail
 host=${1:-build/bench/tools/kestovatiff}
@@ -122,3 +123,7 @@ if command -v pbmtext >/dev/null; then
   printf '2480 x 3508 group 4 page (%s KiB): %s ms, tiff2rgba -c none %s ms (%s times)\n' \
     "$(($(stat -c %s "$work/g4.tif") / 1024))" "$ours" "$theirs" "$(ratio "$ours" "$theirs")"
 fi
+
+# LZW on photographic and text-like pictures, with and without the
+# predictor, against tiffcp.
+"$(dirname "$0")/lzw_forms.sh" "$host"

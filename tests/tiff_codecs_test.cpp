@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "codecs/deflate.h"
 #include "codecs/lzw.h"
 #include "codecs/packbits.h"
+#include "tiff/tiff_pixels.h"
 #include "tiff_encoders.h"
 
 using namespace kestova;
@@ -41,6 +43,7 @@ void Check(const Case& c)
 {
     SCOPED_TRACE(c.name);
     alignas(16) static uint8_t arena[kLzwArenaBytes > kDeflateArenaBytes ? kLzwArenaBytes : kDeflateArenaBytes];
+    std::fill(std::begin(arena), std::end(arena), 0xA5);  // the arena is lent as the last user left it
     ByteSource source = MemorySource(c.stream.data(), c.stream.size());
     LzwDecoder lzw;
     PackBitsDecoder packBits;
@@ -78,7 +81,16 @@ TEST(TiffCodecsTest, LzwHostileStreams)
     }
     const Bytes oldStyle =
         tiff_encoders::Lzw(reinterpret_cast<const uint8_t*>(long_.data()), long_.size(), true);
+    // Runs: strings of up to some 60 bytes, many pieces each, asked for in
+    // calls that end at every place within a piece.
+    std::string runs;
+    for (size_t i = 0; runs.size() < 2500; ++i) {
+        runs.append(i % 5 + i % 11 * 17, static_cast<char>('a' + i % 3));
+    }
+    const Bytes runsLzw = tiff_encoders::Lzw(reinterpret_cast<const uint8_t*>(runs.data()), runs.size());
     const Case cases[] = {
+        {"runs, whole", Codec::Lzw, runsLzw, {runs.size()}, Status::Ok, runs},
+        {"runs, cut anywhere", Codec::Lzw, runsLzw, {1, 5, 6, 7, 11, 12, 13, 61, runs.size() - 116}, Status::Ok, runs},
         {"a code defined by itself (KwKwK)", Codec::Lzw, tiff_encoders::LzwCodes({256, 'a', 258, 257}), {3},
          Status::Ok, "aaa"},
         {"a string cut by the request, given out in pieces", Codec::Lzw,
@@ -139,6 +151,32 @@ TEST(TiffCodecsTest, DeflateDamagedStreams)
     };
     for (const Case& c : cases) {
         Check(c);
+    }
+}
+
+// Horizontal differencing undone on rows of 1 to 4 samples a pixel, whole
+// and in pieces of whole pixels, against the running sums taken plainly.
+TEST(TiffCodecsTest, PredictorUndoneInPieces)
+{
+    for (uint32_t samples = 1; samples <= 4; ++samples) {
+        for (const size_t pixels : {size_t{1}, size_t{5}, size_t{6}, size_t{11}, size_t{100}}) {
+            for (const size_t piece : {size_t{1}, size_t{5}, size_t{16}, pixels}) {
+                SCOPED_TRACE(testing::Message() << samples << " samples, " << pixels << " pixels by " << piece);
+                std::vector<uint8_t> row(samples * pixels);
+                for (size_t i = 0; i < row.size(); ++i) {
+                    row[i] = static_cast<uint8_t>(i * 2654435761u >> 11);
+                }
+                std::vector<uint8_t> want = row;
+                for (size_t i = samples; i < want.size(); ++i) {
+                    want[i] = static_cast<uint8_t>(want[i] + want[i - samples]);
+                }
+                uint8_t carry[4] = {};
+                for (size_t at = 0; at < pixels; at += piece) {
+                    Undifference(row.data() + samples * at, samples * std::min(piece, pixels - at), samples, carry);
+                }
+                EXPECT_EQ(row, want);
+            }
+        }
     }
 }
 

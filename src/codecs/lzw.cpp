@@ -1,5 +1,9 @@
 #include "codecs/lzw.h"
 
+#include <cstring>
+
+#include "byte_order.h"
+
 namespace kestova {
 namespace {
 
@@ -8,52 +12,105 @@ constexpr uint32_t kEnd = 257;
 constexpr uint32_t kFirstFree = 258;
 constexpr uint32_t kMaxWidth = 12;
 constexpr uint32_t kNone = 0x10000;
+constexpr uint32_t kPiece = kLzwPieceBytes;
 
 Status Damaged(const ByteSource& source) { return source.status != Status::Ok ? source.status : Status::NotSupported; }
+
+uint32_t LengthOf(uint32_t word) { return word & 0xFFF; }
+uint32_t BeforeOf(uint32_t word) { return word >> 12 & 0xFFF; }
+uint32_t FirstOf(uint32_t word) { return word >> 24; }
+// How many bytes of a string of `length` its code's own piece holds.
+uint32_t LastPieceBytes(uint32_t length) { return (length - 1) % kPiece + 1; }
+
+// A piece is stored and loaded whole, as one 4-byte word: a load that
+// spans two stores still in flight, or part of one, waits for them to reach
+// the cache, and strings are often named just after they are defined. Byte
+// i of a piece is bits 8i to 8i + 7 of its value.
+static_assert(kLzwPieceBytes == 4, "a piece is one 32-bit word");
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+uint32_t LoadPiece(const uint8_t* at) { return ReadLe32(at); }
+void StorePiece(uint8_t* at, uint32_t piece) { PutLe32(at, piece); }
+#else
+uint32_t LoadPiece(const uint8_t* at)
+{
+    uint32_t piece;
+    std::memcpy(&piece, at, 4);
+    return piece;
+}
+void StorePiece(uint8_t* at, uint32_t piece) { std::memcpy(at, &piece, 4); }
+#endif
+
+// Adds one byte to the bits read ahead.
+void TakeByte(uint64_t& bits, uint32_t& bitCount, bool oldStyle, uint8_t byte)
+{
+    bits |= oldStyle ? uint64_t{byte} << bitCount : uint64_t{byte} << (56 - bitCount);
+    bitCount += 8;
+}
+
+// Fills the bits read ahead to 56 at least, at one load when 8 bytes are
+// at hand; false when fewer than `width` bits are left in the data.
+bool FillBits(ByteSource& source, uint64_t& bits, uint32_t& bitCount, bool oldStyle, uint32_t width)
+{
+    if (source.end - source.next >= 8) {
+        // The bits of a byte taken in part land where the next load puts
+        // them again, bit for bit.
+        const uint8_t* at = source.next;
+        const uint64_t word = oldStyle ? uint64_t{ReadLe32(at + 4)} << 32 | ReadLe32(at)
+                                       : uint64_t{ReadBe32(at)} << 32 | ReadBe32(at + 4);
+        bits |= oldStyle ? word << bitCount : word >> bitCount;
+        source.next += (63 - bitCount) >> 3;
+        bitCount |= 56;
+        return true;
+    }
+    while (bitCount <= 56) {
+        if (source.next == source.end && !Refill(source)) {
+            break;
+        }
+        TakeByte(bits, bitCount, oldStyle, *source.next++);
+    }
+    return bitCount >= width;
+}
+
+uint32_t TakeCode(uint64_t& bits, uint32_t& bitCount, bool oldStyle, uint32_t width)
+{
+    uint32_t code;
+    if (oldStyle) {
+        code = static_cast<uint32_t>(bits) & ((1u << width) - 1);
+        bits >>= width;
+    } else {
+        code = static_cast<uint32_t>(bits >> (64 - width));
+        bits <<= width;
+    }
+    bitCount -= width;
+    return code;
+}
 
 // The next code; false at the end of the data.
 bool NextCode(LzwDecoder& d, ByteSource& source, uint32_t& code)
 {
-    if (d.bitCount < d.width) {
-        // Take as many bytes as the bit buffer holds, a code's worth at least.
-        do {
-            if (source.next == source.end && !Refill(source)) {
-                return false;
-            }
-            do {
-                const uint8_t byte = *source.next++;
-                if (d.oldStyle) {
-                    d.bits |= uint64_t{byte} << d.bitCount;
-                } else {
-                    d.bits = (d.bits << 8) | byte;
-                }
-                d.bitCount += 8;
-            } while (d.bitCount <= 56 && source.next != source.end);
-        } while (d.bitCount < d.width);
+    if (d.bitCount < d.width && !FillBits(source, d.bits, d.bitCount, d.oldStyle, d.width)) {
+        return false;
     }
-    const uint32_t mask = (1u << d.width) - 1;
-    if (d.oldStyle) {
-        code = static_cast<uint32_t>(d.bits) & mask;
-        d.bits >>= d.width;
-    } else {
-        code = static_cast<uint32_t>(d.bits >> (d.bitCount - d.width)) & mask;
-    }
-    d.bitCount -= d.width;
+    code = TakeCode(d.bits, d.bitCount, d.oldStyle, d.width);
     return true;
 }
 
-// Writes bytes [from, from + count) of code's string, walking back from
-// its end.
-void WriteString(const LzwEntry* table, uint32_t code, uint32_t from, uint32_t count, uint8_t* out)
+// Writes bytes [from, from + count) of code's string, exactly, walking
+// back from its end a piece at a time.
+void WriteString(const LzwDecoder& d, uint32_t code, uint32_t from, uint32_t count, uint8_t* out)
 {
-    uint32_t position = table[code].length;
-    while (position > from + count) {  // past the part wanted
-        code = table[code].prefix;
-        --position;
-    }
-    for (uint8_t* at = out + count; at > out;) {
-        *--at = table[code].last;
-        code = table[code].prefix;
+    const uint32_t to = from + count;
+    uint32_t end = LengthOf(d.words[code]);
+    uint32_t start = end - LastPieceBytes(end);
+    while (end > from) {
+        const uint32_t a = start > from ? start : from;
+        const uint32_t b = end < to ? end : to;
+        if (a < b) {
+            std::memcpy(out + (a - from), d.pieces + size_t{code} * kPiece + (a - start), b - a);
+        }
+        code = BeforeOf(d.words[code]);
+        end = start;
+        start -= kPiece;
     }
 }
 
@@ -71,12 +128,14 @@ void Clear(LzwDecoder& d)
 void LzwStart(LzwDecoder& decoder, void* arena)
 {
     decoder = LzwDecoder{};
-    decoder.table = static_cast<LzwEntry*>(arena);
+    decoder.words = static_cast<uint32_t*>(arena);
+    decoder.pieces = static_cast<uint8_t*>(arena) + kLzwStoredEntries * 4;
     for (uint32_t code = 0; code < 256; ++code) {
-        decoder.table[code] = LzwEntry{0, 0, 1, static_cast<uint8_t>(code), 0, static_cast<uint8_t>(code)};
+        decoder.words[code] = 1 | code << 24;
+        StorePiece(decoder.pieces + size_t{code} * kPiece, code);  // its other bytes 0: a longer string adds to them
     }
-    decoder.table[kClear] = LzwEntry{};
-    decoder.table[kEnd] = LzwEntry{};
+    decoder.words[kClear] = 0;
+    decoder.words[kEnd] = 0;
     Clear(decoder);
 }
 
@@ -92,141 +151,120 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
             return Damaged(source);
         }
         d.oldStyle = first == 0 && (second & 1) != 0;
-        d.bits = d.oldStyle ? (uint64_t{second} << 8) | first : (uint64_t{first} << 8) | second;
-        d.bitCount = 16;
+        TakeByte(d.bits, d.bitCount, d.oldStyle, first);
+        TakeByte(d.bits, d.bitCount, d.oldStyle, second);
     }
     // The rest of a string only partly written.
     if (d.pending != 0) {
-        const uint32_t left = d.table[d.pending].length - d.pendingDone;
+        const uint32_t left = LengthOf(d.words[d.pending]) - d.pendingDone;
         const uint32_t n = left < size ? left : static_cast<uint32_t>(size);
-        WriteString(d.table, d.pending, d.pendingDone, n, out);
+        WriteString(d, d.pending, d.pendingDone, n, out);
         out += n;
         size -= n;
         d.pendingDone += n;
-        if (d.pendingDone == d.table[d.pending].length) {
+        if (d.pendingDone == LengthOf(d.words[d.pending])) {
             d.pending = 0;
         }
     }
     // The loop works on copies of the decoder's state: stores through `out`
     // may alias anything, and would otherwise force every field back to
     // memory after each byte.
-    LzwEntry* const table = d.table;
+    uint32_t* const words = d.words;
+    uint8_t* const pieces = d.pieces;
     uint32_t width = d.width;
     uint32_t free = d.free;
     uint32_t previous = d.previous;
     uint64_t bits = d.bits;
     uint32_t bitCount = d.bitCount;
     const bool oldStyle = d.oldStyle;
-    Status status = Status::Ok;
-    while (size > 0) {
-        if (d.ended) {
-            status = Damaged(source);  // ended before the bytes asked for
+    // The code that widens the codes: one early in new-style streams.
+    uint32_t widen = (1u << width) - (oldStyle ? 0 : 1);
+    Status status = d.ended && size > 0 ? Damaged(source) : Status::Ok;  // ended before the bytes asked for
+    while (size > 0 && status == Status::Ok) {
+        if (bitCount < width && !FillBits(source, bits, bitCount, oldStyle, width)) {
+            d.ended = true;
+            status = Damaged(source);
             break;
         }
-        // The next code, the bit buffer filled as far as it holds.
-        while (bitCount < width) {
-            if (source.next == source.end && !Refill(source)) {
+        const uint32_t code = TakeCode(bits, bitCount, oldStyle, width);
+        // The rare codes, each tested once: a clear, the end, the first code
+        // after a clear, a code out of the table, a table full.
+        if (code == kClear || code == kEnd || code > free || previous == kNone || free >= kLzwStoredEntries) {
+            if (code == kEnd) {
+                d.ended = true;
+                status = Damaged(source);
                 break;
             }
-            const uint8_t* next = source.next;
-            const uint8_t* const end = source.end;
-            do {
-                bits = oldStyle ? bits | uint64_t{*next} << bitCount : bits << 8 | *next;
-                ++next;
-                bitCount += 8;
-            } while (bitCount <= 56 && next != end);
-            source.next = next;
-        }
-        if (bitCount < width) {
-            d.ended = true;
-            status = Damaged(source);
-            break;
-        }
-        const uint32_t mask = (1u << width) - 1;
-        uint32_t code;
-        if (oldStyle) {
-            code = static_cast<uint32_t>(bits) & mask;
-            bits >>= width;
-        } else {
-            code = static_cast<uint32_t>(bits >> (bitCount - width)) & mask;
-        }
-        bitCount -= width;
-        if (code == kEnd) {
-            d.ended = true;
-            status = Damaged(source);
-            break;
-        }
-        if (code == kClear) {
-            Clear(d);
-            width = d.width;
-            free = d.free;
-            previous = d.previous;
-            continue;
-        }
-        if (previous == kNone) {
-            // The first code after a clear: a byte of its own.
-            if (code >= 256) {
+            if (code == kClear) {
+                Clear(d);
+                width = d.width;
+                widen = (1u << width) - (oldStyle ? 0 : 1);
+                free = d.free;
+                previous = d.previous;
+                continue;
+            }
+            if (previous == kNone) {
+                // The first code after a clear: a byte of its own.
+                if (code >= 256) {
+                    status = Status::NotSupported;
+                    break;
+                }
+                *out++ = static_cast<uint8_t>(code);
+                --size;
+                previous = code;
+                continue;
+            }
+            // Past the table, or a code not yet defined.
+            if (free >= kLzwTableEntries || code >= free) {
                 status = Status::NotSupported;
                 break;
             }
-            *out++ = static_cast<uint8_t>(code);
-            --size;
-            previous = code;
-            continue;
+            // Old style, past 4095: the string is counted, not stored.
+        } else {
+            // A new string: the previous one and the first byte of this one,
+            // which, for the code being defined right now, is its own first.
+            const uint32_t before = words[previous];
+            const uint32_t length = LengthOf(before);
+            const auto next = static_cast<uint8_t>(FirstOf(code < free ? words[code] : before));
+            // The previous string's last piece whole, the new one starts a
+            // piece of its own. Chosen without a branch: each way comes by
+            // turns. A piece's bytes past its string are 0, so the byte is
+            // added by an or.
+            const uint32_t used = length % kPiece;
+            const uint32_t extended = LoadPiece(pieces + size_t{previous} * kPiece) | uint32_t{next} << (8 * used);
+            const uint32_t piece = used == 0 ? next : extended;
+            const uint32_t word =
+                (length + 1) | (before & 0xFF000000u) | (used == 0 ? previous << 12 : before & 0xFFF000u);
+            StorePiece(pieces + size_t{free} * kPiece, piece);
+            words[free] = word;
         }
-        // A new string: the previous one and the first byte of this one,
-        // which, for the code being defined right now, is its own first.
-        if (free >= kLzwTableEntries || code > free) {
-            status = Status::NotSupported;
-            break;
-        }
-        // Fields are read and written one by one: building whole entries on
-        // the stack costs a stalled store-to-load forward for each.
-        const LzwEntry* before = &table[previous];
-        if (code < free && table[code].length == 0) {
-            status = Status::NotSupported;  // not defined
-            break;
-        }
-        if (free < kLzwStoredEntries) {
-            LzwEntry* entry = &table[free];
-            entry->prefix = static_cast<uint16_t>(previous);
-            entry->prefix2 = before->prefix;
-            entry->length = static_cast<uint16_t>(before->length + 1);
-            entry->last = code < free ? table[code].first : before->first;
-            entry->last2 = before->last;
-            entry->first = before->first;
-        }
-        const LzwEntry* string = &table[code];
-        if (++free >= (1u << width) - (d.oldStyle ? 0 : 1) && width < kMaxWidth) {
+        if (++free >= widen && width < kMaxWidth) {
             ++width;
+            widen = (1u << width) - (oldStyle ? 0 : 1);
         }
         previous = code;
-        const uint32_t length = string->length;
-        if (length == 1) {
-            *out++ = string->last;
-            --size;
+        const uint32_t word = words[code];
+        const uint32_t length = LengthOf(word);
+        if (size < length + kPiece) {
+            // Near the end of the request: exactly the bytes asked for.
+            const uint32_t n = length < size ? length : static_cast<uint32_t>(size);
+            WriteString(d, code, 0, n, out);
+            out += n;
+            size -= n;
+            if (n < length) {
+                d.pending = code;
+                d.pendingDone = n;
+            }
             continue;
         }
-        if (length > size) {
-            WriteString(table, code, 0, static_cast<uint32_t>(size), out);
-            d.pending = code;
-            d.pendingDone = static_cast<uint32_t>(size);
-            size = 0;
-            break;
+        // The code's own piece whole, its bytes past the string overwritten
+        // by the next one; then the whole pieces before.
+        uint32_t at = length - LastPieceBytes(length);
+        StorePiece(out + at, LoadPiece(pieces + size_t{code} * kPiece));
+        for (uint32_t c = BeforeOf(word); at > 0; c = BeforeOf(words[c])) {
+            at -= kPiece;
+            StorePiece(out + at, LoadPiece(pieces + size_t{c} * kPiece));
         }
-        // Walk back from the string's end two bytes a step; the first byte
-        // is known.
-        uint8_t* at = out + length;
-        const uint8_t first = string->first;
-        at[-1] = string->last;
-        at[-2] = string->last2;
-        at -= 2;
-        for (uint32_t c = string->prefix2; at - out >= 2; c = table[c].prefix2) {
-            at[-1] = table[c].last;
-            at[-2] = table[c].last2;
-            at -= 2;
-        }
-        *out = first;
         out += length;
         size -= length;
     }
