@@ -1059,6 +1059,30 @@ TEST_F(LibtiffPeerTest, NarrowPicturesInCommonTiles)
     }
 }
 
+// Small tiles across pictures wider than a band of them, decoded band by
+// band and gathered into blocks of whole BMP rows (through a scratch file),
+// or written a band row at a time where a BMP row is too wide for a block
+// (12000 pixels): tiles of 16 and 64, the last column and row of them
+// partial, in the codings that leave the decoded bands more or less room,
+// mirrored and bottom row first, against what libtiff reads.
+TEST_F(LibtiffPeerTest, SmallTilesAcrossWidePictures)
+{
+    const uint32_t shapes[][3] = {{1000, 40, 16}, {300, 150, 64}, {130, 70, 64}, {12000, 20, 64}};
+    for (const auto& [width, height, side] : shapes) {
+        const Layout tiles{"small tiles", "wl", 0, side, false, false};
+        const Samples picture = MakeSamples(Kinds()[0], width, height);
+        for (const size_t c : {1, 3, 4}) {
+            for (uint16_t orientation = 1; orientation <= 4; ++orientation) {
+                SCOPED_TRACE(testing::Message() << width << " x " << height << " in tiles of " << side << ", "
+                                                << kCodings[c].name << ", orientation " << orientation);
+                Write(Path("peer.tif"), Kinds()[0], kCodings[c], orientation, picture, tiles, false);
+                ASSERT_EQ(Tiff2Bmp(Path16("peer.tif").c_str(), Path16("out.bmp").c_str()), KESTOVATIFF_OK);
+                EXPECT_TRUE(ReadFile(Path("out.bmp")) == ReadAsBmp(Path("peer.tif")));
+            }
+        }
+    }
+}
+
 // What libtiff's RGBA reading makes of a YCbCr form: the colours of the
 // conversion's formulas (within 1), others, or nothing ("can not handle").
 enum class Libtiff { Agrees, Departs, Refuses };

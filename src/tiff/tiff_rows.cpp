@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "picture_limits.h"
+#include "platform/scratch_file.h"
 #include "row_window.h"
 #include "tiff/tiff_chunk.h"
 
@@ -81,26 +83,98 @@ Status WriteStrips(SourceFile& source, const TiffImage& image, const TiffPixelFo
 }
 
 // Tiles side by side whose rows inside the picture fit the window
-// together are decoded into it, a band, and written a band row at a time:
-// tile by tile, every tile row would be a write of its own (a million for
-// 16 megapixels in tiles of 16 x 16). A tile too large for the window goes
-// out piece by piece.
+// together are decoded into it, a band, and written out: tile by tile,
+// every tile row would be a write of its own (a million for 16 megapixels
+// in tiles of 16 x 16). A band as wide as the picture holds whole BMP rows,
+// stored in the BMP's order, and is one write. Narrower bands would still
+// cost a write for each of their rows (65536 for 2048 x 2048 in tiles of
+// 64 x 64, the decoder's arena leaving room for one tile), so where a row
+// of tiles takes several bands and a scratch file can be had, each band
+// goes to it whole, one after another, and the row of tiles then comes
+// back a block of whole BMP rows at a time, each block one write
+// (GatherTileRow). A tile too large for the window goes out piece by
+// piece.
+struct TileBands {
+    uint64_t perBand;     // tiles side by side in a band; 0: a tile is too large
+    uint64_t shownRows;   // rows of the row of tiles inside the picture
+    uint64_t bandPixels;  // the widest band's
+};
+
+TileBands BandsOf(const TiffImage& image, size_t windowBytes, uint32_t down)
+{
+    const uint64_t y0 = uint64_t{down} * image.chunkHeight;
+    const uint64_t shownRows = std::min<uint64_t>(image.chunkHeight, image.height - y0);
+    const uint64_t perBand = windowBytes / (3 * shownRows * image.chunkWidth);
+    return TileBands{perBand, shownRows, std::min<uint64_t>(perBand * image.chunkWidth, image.width)};
+}
+
+// The rows of one row of tiles, band after band in `scratch` (a band's
+// rows one after another, the band from pixel x at 3 * shownRows * x), put
+// into blocks of whole BMP rows in `buffer` and written: a read a band and
+// a write a block.
+Status GatherTileRow(SourceFile& scratch, const TiffImage& image, OutputStream& out, Scratch buffer, uint32_t down,
+                     const TileBands& bands)
+{
+    const uint64_t bmpRowBytes = RowBytes(image.width);
+    const uint64_t y0 = uint64_t{down} * image.chunkHeight;
+    const uint64_t blockRows =
+        std::min<uint64_t>(bands.shownRows, buffer.size / (bmpRowBytes + 3 * bands.bandPixels));
+    uint8_t* block = buffer.data;
+    uint8_t* staged = buffer.data + blockRows * bmpRowBytes;
+    const bool topFirst = image.orientation <= 2;
+    for (uint64_t r0 = 0; r0 < bands.shownRows; r0 += blockRows) {
+        const uint64_t rows = std::min(blockRows, bands.shownRows - r0);
+        for (uint64_t bandX = 0; bandX < image.width; bandX += bands.bandPixels) {
+            const uint64_t pixels = std::min(bands.bandPixels, image.width - bandX);
+            const uint64_t at = 3 * (bands.shownRows * bandX + r0 * pixels);
+            if (const Status status = ReadSource(scratch, at, staged, static_cast<size_t>(3 * rows * pixels));
+                status != Status::Ok) {
+                return status;
+            }
+            const uint64_t x = Mirrored(image) ? image.width - bandX - pixels : bandX;
+            for (uint64_t j = 0; j < rows; ++j) {
+                const uint64_t slot = topFirst ? rows - 1 - j : j;  // the block holds its BMP rows bottom first
+                std::memcpy(block + slot * bmpRowBytes + 3 * x, staged + 3 * j * pixels, static_cast<size_t>(3 * pixels));
+            }
+        }
+        const uint64_t lowest = std::min(BmpRowOf(image, y0 + r0), BmpRowOf(image, y0 + r0 + rows - 1));
+        out.WriteAt(kBmpPixelOffset + lowest * bmpRowBytes, block, static_cast<size_t>(rows * bmpRowBytes));
+        if (out.failed()) {
+            return Status::DestinationUnwritable;
+        }
+    }
+    return Status::Ok;
+}
+
+// Whether rows of tiles go through a scratch file: where the first takes
+// several bands, and a block of one BMP row and a band's row (no wider)
+// fits the buffer.
+bool GathersTiles(const TiffImage& image, const ChunkWork& work, size_t bufferBytes)
+{
+    const TileBands first = BandsOf(image, work.window.size, 0);
+    return first.perBand > 0 && first.perBand < image.across && 2 * RowBytes(image.width) <= bufferBytes;
+}
+
 Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out,
-                  ChunkDecoder& decoder, const ChunkWork& work)
+                  ChunkDecoder& decoder, const ChunkWork& work, SourceFile* scratch)
 {
     TiffValueReader offsets(source, image.offsets, image.format);
     TiffValueReader counts(source, image.byteCounts, image.format);
     const uint64_t bmpRowBytes = RowBytes(image.width);
     const uint64_t segmentPixels = work.window.size / 3;
+    const bool topFirst = image.orientation <= 2;
     const auto rowStart = [&](uint64_t y) { return kBmpPixelOffset + BmpRowOf(image, y) * bmpRowBytes; };
     for (uint32_t down = 0; down < image.down; ++down) {
         const uint64_t y0 = uint64_t{down} * image.chunkHeight;
-        const uint64_t shownRows = std::min<uint64_t>(image.chunkHeight, image.height - y0);
-        const uint64_t perBand = work.window.size / (3 * shownRows * image.chunkWidth);
+        const TileBands bands = BandsOf(image, work.window.size, down);
+        const uint64_t shownRows = bands.shownRows;
+        const uint64_t perBand = bands.perBand;
         for (uint64_t column = 0; column < image.across;) {
             const uint64_t end = std::min<uint64_t>(image.across, column + std::max<uint64_t>(perBand, 1));
             const uint64_t bandX = column * image.chunkWidth;
             const uint64_t bandPixels = std::min<uint64_t>(end * image.chunkWidth, image.width) - bandX;
+            // A band as wide as the picture holds its rows as the BMP does.
+            const bool wholeRows = bandPixels == image.width && scratch == nullptr;
             for (; column < end; ++column) {
                 const uint64_t x0 = column * image.chunkWidth;
                 const uint64_t visible = std::min<uint64_t>(image.chunkWidth, image.width - x0);
@@ -114,7 +188,8 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
                 const uint32_t rows = DecodedRows(image, down);
                 for (uint32_t row = 0; status == Status::Ok && row < rows; ++row) {
                     const uint64_t y = y0 + row;
-                    const uint64_t inBand = 3 * (row * bandPixels + x0 - bandX);  // used for rows in the picture
+                    const uint64_t slot = wholeRows && topFirst ? shownRows - 1 - row : row;
+                    const uint64_t inBand = 3 * (slot * bandPixels + x0 - bandX);  // used for rows in the picture
                     status = DecodeChunkRow(
                         decoder, image, work.piece, y < image.height ? visible : 0,
                         DecodedPixels(image, down, row, visible), WholeRowsFrom(image, down, row),
@@ -150,17 +225,38 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
                     return status;
                 }
             }
-            for (uint64_t row = 0; perBand > 0 && row < shownRows; ++row) {
-                uint8_t* bandRow = work.window.data + 3 * row * bandPixels;
-                uint64_t x = bandX;
-                if (Mirrored(image)) {
-                    MirrorRow(bandRow, bandPixels);
-                    x = image.width - x - bandPixels;
+            if (perBand == 0) {
+                continue;
+            }
+            const uint64_t x = Mirrored(image) ? image.width - bandX - bandPixels : bandX;
+            for (uint64_t row = 0; Mirrored(image) && row < shownRows; ++row) {
+                MirrorRow(work.window.data + 3 * row * bandPixels, bandPixels);
+            }
+            const auto bandBytes = static_cast<size_t>(3 * shownRows * bandPixels);
+            if (scratch != nullptr) {
+                if (const Status status = WriteScratchFile(*scratch, 3 * shownRows * bandX, work.window.data, bandBytes);
+                    status != Status::Ok) {
+                    return status;
                 }
-                out.WriteAt(rowStart(y0 + row) + 3 * x, bandRow, static_cast<size_t>(3 * bandPixels));
+            } else if (wholeRows) {
+                out.WriteAt(rowStart(y0 + (topFirst ? shownRows - 1 : 0)), work.window.data, bandBytes);
+            } else {
+                for (uint64_t row = 0; row < shownRows; ++row) {
+                    out.WriteAt(rowStart(y0 + row) + 3 * x, work.window.data + 3 * row * bandPixels,
+                                static_cast<size_t>(3 * bandPixels));
+                }
             }
             if (out.failed()) {
                 return Status::DestinationUnwritable;
+            }
+        }
+        if (scratch != nullptr) {
+            // The decoder's arena is the buffer's start: the chunk is ended
+            // first, and the next one starts afresh.
+            EndChunk(decoder);
+            if (const Status status = GatherTileRow(*scratch, image, out, out.Idle(), down, bands);
+                status != Status::Ok) {
+                return status;
             }
         }
     }
@@ -248,10 +344,23 @@ Status WriteTiffRows(SourceFile& source, const TiffImage& image, const TiffPixel
     }
     const ChunkWork work = DivideWork(out.Idle(), ChunkArenaBytes(image.compression));
     ChunkDecoder decoder;
-    const Status status = FitsTileBands(image, work) ? WriteTileBands(source, image, format, out, work)
-        : image.tiled && image.across > 1            ? WriteTiles(source, image, format, out, decoder, work)
-                                                     : WriteStrips(source, image, format, out, decoder, work);
+    if (FitsTileBands(image, work)) {
+        return WriteTileBands(source, image, format, out, work);
+    }
+    if (!image.tiled || image.across == 1) {
+        const Status status = WriteStrips(source, image, format, out, decoder, work);
+        EndChunk(decoder);
+        return status;
+    }
+    // Without a scratch file (none to be had) the bands go straight out.
+    SourceFile scratch;
+    const bool gathered = GathersTiles(image, work, out.Idle().size) &&
+        OpenScratchFile(scratch, 3 * uint64_t{image.width} * image.chunkHeight, out.file()) == Status::Ok;
+    const Status status = WriteTiles(source, image, format, out, decoder, work, gathered ? &scratch : nullptr);
     EndChunk(decoder);
+    if (gathered) {
+        CloseSource(scratch);
+    }
     return status;
 }
 
