@@ -10,6 +10,11 @@
 #include "tiff/tiff_pixels.h"
 #include "tiff/tiff_ycbcr.h"
 
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define KESTOVA_HAVE_SSSE3_PATH 1
+#include <immintrin.h>
+#endif
+
 namespace kestova {
 namespace {
 
@@ -161,6 +166,70 @@ Status ReadPlaneRows(const Planes& planes, const TiffImage& image, TiffValueRead
     return Status::Ok;
 }
 
+#if KESTOVA_HAVE_SSSE3_PATH
+// Sixteen pixels at a time: each 16 bytes of the output take their bytes
+// from the same 16 of each plane, by one byte shuffle a plane (an index
+// with its high bit set gives 0).
+__attribute__((target("ssse3"))) uint64_t InterleaveSsse3(uint8_t* to, const uint8_t* red, const uint8_t* green,
+                                                           const uint8_t* blue, uint64_t n)
+{
+    // Output byte j (0 to 47) is plane j % 3 (blue, green, red) of pixel j / 3.
+    alignas(16) static constexpr uint8_t kFrom[3][3][16] = {
+        {{0, 128, 128, 1, 128, 128, 2, 128, 128, 3, 128, 128, 4, 128, 128, 5},
+         {128, 128, 6, 128, 128, 7, 128, 128, 8, 128, 128, 9, 128, 128, 10, 128},
+         {128, 11, 128, 128, 12, 128, 128, 13, 128, 128, 14, 128, 128, 15, 128, 128}},
+        {{128, 0, 128, 128, 1, 128, 128, 2, 128, 128, 3, 128, 128, 4, 128, 128},
+         {5, 128, 128, 6, 128, 128, 7, 128, 128, 8, 128, 128, 9, 128, 128, 10},
+         {128, 128, 11, 128, 128, 12, 128, 128, 13, 128, 128, 14, 128, 128, 15, 128}},
+        {{128, 128, 0, 128, 128, 1, 128, 128, 2, 128, 128, 3, 128, 128, 4, 128},
+         {128, 5, 128, 128, 6, 128, 128, 7, 128, 128, 8, 128, 128, 9, 128, 128},
+         {10, 128, 128, 11, 128, 128, 12, 128, 128, 13, 128, 128, 14, 128, 128, 15}},
+    };
+    const auto load = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    uint64_t k = 0;
+    for (; k + 16 <= n; k += 16) {
+        const __m128i planes[3] = {load(blue + k), load(green + k), load(red + k)};
+        for (size_t part = 0; part < 3; ++part) {
+            __m128i bytes = _mm_setzero_si128();
+            for (size_t plane = 0; plane < 3; ++plane) {
+                bytes = _mm_or_si128(bytes, _mm_shuffle_epi8(planes[plane], load(kFrom[plane][part])));
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 3 * k + 16 * part), bytes);
+        }
+    }
+    return k;
+}
+#endif
+
+// `n` pixels of three planes as blue, green, red, mirrored or not: the
+// common case, kept free of the per-pixel tests of alpha and YCbCr (and
+// where the processor can, sixteen pixels at a time) so that it runs near
+// the speed of a copy.
+void InterleaveRgb(uint8_t* __restrict to, const uint8_t* __restrict red, const uint8_t* __restrict green,
+                   const uint8_t* __restrict blue, uint64_t n, bool mirrored)
+{
+    uint64_t k = 0;
+#if KESTOVA_HAVE_SSSE3_PATH
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3 && !mirrored) {
+        k = InterleaveSsse3(to, red, green, blue, n);
+    }
+#endif
+    if (mirrored) {
+        for (uint64_t i = 0, from = n - 1; i < n; ++i, --from) {
+            to[3 * i] = blue[from];
+            to[3 * i + 1] = green[from];
+            to[3 * i + 2] = red[from];
+        }
+        return;
+    }
+    for (; k < n; ++k) {
+        to[3 * k] = blue[k];
+        to[3 * k + 1] = green[k];
+        to[3 * k + 2] = red[k];
+    }
+}
+
 // Rows of the planes, a block at a time, interleaved into blue, green, red,
 // the BMP's bottom row first; planes of Y, Cb and Cr converted by `ycbcr`.
 Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& source, OutputStream& out,
@@ -206,6 +275,10 @@ Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& sour
                 const uint8_t* blue = green + rows * n;
                 const uint8_t* alpha = image.alpha ? blue + rows * n : nullptr;  // else a fourth sample ignored
                 uint8_t* to = block + j * n * 3;
+                if (alpha == nullptr && ycbcr == nullptr) {
+                    InterleaveRgb(to, red, green, blue, n, mirrored);
+                    continue;
+                }
                 for (uint64_t k = 0; k < n; ++k) {
                     const uint64_t from = mirrored ? n - 1 - k : k;
                     if (alpha != nullptr && alpha[from] != 255) {
