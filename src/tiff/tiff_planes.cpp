@@ -230,6 +230,45 @@ void InterleaveRgb(uint8_t* __restrict to, const uint8_t* __restrict red, const 
     }
 }
 
+// One row's `n` pixels of the planes, the red at `red` and each next plane
+// `stride` bytes on, as blue, green, red at `to` (mirrored where the
+// picture is); planes of Y, Cb and Cr converted by `ycbcr`.
+Status InterleaveRow(const TiffImage& image, SourceFile& source, const YCbCrTables* ycbcr, uint8_t* to,
+                     const uint8_t* red, uint64_t stride, uint64_t n)
+{
+    const bool mirrored = image.orientation == 2 || image.orientation == 3;
+    const uint8_t* green = red + stride;
+    const uint8_t* blue = green + stride;
+    const uint8_t* alpha = image.alpha ? blue + stride : nullptr;  // else a fourth sample ignored
+    if (alpha == nullptr && ycbcr == nullptr) {
+        InterleaveRgb(to, red, green, blue, n, mirrored);
+        return Status::Ok;
+    }
+    for (uint64_t k = 0; k < n; ++k) {
+        const uint64_t from = mirrored ? n - 1 - k : k;
+        if (alpha != nullptr && alpha[from] != 255) {
+            if (source.notes == nullptr || !source.notes->flatten) {
+                // Alpha that would be dropped.
+                return Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);
+            }
+            const uint8_t bgr[3] = {blue[from], green[from], red[from]};
+            for (unsigned i = 0; i < 3; ++i) {
+                const unsigned under = (source.notes->background >> (8 * i)) & 0xFF;
+                to[3 * k + i] = Flattened(bgr[i], 255, alpha[from], 255, under, image.associated);
+            }
+            continue;
+        }
+        if (ycbcr != nullptr) {
+            YCbCrToBgr(*ycbcr, red[from], YCbCrRed(*ycbcr, blue[from]), YCbCrBlue(*ycbcr, green[from]), to + 3 * k);
+            continue;
+        }
+        to[3 * k] = blue[from];
+        to[3 * k + 1] = green[from];
+        to[3 * k + 2] = red[from];
+    }
+    return Status::Ok;
+}
+
 // Rows of the planes, a block at a time, interleaved into blue, green, red,
 // the BMP's bottom row first; planes of Y, Cb and Cr converted by `ycbcr`.
 Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& source, OutputStream& out,
@@ -271,42 +310,85 @@ Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& sour
             for (uint64_t j = 0; j < rows; ++j) {
                 const uint64_t stored = topFirst ? rows - 1 - j : j;
                 const uint8_t* red = input + stored * n;
-                const uint8_t* green = red + rows * n;
-                const uint8_t* blue = green + rows * n;
-                const uint8_t* alpha = image.alpha ? blue + rows * n : nullptr;  // else a fourth sample ignored
-                uint8_t* to = block + j * n * 3;
-                if (alpha == nullptr && ycbcr == nullptr) {
-                    InterleaveRgb(to, red, green, blue, n, mirrored);
-                    continue;
-                }
-                for (uint64_t k = 0; k < n; ++k) {
-                    const uint64_t from = mirrored ? n - 1 - k : k;
-                    if (alpha != nullptr && alpha[from] != 255) {
-                        if (source.notes == nullptr || !source.notes->flatten) {
-                            // Alpha that would be dropped.
-                            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);
-                        }
-                        const uint8_t bgr[3] = {blue[from], green[from], red[from]};
-                        for (unsigned i = 0; i < 3; ++i) {
-                            const unsigned under = (source.notes->background >> (8 * i)) & 0xFF;
-                            to[3 * k + i] = Flattened(bgr[i], 255, alpha[from], 255, under, image.associated);
-                        }
-                        continue;
-                    }
-                    if (ycbcr != nullptr) {
-                        YCbCrToBgr(*ycbcr, red[from], YCbCrRed(*ycbcr, blue[from]), YCbCrBlue(*ycbcr, green[from]),
-                                   to + 3 * k);
-                        continue;
-                    }
-                    to[3 * k] = blue[from];
-                    to[3 * k + 1] = green[from];
-                    to[3 * k + 2] = red[from];
+                if (const Status status = InterleaveRow(image, source, ycbcr, block + j * n * 3, red, rows * n, n);
+                    status != Status::Ok) {
+                    return status;
                 }
             }
             out.Keep(static_cast<size_t>(rows * n * 3));
             if (out.failed()) {
                 return Status::DestinationUnwritable;
             }
+        }
+        done += rows;
+    }
+    return Status::Ok;
+}
+
+// Uncompressed planes in tiles, read where they lie: BMP rows a block at a
+// time, bottom row first, a block within one row of tiles, so that each
+// tile's part of it is one read a plane (a tile's rows lie one after
+// another) and the block one write. Through the scratch file, each tile's
+// row would be a write of its own (196608 for 4096 x 4096 in 256 x 256
+// tiles). False where a BMP row and a tile row of every plane do not fit
+// a block.
+bool TilesReadableWhereTheyLie(const TiffImage& image)
+{
+    return image.tiled && image.compression == TiffCompression::None && !image.predictor && !image.reverseBits &&
+        image.bits == 8 &&
+        3 * uint64_t{image.width} + uint64_t{image.samples} * image.chunkWidth <= OutputStream::kBlockSize;
+}
+
+Status InterleaveTiles(const TiffImage& image, SourceFile& source, OutputStream& out, const YCbCrTables* ycbcr)
+{
+    const uint64_t width = image.width;
+    const uint64_t height = image.height;
+    const uint64_t side = image.chunkWidth;
+    const uint64_t tall = image.chunkHeight;
+    const uint64_t bmpRowBytes = 3 * width;
+    const bool mirrored = image.orientation == 2 || image.orientation == 3;
+    const bool topFirst = image.orientation <= 2;  // the BMP's first rows are stored last
+    const uint64_t rowsPerBlock = OutputStream::kBlockSize / (bmpRowBytes + image.samples * side);
+    TiffValueReader offsets[4] = {{source, image.offsets, image.format},
+                                  {source, image.offsets, image.format},
+                                  {source, image.offsets, image.format},
+                                  {source, image.offsets, image.format}};
+    for (uint64_t done = 0; done < height;) {
+        // The BMP's rows [done, done + rows): stored rows [first, first + rows),
+        // in one row of tiles.
+        const uint64_t left = topFirst ? (height - 1 - done) % tall + 1 : tall - done % tall;
+        const uint64_t rows = std::min({rowsPerBlock, height - done, left});
+        const uint64_t first = topFirst ? height - done - rows : done;
+        const uint64_t down = first / tall;
+        uint8_t* block = out.Room(static_cast<size_t>(rows * (bmpRowBytes + image.samples * side)));
+        uint8_t* input = block + rows * bmpRowBytes;
+        for (uint64_t column = 0; column < image.across; ++column) {
+            const uint64_t x0 = column * side;
+            const uint64_t visible = std::min(side, width - x0);
+            for (uint64_t p = 0; p < image.samples; ++p) {
+                uint64_t offset = 0;
+                Status status = offsets[p].Get(p * image.chunksPerPlane + down * image.across + column, offset);
+                if (status == Status::Ok) {
+                    status = ReadSource(source, offset + (first - down * tall) * side, input + p * rows * side,
+                                        static_cast<size_t>(rows * side));
+                }
+                if (status != Status::Ok) {
+                    return status;
+                }
+            }
+            const uint64_t x = mirrored ? width - x0 - visible : x0;
+            for (uint64_t j = 0; j < rows; ++j) {
+                const uint64_t stored = topFirst ? rows - 1 - j : j;
+                if (const Status status = InterleaveRow(image, source, ycbcr, block + j * bmpRowBytes + 3 * x,
+                                                        input + stored * side, rows * side, visible);
+                    status != Status::Ok) {
+                    return status;
+                }
+            }
+        }
+        out.Keep(static_cast<size_t>(rows * bmpRowBytes));
+        if (out.failed()) {
+            return Status::DestinationUnwritable;
         }
         done += rows;
     }
@@ -328,6 +410,9 @@ Status WriteTiffPlanes(SourceFile& source, const TiffImage& image, OutputStream&
     }
     if (ReadableWhereTheyLie(image)) {
         return Interleave(Planes{&source, false}, image, source, out, ycbcr);
+    }
+    if (TilesReadableWhereTheyLie(image)) {
+        return InterleaveTiles(image, source, out, ycbcr);
     }
     SourceFile scratch;
     Status status = OpenScratchFile(scratch, uint64_t{image.width} * image.height * image.samples, out.file());
