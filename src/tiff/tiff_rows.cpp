@@ -280,21 +280,25 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
 // Uncompressed tiles, a band of whole BMP rows at a time: each tile's part
 // of the band is one read (a tile's rows lie one after another), the band
 // one write. Tile by tile, a picture would cost a write per tile row.
+// No decoder needs an arena here: the band takes as many rows as fit in
+// the buffer beside a tile's part of them, the reads and writes fewer.
 // False when a band of even one row does not fit.
-bool FitsTileBands(const TiffImage& image, const ChunkWork& work)
+bool FitsTileBands(const TiffImage& image, size_t bufferBytes)
 {
     return image.tiled && image.compression == TiffCompression::None && !image.predictor &&
-        work.window.size >= RowBytes(image.width) && kChunkPieceBytes >= ChunkRowBytes(image);
+        RowBytes(image.width) + ChunkRowBytes(image) <= bufferBytes;
 }
 
 Status WriteTileBands(SourceFile& source, const TiffImage& image, const TiffPixelFormat& format, OutputStream& out,
-                      const ChunkWork& work)
+                      Scratch buffer)
 {
     TiffValueReader offsets(source, image.offsets, image.format);
     TiffValueReader counts(source, image.byteCounts, image.format);
     const uint64_t bmpRowBytes = RowBytes(image.width);
     const uint64_t tileRowBytes = ChunkRowBytes(image);
-    const uint64_t bandRows = std::min<uint64_t>(work.window.size / bmpRowBytes, kChunkPieceBytes / tileRowBytes);
+    const uint64_t bandRows = buffer.size / (bmpRowBytes + tileRowBytes);
+    // The band's BMP rows, then a tile's part of them as stored.
+    const ChunkWork work{nullptr, buffer.data + bandRows * bmpRowBytes, Scratch{buffer.data, bandRows * bmpRowBytes}};
     const bool topFirst = image.orientation <= 2;  // stored rows go down the BMP
     for (uint64_t y0 = 0; y0 < image.height; y0 += image.chunkHeight) {
         const uint64_t tileRows = std::min<uint64_t>(image.chunkHeight, image.height - y0);
@@ -358,8 +362,8 @@ Status WriteTiffRows(SourceFile& source, const TiffImage& image, const TiffPixel
     }
     const ChunkWork work = DivideWork(out.Idle(), ChunkArenaBytes(image.compression));
     ChunkDecoder decoder;
-    if (FitsTileBands(image, work)) {
-        return WriteTileBands(source, image, format, out, work);
+    if (FitsTileBands(image, out.Idle().size)) {
+        return WriteTileBands(source, image, format, out, out.Idle());
     }
     if (!image.tiled || image.across == 1) {
         const Status status = WriteStrips(source, image, format, out, decoder, work);
