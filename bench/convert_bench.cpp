@@ -73,6 +73,83 @@ bool MakeBmp(const std::string& path, Shape shape)
     return std::fclose(stream) == 0;
 }
 
+// How the TIFF read back holds the picture: the library's own strips, one
+// plane a sample (a strip each), or chunky tiles of 256 x 256.
+enum class TiffForm { Strips, Planes, Tiles };
+
+// The picture MakeBmp makes, as an uncompressed TIFF of `form` (planes or
+// tiles), made here since the library writes strips only.
+bool MakeTiff(const std::string& path, Shape shape, TiffForm form)
+{
+    constexpr uint32_t kTile = 256;
+    const uint32_t w = shape.width;
+    const uint32_t h = shape.height;
+    const bool tiles = form == TiffForm::Tiles;
+    const uint32_t across = tiles ? (w + kTile - 1) / kTile : 1;
+    const uint32_t chunks = tiles ? across * ((h + kTile - 1) / kTile) : 3;
+    const uint32_t chunkBytes = tiles ? 3 * kTile * kTile : w * h;
+    // Sample c (red, green, blue) of pixel x of TIFF row y: BMP row h - 1 - y.
+    auto sample = [&](uint32_t x, uint32_t y, uint32_t c) {
+        return static_cast<uint8_t>((3 * x + 2 - c) * 7 + (h - 1 - y) * 13);
+    };
+    std::FILE* stream = std::fopen(path.c_str(), "wb");
+    if (stream == nullptr) {
+        return false;
+    }
+    const uint32_t ifd = 8 + chunks * chunkBytes;
+    std::fputs("II*", stream);
+    std::fputc(0, stream);
+    PutLe(stream, ifd, 4);
+    for (uint32_t chunk = 0; chunk < chunks; ++chunk) {
+        for (uint32_t i = 0; i < chunkBytes; ++i) {
+            if (!tiles) {
+                std::fputc(sample(i % w, i / w, chunk), stream);
+                continue;
+            }
+            const uint32_t x = chunk % across * kTile + i / 3 % kTile;
+            const uint32_t y = chunk / across * kTile + i / 3 / kTile;
+            std::fputc(x < w && y < h ? sample(x, y, i % 3) : 0, stream);
+        }
+    }
+    const uint32_t entries = tiles ? 11 : 10;
+    const uint32_t arrays = ifd + 2 + 12 * entries + 4;  // the chunks' offsets, then their byte counts
+    PutLe(stream, entries, 2);
+    auto entry = [&](uint32_t tag, uint32_t type, uint32_t count, uint32_t value) {
+        PutLe(stream, tag, 2);
+        PutLe(stream, type, 2);
+        PutLe(stream, count, 4);
+        PutLe(stream, value, 4);
+    };
+    entry(256, 4, 1, w);
+    entry(257, 4, 1, h);
+    entry(258, 3, 1, 8);
+    entry(259, 3, 1, 1);
+    entry(262, 3, 1, 2);
+    if (!tiles) {
+        entry(273, 4, chunks, arrays);
+    }
+    entry(277, 3, 1, 3);
+    if (!tiles) {
+        entry(278, 4, 1, h);
+        entry(279, 4, chunks, arrays + 4 * chunks);
+    }
+    entry(284, 3, 1, tiles ? 1 : 2);
+    if (tiles) {
+        entry(322, 4, 1, kTile);
+        entry(323, 4, 1, kTile);
+        entry(324, 4, chunks, arrays);
+        entry(325, 4, chunks, arrays + 4 * chunks);
+    }
+    PutLe(stream, 0, 4);
+    for (uint32_t chunk = 0; chunk < chunks; ++chunk) {
+        PutLe(stream, 8 + chunk * chunkBytes, 4);
+    }
+    for (uint32_t chunk = 0; chunk < chunks; ++chunk) {
+        PutLe(stream, chunkBytes, 4);
+    }
+    return std::fclose(stream) == 0;
+}
+
 // The baseline: what any program that reads a file and writes it again
 // costs, with ordinary stdio buffering and 64 KiB blocks.
 bool PlainCopy(const std::string& from, const std::string& to)
@@ -127,15 +204,21 @@ double FileMegabytes(const std::string& path)
 
 enum class Direction { BmpToTiff, TiffToBmp };
 
-void BM_Convert(benchmark::State& state, Direction direction, Shape shape)
+void BM_Convert(benchmark::State& state, Direction direction, Shape shape, TiffForm form)
 {
-    const std::string base = DataDir() + "/" + std::to_string(shape.width) + "x" + std::to_string(shape.height);
+    const char* formName = form == TiffForm::Planes ? "-planes" : form == TiffForm::Tiles ? "-tiles" : "";
+    const std::string base =
+        DataDir() + "/" + std::to_string(shape.width) + "x" + std::to_string(shape.height) + formName;
     const std::string bmp = base + ".bmp";
     const std::string tiff = base + ".tif";
     const std::string back = base + "-back.bmp";
     // Make the sources, and check the output before timing anything: the
     // round trip must give the BMP back byte for byte.
-    if (!MakeBmp(bmp, shape) || Bmp2Tiff(Ascii16(bmp).c_str(), Ascii16(tiff).c_str()) != KESTOVATIFF_OK ||
+    const auto makeTiff = [&] {
+        return form == TiffForm::Strips ? Bmp2Tiff(Ascii16(bmp).c_str(), Ascii16(tiff).c_str()) == KESTOVATIFF_OK
+                                        : MakeTiff(tiff, shape, form);
+    };
+    if (!MakeBmp(bmp, shape) || !makeTiff() ||
         Tiff2Bmp(Ascii16(tiff).c_str(), Ascii16(back).c_str()) != KESTOVATIFF_OK || !SameFiles(bmp, back)) {
         state.SkipWithError("the round trip did not reproduce the BMP");
         return;
@@ -189,11 +272,20 @@ void RegisterAll()
         for (const Direction direction : {Direction::BmpToTiff, Direction::TiffToBmp}) {
             const std::string name = std::string(direction == Direction::BmpToTiff ? "Bmp2Tiff/" : "Tiff2Bmp/") +
                                      std::to_string(shape.width) + "x" + std::to_string(shape.height);
-            benchmark::RegisterBenchmark(name.c_str(), BM_Convert, direction, shape)
+            benchmark::RegisterBenchmark(name.c_str(), BM_Convert, direction, shape, TiffForm::Strips)
                 ->UseManualTime()
                 ->Unit(benchmark::kMillisecond)
                 ->MinTime(0.5);
         }
+    }
+    // Uncompressed planes and tiles against the same copy (the goal is at
+    // most 1.3).
+    for (const auto& [form, name] : {std::pair{TiffForm::Planes, "Tiff2Bmp/planes/4096x4096"},
+                                     std::pair{TiffForm::Tiles, "Tiff2Bmp/tiles256/4096x4096"}}) {
+        benchmark::RegisterBenchmark(name, BM_Convert, Direction::TiffToBmp, kShapes[0], form)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond)
+            ->MinTime(0.5);
     }
 }
 

@@ -3,9 +3,11 @@
 # BMP, against what libtiff takes for the same file: reading it to an
 # uncompressed TIFF (`tiffcp -c none`) and decoding it alone (libtiff_decode,
 # nothing written), and against a plain 64 KiB-block copy of the file. Then
-# JPEG against tiffcp and Pillow, the Deflate forms against tiffcp
-# (deflate_forms.sh), a 1 x 10,000,000 picture in one-row
-# strips against the same in one strip, and a 2480 x 3508 page of text in group 4 fax codes against libtiff
+# JPEG against tiffcp and Pillow; the Deflate forms against tiffcp
+# (deflate_forms.sh); one-row strips (1 x 1,000,000 and 4096 x
+# 4096, uncompressed and LZW) against one strip, small LZW and Deflate tiles
+# against tiffcp, planes and tiles against plain strips, each pair timed by
+# turns in one run with its target beside it; and a 2480 x 3508 page of text in group 4 fax codes against libtiff
 # decoding it and writing it in full colour (`tiff2rgba -c none`), as the
 # BMP must be. Page cache warm, each run writing a new file; medians of 5
 # runs, in ms. Needs libtiff-tools (tiffcp, tiff2rgba), and netpbm for the
@@ -73,11 +75,14 @@ if tiffcp -c jpeg:90 -r 16 "$work/strips.tif" "$work/jpeg.tif" 2>/dev/null; then
     "$pillow" "$(ratio "$ours" "$tiffcp")" "$([[ $pillow != - ]] && echo "($(ratio "$ours" "$pillow") of Pillow)")"
 fi
 
-# One row a strip: the library reads strips that follow each other as one.
+# The pieces the library gathers, each against its yardstick in one run,
+# the commands by turns (interleaved_ms), seven rounds; each run writes a new file.
+runs=7
+# One row a strip, against the same picture in one strip: a picture one
+# pixel wide (1 x 1,000,000 RGB, uncompressed and LZW) and 4096 x 4096.
 python3 - "$work" <<'PY'
 import struct, sys
-# 1 x 10,000,000 RGB pixels, uncompressed, in one strip and in one-row strips.
-work, height = sys.argv[1], 10_000_000
+work, height = sys.argv[1], 1_000_000
 def write(path, rows_per_strip):
     strips = (height + rows_per_strip - 1) // rows_per_strip
     pixels = 3 * height
@@ -99,14 +104,51 @@ def write(path, rows_per_strip):
         if strips > 1:
             f.write(struct.pack(f"<{strips}I", *range(8, 8 + pixels, 3)))
             f.write(struct.pack("<I", 3) * strips)
-write(f"{work}/one-strip.tif", height)
-write(f"{work}/row-strips.tif", 1)
+write(f"{work}/tall-one.tif", height)
+write(f"{work}/tall-rows.tif", 1)
 PY
-one=$(median_ms "rm -f $work/out.bmp; $host $work/one-strip.tif $work/out.bmp")
-rows=$(median_ms "rm -f $work/out.bmp; $host $work/row-strips.tif $work/out.bmp")
-read_all=$(median_ms "cat $work/row-strips.tif > /dev/null")
-printf '1 x 10,000,000: one strip %s ms, one-row strips %s ms (%s times); reading that file alone %s ms\n' \
-  "$one" "$rows" "$(ratio "$rows" "$one")" "$read_all"
+tiffcp -c lzw "$work/tall-one.tif" "$work/tall-one-lzw.tif"
+tiffcp -c lzw -r 1 "$work/tall-one.tif" "$work/tall-rows-lzw.tif"
+tiffcp -c none -r 4096 "$work/strips.tif" "$work/side-one.tif"
+tiffcp -c none -r 1 "$work/strips.tif" "$work/side-rows.tif"
+tiffcp -c lzw -r 4096 "$work/strips.tif" "$work/side-one-lzw.tif"
+tiffcp -c lzw -r 1 "$work/strips.tif" "$work/side-rows-lzw.tif"
+to_bmp() { echo "rm -f $work/$2.bmp; $host $work/$1.tif $work/$2.bmp"; }
+printf '%-34s %9s %9s %7s %7s\n' "one-row strips (ms)" one-strip rows ratio target
+for form in tall side tall-lzw side-lzw; do
+  pair=${form/-lzw/}
+  suffix=${form#"$pair"}
+  read -r one rows < <(interleaved_ms $runs "$(to_bmp "$pair-one$suffix" a)" "$(to_bmp "$pair-rows$suffix" b)")
+  label=$([[ $pair == tall ]] && echo "1 x 1,000,000" || echo "4096 x 4096")
+  printf '%-34s %9s %9s %7s %7s\n' "$label ${suffix:+LZW}" "$one" "$rows" "$(ratio "$rows" "$one")" 2
+done
+
+# Small compressed tiles, against tiffcp reading the same file to an
+# uncompressed TIFF: 2048 x 2048 of the photograph-like picture.
+photo_bmp 2048 "$work/small.bmp"
+"$host" "$work/small.bmp" "$work/small.tif"
+printf '%-34s %9s %9s %7s %7s\n' "2048 x 2048 tiles (ms)" kestova tiffcp ratio target
+for coding in lzw zip; do
+  for side in 16 64; do
+    file=$work/t$side$coding.tif
+    tiffcp -c $coding -t -w $side -l $side "$work/small.tif" "$file"
+    read -r ours theirs < <(interleaved_ms $runs "rm -f $work/t.bmp; $host $file $work/t.bmp" \
+      "rm -f $work/t.tif; tiffcp -c none $file $work/t.tif")
+    cmp -s <(tail -c +55 "$work/t.bmp") <(tail -c +55 "$work/small.bmp") \
+      || { echo "tiles of $side, $coding: the BMP differs from the picture" >&2; exit 1; }
+    printf '%-34s %9s %9s %7s %7s\n' "$side x $side $coding" "$ours" "$theirs" "$(ratio "$ours" "$theirs")" 1.5
+  done
+done
+
+# Uncompressed planes and 256 x 256 tiles (and both), against the same
+# picture in plain strips, whole process against whole process.
+tiffcp -c none -p separate -t -w 256 -l 256 "$work/strips.tif" "$work/planar-tiled.tif"
+read -r strips planar tiled both < <(interleaved_ms $runs "$(to_bmp strips a)" "$(to_bmp planar b)" "$(to_bmp tiled c)" \
+  "$(to_bmp planar-tiled d)")
+printf '%-34s %9s %9s %7s %7s\n' "4096 x 4096 uncompressed (ms)" strips form ratio target
+printf '%-34s %9s %9s %7s %7s\n' "planes" "$strips" "$planar" "$(ratio "$planar" "$strips")" 1.3
+printf '%-34s %9s %9s %7s %7s\n' "256 x 256 tiles" "$strips" "$tiled" "$(ratio "$tiled" "$strips")" 1.3
+printf '%-34s %9s %9s %7s %7s\n' "planes in 256 x 256 tiles" "$strips" "$both" "$(ratio "$both" "$strips")" -
 
 # Deflate, photographic and text-like, without and with the predictor,
 # against tiffcp, the commands taking turns.

@@ -1136,6 +1136,41 @@ TEST_F(LibtiffPeerTest, NarrowPicturesInCommonTiles)
     }
 }
 
+// Small tiles across pictures wider than a band of them, decoded band by
+// band and gathered into blocks of whole BMP rows (through a scratch file),
+// or written a band row at a time where a BMP row is too wide for a block
+// (12000 pixels): tiles of 16 and 64, the last column and row of them
+// partial, in the codings that leave the decoded bands more or less room.
+// And planes interleaved 16 pixels at a time and the rest one by one. All
+// mirrored and bottom row first too, against what libtiff reads.
+TEST_F(LibtiffPeerTest, TilesAndPlanesAcrossWidePictures)
+{
+    struct Case {
+        uint32_t width, height;
+        Layout layout;
+    };
+    const Case cases[] = {
+        {1000, 40, {"tiles of 16", "wl", 0, 16, false, false}},
+        {300, 150, {"tiles of 64", "wl", 0, 64, false, false}},
+        {130, 70, {"tiles of 64", "wb", 0, 64, false, false}},
+        {12000, 20, {"tiles of 64", "wl", 0, 64, false, false}},
+        {70, 9, {"planes in strips", "wl", 5, 0, true, false}},
+        {300, 40, {"planes in tiles of 16", "wl", 0, 16, true, false}},
+    };
+    for (const Case& c : cases) {
+        const Samples picture = MakeSamples(Kinds()[0], c.width, c.height);
+        for (const size_t coding : {0, 1, 3, 4}) {
+            for (uint16_t orientation = 1; orientation <= 4; ++orientation) {
+                SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << " in " << c.layout.name << ", "
+                                                << kCodings[coding].name << ", orientation " << orientation);
+                Write(Path("peer.tif"), Kinds()[0], kCodings[coding], orientation, picture, c.layout, false);
+                ASSERT_EQ(Tiff2Bmp(Path16("peer.tif").c_str(), Path16("out.bmp").c_str()), KESTOVATIFF_OK);
+                EXPECT_TRUE(ReadFile(Path("out.bmp")) == ReadAsBmp(Path("peer.tif")));
+            }
+        }
+    }
+}
+
 // What libtiff's RGBA reading makes of a YCbCr form: the colours of the
 // conversion's formulas (within 1), others, or nothing ("can not handle").
 enum class Libtiff { Agrees, Departs, Refuses };

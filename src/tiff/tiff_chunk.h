@@ -88,7 +88,9 @@ Status ReadChunk(ChunkDecoder& decoder, uint8_t* out, size_t size);
 // chunk that holds fewer rows than it should was refused by ReadChunk.)
 Status FinishChunk(ChunkDecoder& decoder);
 
-// Safe to call more than once.
+// Safe to call more than once. The arena keeps nothing from one chunk to
+// the next: once a chunk is ended, its caller may use the arena for other
+// bytes until it starts the next (tiles gathered into whole BMP rows do).
 void EndChunk(ChunkDecoder& decoder);
 
 // Decoded bytes are worked on this many at a time.

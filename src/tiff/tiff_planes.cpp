@@ -10,6 +10,11 @@
 #include "tiff/tiff_pixels.h"
 #include "tiff/tiff_ycbcr.h"
 
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define KESTOVA_HAVE_SSSE3_PATH 1
+#include <immintrin.h>
+#endif
+
 namespace kestova {
 namespace {
 
@@ -161,6 +166,109 @@ Status ReadPlaneRows(const Planes& planes, const TiffImage& image, TiffValueRead
     return Status::Ok;
 }
 
+#if KESTOVA_HAVE_SSSE3_PATH
+// Sixteen pixels at a time: each 16 bytes of the output take their bytes
+// from the same 16 of each plane, by one byte shuffle a plane (an index
+// with its high bit set gives 0).
+__attribute__((target("ssse3"))) uint64_t InterleaveSsse3(uint8_t* to, const uint8_t* red, const uint8_t* green,
+                                                           const uint8_t* blue, uint64_t n)
+{
+    // Output byte j (0 to 47) is plane j % 3 (blue, green, red) of pixel j / 3.
+    alignas(16) static constexpr uint8_t kFrom[3][3][16] = {
+        {{0, 128, 128, 1, 128, 128, 2, 128, 128, 3, 128, 128, 4, 128, 128, 5},
+         {128, 128, 6, 128, 128, 7, 128, 128, 8, 128, 128, 9, 128, 128, 10, 128},
+         {128, 11, 128, 128, 12, 128, 128, 13, 128, 128, 14, 128, 128, 15, 128, 128}},
+        {{128, 0, 128, 128, 1, 128, 128, 2, 128, 128, 3, 128, 128, 4, 128, 128},
+         {5, 128, 128, 6, 128, 128, 7, 128, 128, 8, 128, 128, 9, 128, 128, 10},
+         {128, 128, 11, 128, 128, 12, 128, 128, 13, 128, 128, 14, 128, 128, 15, 128}},
+        {{128, 128, 0, 128, 128, 1, 128, 128, 2, 128, 128, 3, 128, 128, 4, 128},
+         {128, 5, 128, 128, 6, 128, 128, 7, 128, 128, 8, 128, 128, 9, 128, 128},
+         {10, 128, 128, 11, 128, 128, 12, 128, 128, 13, 128, 128, 14, 128, 128, 15}},
+    };
+    const auto load = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    uint64_t k = 0;
+    for (; k + 16 <= n; k += 16) {
+        const __m128i planes[3] = {load(blue + k), load(green + k), load(red + k)};
+        for (size_t part = 0; part < 3; ++part) {
+            __m128i bytes = _mm_setzero_si128();
+            for (size_t plane = 0; plane < 3; ++plane) {
+                bytes = _mm_or_si128(bytes, _mm_shuffle_epi8(planes[plane], load(kFrom[plane][part])));
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 3 * k + 16 * part), bytes);
+        }
+    }
+    return k;
+}
+#endif
+
+// `n` pixels of three planes as blue, green, red, mirrored or not: the
+// common case, kept free of the per-pixel tests of alpha and YCbCr (and
+// where the processor can, sixteen pixels at a time) so that it runs near
+// the speed of a copy.
+void InterleaveRgb(uint8_t* __restrict to, const uint8_t* __restrict red, const uint8_t* __restrict green,
+                   const uint8_t* __restrict blue, uint64_t n, bool mirrored)
+{
+    uint64_t k = 0;
+#if KESTOVA_HAVE_SSSE3_PATH
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3 && !mirrored) {
+        k = InterleaveSsse3(to, red, green, blue, n);
+    }
+#endif
+    if (mirrored) {
+        for (uint64_t i = 0, from = n - 1; i < n; ++i, --from) {
+            to[3 * i] = blue[from];
+            to[3 * i + 1] = green[from];
+            to[3 * i + 2] = red[from];
+        }
+        return;
+    }
+    for (; k < n; ++k) {
+        to[3 * k] = blue[k];
+        to[3 * k + 1] = green[k];
+        to[3 * k + 2] = red[k];
+    }
+}
+
+// One row's `n` pixels of the planes, the red at `red` and each next plane
+// `stride` bytes on, as blue, green, red at `to` (mirrored where the
+// picture is); planes of Y, Cb and Cr converted by `ycbcr`.
+Status InterleaveRow(const TiffImage& image, SourceFile& source, const YCbCrTables* ycbcr, uint8_t* to,
+                     const uint8_t* red, uint64_t stride, uint64_t n)
+{
+    const bool mirrored = image.orientation == 2 || image.orientation == 3;
+    const uint8_t* green = red + stride;
+    const uint8_t* blue = green + stride;
+    const uint8_t* alpha = image.alpha ? blue + stride : nullptr;  // else a fourth sample ignored
+    if (alpha == nullptr && ycbcr == nullptr) {
+        InterleaveRgb(to, red, green, blue, n, mirrored);
+        return Status::Ok;
+    }
+    for (uint64_t k = 0; k < n; ++k) {
+        const uint64_t from = mirrored ? n - 1 - k : k;
+        if (alpha != nullptr && alpha[from] != 255) {
+            if (source.notes == nullptr || !source.notes->flatten) {
+                // Alpha that would be dropped.
+                return Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);
+            }
+            const uint8_t bgr[3] = {blue[from], green[from], red[from]};
+            for (unsigned i = 0; i < 3; ++i) {
+                const unsigned under = (source.notes->background >> (8 * i)) & 0xFF;
+                to[3 * k + i] = Flattened(bgr[i], 255, alpha[from], 255, under, image.associated);
+            }
+            continue;
+        }
+        if (ycbcr != nullptr) {
+            YCbCrToBgr(*ycbcr, red[from], YCbCrRed(*ycbcr, blue[from]), YCbCrBlue(*ycbcr, green[from]), to + 3 * k);
+            continue;
+        }
+        to[3 * k] = blue[from];
+        to[3 * k + 1] = green[from];
+        to[3 * k + 2] = red[from];
+    }
+    return Status::Ok;
+}
+
 // Rows of the planes, a block at a time, interleaved into blue, green, red,
 // the BMP's bottom row first; planes of Y, Cb and Cr converted by `ycbcr`.
 Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& source, OutputStream& out,
@@ -202,38 +310,85 @@ Status Interleave(const Planes& planes, const TiffImage& image, SourceFile& sour
             for (uint64_t j = 0; j < rows; ++j) {
                 const uint64_t stored = topFirst ? rows - 1 - j : j;
                 const uint8_t* red = input + stored * n;
-                const uint8_t* green = red + rows * n;
-                const uint8_t* blue = green + rows * n;
-                const uint8_t* alpha = image.alpha ? blue + rows * n : nullptr;  // else a fourth sample ignored
-                uint8_t* to = block + j * n * 3;
-                for (uint64_t k = 0; k < n; ++k) {
-                    const uint64_t from = mirrored ? n - 1 - k : k;
-                    if (alpha != nullptr && alpha[from] != 255) {
-                        if (source.notes == nullptr || !source.notes->flatten) {
-                            // Alpha that would be dropped.
-                            return Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);
-                        }
-                        const uint8_t bgr[3] = {blue[from], green[from], red[from]};
-                        for (unsigned i = 0; i < 3; ++i) {
-                            const unsigned under = (source.notes->background >> (8 * i)) & 0xFF;
-                            to[3 * k + i] = Flattened(bgr[i], 255, alpha[from], 255, under, image.associated);
-                        }
-                        continue;
-                    }
-                    if (ycbcr != nullptr) {
-                        YCbCrToBgr(*ycbcr, red[from], YCbCrRed(*ycbcr, blue[from]), YCbCrBlue(*ycbcr, green[from]),
-                                   to + 3 * k);
-                        continue;
-                    }
-                    to[3 * k] = blue[from];
-                    to[3 * k + 1] = green[from];
-                    to[3 * k + 2] = red[from];
+                if (const Status status = InterleaveRow(image, source, ycbcr, block + j * n * 3, red, rows * n, n);
+                    status != Status::Ok) {
+                    return status;
                 }
             }
             out.Keep(static_cast<size_t>(rows * n * 3));
             if (out.failed()) {
                 return Status::DestinationUnwritable;
             }
+        }
+        done += rows;
+    }
+    return Status::Ok;
+}
+
+// Uncompressed planes in tiles, read where they lie: BMP rows a block at a
+// time, bottom row first, a block within one row of tiles, so that each
+// tile's part of it is one read a plane (a tile's rows lie one after
+// another) and the block one write. Through the scratch file, each tile's
+// row would be a write of its own (196608 for 4096 x 4096 in 256 x 256
+// tiles). False where a BMP row and a tile row of every plane do not fit
+// a block.
+bool TilesReadableWhereTheyLie(const TiffImage& image)
+{
+    return image.tiled && image.compression == TiffCompression::None && !image.predictor && !image.reverseBits &&
+        image.bits == 8 &&
+        3 * uint64_t{image.width} + uint64_t{image.samples} * image.chunkWidth <= OutputStream::kBlockSize;
+}
+
+Status InterleaveTiles(const TiffImage& image, SourceFile& source, OutputStream& out, const YCbCrTables* ycbcr)
+{
+    const uint64_t width = image.width;
+    const uint64_t height = image.height;
+    const uint64_t side = image.chunkWidth;
+    const uint64_t tall = image.chunkHeight;
+    const uint64_t bmpRowBytes = 3 * width;
+    const bool mirrored = image.orientation == 2 || image.orientation == 3;
+    const bool topFirst = image.orientation <= 2;  // the BMP's first rows are stored last
+    const uint64_t rowsPerBlock = OutputStream::kBlockSize / (bmpRowBytes + image.samples * side);
+    TiffValueReader offsets[4] = {{source, image.offsets, image.format},
+                                  {source, image.offsets, image.format},
+                                  {source, image.offsets, image.format},
+                                  {source, image.offsets, image.format}};
+    for (uint64_t done = 0; done < height;) {
+        // The BMP's rows [done, done + rows): stored rows [first, first + rows),
+        // in one row of tiles.
+        const uint64_t left = topFirst ? (height - 1 - done) % tall + 1 : tall - done % tall;
+        const uint64_t rows = std::min({rowsPerBlock, height - done, left});
+        const uint64_t first = topFirst ? height - done - rows : done;
+        const uint64_t down = first / tall;
+        uint8_t* block = out.Room(static_cast<size_t>(rows * (bmpRowBytes + image.samples * side)));
+        uint8_t* input = block + rows * bmpRowBytes;
+        for (uint64_t column = 0; column < image.across; ++column) {
+            const uint64_t x0 = column * side;
+            const uint64_t visible = std::min(side, width - x0);
+            for (uint64_t p = 0; p < image.samples; ++p) {
+                uint64_t offset = 0;
+                Status status = offsets[p].Get(p * image.chunksPerPlane + down * image.across + column, offset);
+                if (status == Status::Ok) {
+                    status = ReadSource(source, offset + (first - down * tall) * side, input + p * rows * side,
+                                        static_cast<size_t>(rows * side));
+                }
+                if (status != Status::Ok) {
+                    return status;
+                }
+            }
+            const uint64_t x = mirrored ? width - x0 - visible : x0;
+            for (uint64_t j = 0; j < rows; ++j) {
+                const uint64_t stored = topFirst ? rows - 1 - j : j;
+                if (const Status status = InterleaveRow(image, source, ycbcr, block + j * bmpRowBytes + 3 * x,
+                                                        input + stored * side, rows * side, visible);
+                    status != Status::Ok) {
+                    return status;
+                }
+            }
+        }
+        out.Keep(static_cast<size_t>(rows * bmpRowBytes));
+        if (out.failed()) {
+            return Status::DestinationUnwritable;
         }
         done += rows;
     }
@@ -255,6 +410,9 @@ Status WriteTiffPlanes(SourceFile& source, const TiffImage& image, OutputStream&
     }
     if (ReadableWhereTheyLie(image)) {
         return Interleave(Planes{&source, false}, image, source, out, ycbcr);
+    }
+    if (TilesReadableWhereTheyLie(image)) {
+        return InterleaveTiles(image, source, out, ycbcr);
     }
     SourceFile scratch;
     Status status = OpenScratchFile(scratch, uint64_t{image.width} * image.height * image.samples, out.file());
