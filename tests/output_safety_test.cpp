@@ -222,7 +222,7 @@ TEST_F(OutputSafetyTest, RegularFilesOnlyRefusesTheRestUnopened)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.dest);
-        KestovaOptions options = {sizeof options, KESTOVA_FLAG_REGULAR_FILES_ONLY, 0, 0, 0, 0};
+        KestovaOptions options = {sizeof options, KESTOVA_FLAG_REGULAR_FILES_ONLY, 0, 0, 0, 0, 0};
         std::atomic<int32_t> result{1};
         std::thread call([&] { result = KestovaConvert(Path16("in.bmp").c_str(), U16(c.dest).c_str(), &options); });
         for (int waited = 0; waited < 200 && result == 1; ++waited) {

@@ -23,7 +23,7 @@ protected:
     int32_t Convert(const Bytes& tiff, BmpRows rows)
     {
         WriteFile(Path("in.tif"), tiff);
-        KestovaOptions options = {sizeof options, rows == BmpRows::Padded ? KESTOVA_FLAG_PADDED_ROWS : 0u, 0, 0, 0, 0};
+        KestovaOptions options = {sizeof options, rows == BmpRows::Padded ? KESTOVA_FLAG_PADDED_ROWS : 0u, 0, 0, 0, 0, 0};
         return KestovaConvert(Path16("in.tif").c_str(), Path16("out.bmp").c_str(), &options);
     }
 };
@@ -134,7 +134,7 @@ TEST_F(PaddedBmpTest, BadOptionsAreRefused)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.size << ", " << c.flags);
-        KestovaOptions options = {c.size, c.flags, 0, 0, -7, 7};  // -7, 7: untouched
+        KestovaOptions options = {c.size, c.flags, 0, 0, -7, 7, 0};  // -7, 7: untouched
         EXPECT_EQ(KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options),
                   KESTOVATIFF_ERROR_ARGUMENT);
         EXPECT_EQ(options.reason, c.reason);
@@ -202,7 +202,7 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
         SCOPED_TRACE(c.what);
         WriteFile(Path("in"), c.source);
         KestovaOptions options = {sizeof options, KESTOVA_FLAG_REDUCE | KESTOVA_FLAG_FLATTEN, c.maxPixels, 0xFFFFFF,
-                                  -7, 7};
+                                  -7, 7, 0};
         EXPECT_EQ(KestovaConvert(Path16("in").c_str(), Path16("out").c_str(), &options), c.result);
         EXPECT_EQ(options.reason, c.reason) << KestovaReasonText(options.reason);
         EXPECT_EQ(options.reasonValue, c.value);
@@ -211,7 +211,7 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
     }
     // The system's refusals carry its errno.
     WriteFile(Path("in"), bmp);
-    KestovaOptions options = {sizeof options, 0, 0, 0, 0, 0};
+    KestovaOptions options = {sizeof options, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(KestovaConvert(Path16("missing").c_str(), Path16("out").c_str(), &options), KESTOVATIFF_ERROR_SOURCE);
     EXPECT_EQ(options.reason, KESTOVA_REASON_SOURCE_UNREADABLE);
     EXPECT_EQ(options.reasonValue, uint64_t{ENOENT});
@@ -306,7 +306,7 @@ TEST_F(PaddedBmpTest, FlattenedTransparencyFollowsTheFormula)
             form.chunks = {row};
         }
         WriteFile(Path("in.tif"), TiffFile(Picture{pixels, 1, {}}, form));
-        KestovaOptions options = {sizeof options, 0, 0, 0x3366CC, 0, 0};
+        KestovaOptions options = {sizeof options, 0, 0, 0x3366CC, 0, 0, 0};
         EXPECT_EQ(KestovaConvert(Path16("in.tif").c_str(), Path16("out.bmp").c_str(), &options),
                   KESTOVATIFF_ERROR_FORMAT);
         EXPECT_EQ(options.reason, KESTOVA_REASON_TRANSPARENCY);
@@ -379,7 +379,7 @@ TEST_F(PaddedBmpTest, FlattenedBmpAlphaFollowsTheFormula)
         }
         bmp.insert(bmp.end(), pixels.begin(), pixels.end());
         WriteFile(Path("in.bmp"), bmp);
-        KestovaOptions options = {sizeof options, 0, 0, 0x3366CC, 0, 0};
+        KestovaOptions options = {sizeof options, 0, 0, 0x3366CC, 0, 0, 0};
         const int32_t refused = KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options);
         if (!c.allClear) {
             EXPECT_EQ(refused, KESTOVATIFF_ERROR_FORMAT);
