@@ -128,13 +128,20 @@ TEST_F(PaddedBmpTest, BadOptionsAreRefused)
         uint32_t flags;
         int32_t reason;
         uint64_t value;
+        int64_t folder;
     } cases[] = {
-        {0, 0, -7, 7}, {31, KESTOVA_FLAG_PADDED_ROWS, -7, 7}, {32, 0x10u, KESTOVA_REASON_OPTIONS_FLAGS, 0x10u},
-        {64, 0x80000001u, KESTOVA_REASON_OPTIONS_FLAGS, 0x80000000u},
+        {0, 0, -7, 7, 0},
+        {31, KESTOVA_FLAG_PADDED_ROWS, -7, 7, 0},
+        {32, 0x40u, KESTOVA_REASON_OPTIONS_FLAGS, 0x40u, 0},
+        {64, 0x80000001u, KESTOVA_REASON_OPTIONS_FLAGS, 0x80000000u, 0},
+        // A folder in a struct too small to hold it, or not a descriptor.
+        {KESTOVA_OPTIONS_SIZE_1, KESTOVA_FLAG_IN_FOLDER, KESTOVA_REASON_OPTIONS_FLAGS, KESTOVA_FLAG_IN_FOLDER, 0},
+        {KESTOVA_OPTIONS_SIZE_2, KESTOVA_FLAG_IN_FOLDER, KESTOVA_REASON_DESTINATION_PATH, 0, -1},
+        {KESTOVA_OPTIONS_SIZE_2, KESTOVA_FLAG_IN_FOLDER, KESTOVA_REASON_DESTINATION_PATH, 0, int64_t{1} << 40},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.size << ", " << c.flags);
-        KestovaOptions options = {c.size, c.flags, 0, 0, -7, 7, 0};  // -7, 7: untouched
+        KestovaOptions options = {c.size, c.flags, 0, 0, -7, 7, c.folder};  // -7, 7: untouched
         EXPECT_EQ(KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options),
                   KESTOVATIFF_ERROR_ARGUMENT);
         EXPECT_EQ(options.reason, c.reason);
