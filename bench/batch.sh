@@ -4,7 +4,10 @@
 # through xargs -P; then a folder of large BMPs, in a batch against one
 # conversion alone. Every run writes into a new, empty directory on the same
 # disk as the sources, page cache warm; medians of 5 runs, each after a
-# sync.
+# sync. Then the system calls each file costs, counted by strace -c -f.
+# SMALL_FILES and LARGE_FILES set the counts (LARGE_FILES=0: none); a
+# scratch folder on a memory file system (/dev/shm/...) measures the calls'
+# cost without the disk's.
 # Usage: bench/batch.sh [host] [scratch folder]
 set -euo pipefail
 host=$(realpath "${1:-build/bench/tools/kestovatiff}")
@@ -34,6 +37,7 @@ PY
 }
 [[ $(ls "$work/small" 2>/dev/null | wc -l) == "$small" ]] || { rm -rf "$work/small"; make_bmps "$work/small" "$small" 64 64; }
 [[ $(ls "$work/large" 2>/dev/null | wc -l) == "$large" ]] || { rm -rf "$work/large"; make_bmps "$work/large" "$large" 2048 2048; }
+df -h "$work" | awk 'NR == 2 {print "scratch folder on " $1 " (" $NF ")"}'
 
 # median_s COMMAND: seconds, the median of 5 runs, each with OUT a new
 # directory. None is removed before the end: ext4 passes over the inodes of
@@ -63,7 +67,8 @@ for run in range(5):
 print(f"{statistics.median(times):.3f} {statistics.median(cpu):.3f}")
 PY
 }
-cat "$work"/small/* "$work"/large/* >/dev/null  # warm the page cache
+cat "$work"/small/* >/dev/null  # warm the page cache
+[[ $large -eq 0 ]] || cat "$work"/large/* >/dev/null
 
 wall() { echo "${1% *}"; }
 cpu() { echo "${1#* }"; }
@@ -81,6 +86,23 @@ xargs=$(median_s "cd $work/small && ls | xargs -P $cores -I{} $host {} OUT/{}.ti
 row "kestovatiff per file, xargs -P $cores" "$xargs"
 printf '  (%.1f times the batch)\n' "$(echo "$(wall "$xargs") / $(wall "$batch")" | bc -l)"
 
+# System calls per file, every thread, into a new directory each.
+if command -v strace >/dev/null; then
+  calls() {  # label command (OUT: the output directory)
+    local out
+    out=$(mktemp -d "$work/runs/calls.XXXXXX")
+    strace -c -f -o "$out.strace" sh -c "${2//OUT/$out}" >/dev/null 2>&1
+    printf '  %-40s %8.1f system calls a file\n' "$1" \
+      "$(awk '$NF == "total" {print $4}' "$out.strace" | head -1 | sed 's/$/ \/ '"$small"'/' | bc -l)"
+    rm -rf "$out" "$out.strace"
+  }
+  calls "kestovatiff -o" "$host -q -o OUT $work/small"
+  if command -v mogrify >/dev/null; then
+    calls "mogrify -format tif" "cd $work/small && mogrify -path OUT -format tif *.bmp"
+  fi
+fi
+
+[[ $large -gt 0 ]] || exit 0
 # Large files: MB/s of wall time, and MB per second of processor time, which
 # is what each core gives; the batch's should equal one conversion's.
 rm -rf "$work/runs"

@@ -163,10 +163,15 @@ typedef struct KestovaOptions {
     uint32_t background;  /* 0xRRGGBB, the colour KESTOVA_FLAG_FLATTEN composites over */
     int32_t reason;       /* out: a KestovaReason, 0 after a success */
     uint64_t reasonValue; /* out: the value the reason concerns */
+    /* Version 2, from KESTOVA_OPTIONS_SIZE_2 bytes on: */
+    int64_t folder;       /* with KESTOVA_FLAG_IN_FOLDER: the directory a relative destination
+                             path is taken in */
 } KestovaOptions;
 
 /* The size of the first version of KestovaOptions, the smallest accepted. */
 #define KESTOVA_OPTIONS_SIZE_1 32u
+/* The size of the second, which adds `folder`. */
+#define KESTOVA_OPTIONS_SIZE_2 40u
 
 /* Each BMP row padded with zeros to a multiple of 4 bytes, the layout
  * other programs read. Without it the rows are the library's own, 3 bytes
@@ -201,7 +206,25 @@ typedef struct KestovaOptions {
  * is written, is refused in the same way. For programs that write into
  * folders other users can write to. */
 #define KESTOVA_FLAG_REGULAR_FILES_ONLY 0x8u
-#define KESTOVA_FLAGS_KNOWN 0xFu
+/* POSIX systems: `folder` holds the descriptor of an open directory (one
+ * opened with O_PATH | O_DIRECTORY will do), and a relative destination
+ * path is taken in it, as openat(2) takes one, instead of in the working
+ * directory; an absolute path is unaffected. The directory is the one the
+ * descriptor holds, whatever its path is renamed to meanwhile, and it is
+ * neither closed nor kept. For a host that writes many files into one
+ * folder: the folder is opened once instead of once a file. A struct
+ * smaller than KESTOVA_OPTIONS_SIZE_2 does not hold `folder`, so the flag
+ * is then unknown, as it is on Windows (-1, KESTOVA_REASON_OPTIONS_FLAGS);
+ * a negative `folder` is -1 with KESTOVA_REASON_DESTINATION_PATH. */
+#define KESTOVA_FLAG_IN_FOLDER 0x10u
+/* POSIX systems: the caller has set SIGPIPE and SIGXFSZ to be ignored
+ * (SIG_IGN) for the whole call, so a write past the file-size limit or to a
+ * pipe without a reader fails with EFBIG or EPIPE and raises nothing. The
+ * call then leaves the thread's signal mask alone, where it otherwise blocks
+ * both for the time it writes (two to six system calls). Unknown on Windows,
+ * which has neither signal. */
+#define KESTOVA_FLAG_WRITE_SIGNALS_IGNORED 0x20u
+#define KESTOVA_FLAGS_KNOWN 0x3Fu
 
 /* Converts the picture at `source` to `destination`, the direction chosen
  * by the source's first bytes: a BMP ("BM") becomes a TIFF as Bmp2Tiff

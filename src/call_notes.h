@@ -17,6 +17,8 @@ namespace kestova {
 struct CallNotes {
     uint64_t maxPixels = kMaxPixels;  // the caller's limit, where smaller than the sides allow
     bool regularOnly = false;         // the destination must be a regular file or new
+    int folder = -1;                  // POSIX: the directory a relative destination is taken in
+    bool signalsIgnored = false;      // POSIX: the caller ignores SIGPIPE and SIGXFSZ
     bool flatten = false;             // partly transparent pixels composited over `background`
     uint32_t background = 0;          // 0xRRGGBB
     uint32_t flags = 0;               // the caller's KESTOVA_FLAG_* (none for the two plain exports)

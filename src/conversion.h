@@ -52,7 +52,8 @@ Status Convert(const char16_t* sourcePath, const char16_t* destPath, CallNotes& 
     uint64_t size = 0;
     Status status = read(source, access, size);
     if (status == Status::Ok) {
-        status = NotedOutput(notes, OpenOutput(destPath, file, out.Idle(), access, size, notes.regularOnly));
+        status = NotedOutput(notes, OpenOutput(destPath, file, out.Idle(), access, size,
+                                                       OutputRules{notes.regularOnly, notes.folder, notes.signalsIgnored}));
         if (status == Status::BadArgument) {
             (void)Refuse(&notes, status, KESTOVA_REASON_DESTINATION_PATH);
         }

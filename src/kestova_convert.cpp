@@ -38,12 +38,11 @@ Status ConvertEither(const char16_t* sourcePath, const char16_t* destPath, BmpRo
     TiffSource tiff;
     tiff.rows = rows;
     auto read = [&](SourceFile& source, OutputAccess& access, uint64_t& size) {
-        uint8_t magic[4] = {};
-        const size_t got = source.size < sizeof magic ? static_cast<size_t>(source.size) : sizeof magic;
-        if (const Status status = ReadSource(source, 0, magic, got); status != Status::Ok) {
+        // The headers after the magic come from the same read.
+        if (const Status status = ReadSourceHead(source); status != Status::Ok) {
             return status;
         }
-        direction = DirectionOf(magic, got);
+        direction = DirectionOf(source.head, source.headSize < 4 ? source.headSize : 4);
         switch (direction) {
         case Direction::BmpToTiff: return ReadBmp(source, bmp, access, size);
         case Direction::TiffToBmp: return ReadTiff(source, tiff, access, size);
@@ -90,6 +89,31 @@ void GeneralReason(Status status, int error, CallNotes& notes)
     notes.value = error > 0 ? static_cast<uint64_t>(error) : 0;
 }
 
+// The flags that tell how the host runs rather than what it converts: the
+// folder a relative destination is taken in, and the write signals it
+// ignores. Neither exists on Windows; the folder only in a struct of the
+// second version or later, where it must be a descriptor.
+Status TakeHostFlags(const KestovaOptions& options, CallNotes& notes)
+{
+    const uint32_t host = options.flags & (KESTOVA_FLAG_IN_FOLDER | KESTOVA_FLAG_WRITE_SIGNALS_IGNORED);
+#if defined(_WIN32)
+    const uint32_t unknown = host;
+#else
+    const uint32_t unknown = options.size < KESTOVA_OPTIONS_SIZE_2 ? host & KESTOVA_FLAG_IN_FOLDER : 0;
+#endif
+    if (unknown != 0) {
+        return Refuse(&notes, Status::BadArgument, KESTOVA_REASON_OPTIONS_FLAGS, unknown);
+    }
+    if ((host & KESTOVA_FLAG_IN_FOLDER) != 0) {
+        if (options.folder < 0 || options.folder > INT32_MAX) {
+            return Refuse(&notes, Status::BadArgument, KESTOVA_REASON_DESTINATION_PATH);
+        }
+        notes.folder = static_cast<int>(options.folder);
+    }
+    notes.signalsIgnored = (host & KESTOVA_FLAG_WRITE_SIGNALS_IGNORED) != 0;
+    return Status::Ok;
+}
+
 }  // namespace
 }  // namespace kestova
 
@@ -121,6 +145,11 @@ extern "C" int32_t KestovaConvert(const char16_t* source, const char16_t* destin
             rows = kestova::BmpRows::Padded;
         }
         notes.regularOnly = (options->flags & KESTOVA_FLAG_REGULAR_FILES_ONLY) != 0;
+        if (const Status status = kestova::TakeHostFlags(*options, notes); status != Status::Ok) {
+            options->reason = notes.reason;
+            options->reasonValue = notes.value;
+            return static_cast<int32_t>(status);
+        }
     }
     const Status status = kestova::ConvertEither(source, destination, rows, notes);
     const int error = errno;

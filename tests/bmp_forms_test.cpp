@@ -196,7 +196,7 @@ TEST_F(BmpFormsTest, WideChannelsReduceOnRequest)
         form.values[3][3] = masks[3] == 0xFFF00000 ? 4087 : form.values[3][3];
         WriteFile(Path("in.bmp"), BmpFile(form));
         for (const uint32_t flags : {0u, KESTOVA_FLAG_REDUCE}) {
-            KestovaOptions options = {sizeof options, flags, 0, 0, 0, 0};
+            KestovaOptions options = {sizeof options, flags, 0, 0, 0, 0, 0};
             const int32_t result = KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options);
             if (flags == 0) {
                 EXPECT_EQ(result, KESTOVATIFF_ERROR_FORMAT);

@@ -148,7 +148,7 @@ TEST_F(ConcurrencyTest, CallsFitInA128KiBThreadStack)
             w.results[1] = Bmp2Tiff(w.bmp.c_str(), w.tiff.c_str());   // replaced
             w.results[2] = Tiff2Bmp(w.tiff.c_str(), w.back.c_str());
             w.results[3] = Bmp2Tiff(w.bmp.c_str(), w.linked.c_str()); // in place
-            KestovaOptions options = {sizeof options, KESTOVA_FLAG_PADDED_ROWS, 0, 0, 0, 0};
+            KestovaOptions options = {sizeof options, KESTOVA_FLAG_PADDED_ROWS, 0, 0, 0, 0, 0};
             w.results[4] = KestovaConvert(w.tiff.c_str(), w.padded.c_str(), &options);
         }
         return nullptr;

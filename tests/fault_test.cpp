@@ -128,21 +128,22 @@ protected:
 // Past the file-size limit a write fails with EFBIG and raises SIGXFSZ,
 // which kills by default: the call gives -5 whatever the host does with
 // the signal, and leaves the thread's signals as they were (one the host
-// had blocked and pending stays so).
+// had blocked and pending stays so). A host that ignores it and says so
+// (KESTOVA_FLAG_WRITE_SIGNALS_IGNORED) gets the same.
 TEST_F(FaultTest, WriteFailsWhenTheFileSizeLimitIsHit)
 {
-    enum class Host { Ignores, Default, BlockedPending };
+    enum class Host { Ignores, Default, BlockedPending, IgnoresAndSays };
     // Replaced by rename, and (with a second name) written in place.
     for (const bool linked : {false, true}) {
         if (linked) {
             ASSERT_EQ(link(Path("out.tif").c_str(), Path("other.tif").c_str()), 0);
         }
-        for (const Host host : {Host::Ignores, Host::Default, Host::BlockedPending}) {
+        for (const Host host : {Host::Ignores, Host::Default, Host::BlockedPending, Host::IgnoresAndSays}) {
             SCOPED_TRACE(std::string(linked ? "hard-linked destination, " : "destination, ") +
                          std::to_string(static_cast<int>(host)));
             const Outcome outcome = InChild(
                 [&] {
-                    signal(SIGXFSZ, host == Host::Ignores ? SIG_IGN : SIG_DFL);
+                    signal(SIGXFSZ, host == Host::Ignores || host == Host::IgnoresAndSays ? SIG_IGN : SIG_DFL);
                     const rlimit limit = {100000, 100000};
                     setrlimit(RLIMIT_FSIZE, &limit);
                 },
@@ -154,7 +155,11 @@ TEST_F(FaultTest, WriteFailsWhenTheFileSizeLimitIsHit)
                         sigprocmask(SIG_BLOCK, &set, nullptr);
                         raise(SIGXFSZ);
                     }
-                    const int32_t result = Convert(Path("in.bmp"), Path("out.tif"));
+                    KestovaOptions says = {sizeof says, KESTOVA_FLAG_WRITE_SIGNALS_IGNORED, 0, 0, 0, 0, 0};
+                    const int32_t result =
+                        host == Host::IgnoresAndSays
+                            ? KestovaConvert(U16(Path("in.bmp")).c_str(), U16(Path("out.tif")).c_str(), &says)
+                            : Convert(Path("in.bmp"), Path("out.tif"));
                     const int error = errno;
                     sigset_t pending;
                     sigset_t mask;

@@ -1,7 +1,8 @@
 // Preloaded into the host by its tests: the race of another process that
 // puts a FIFO at an output's name between the host's last look at the name
 // and the library's. When the library first looks at the path named by
-// KESTOVATIFF_TEST_FIFO (an O_PATH open), the file there becomes a FIFO.
+// KESTOVATIFF_TEST_FIFO (an O_PATH open, of the path or of its last name in
+// an open directory), the file there becomes a FIFO.
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -26,8 +27,12 @@ extern "C" int openat64(int dir, const char* path, int flags, ...)
     va_start(arguments, flags);
     const auto mode = static_cast<mode_t>((flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, int) : 0);
     va_end(arguments);
+    // The path itself, or its last name in an open directory.
     const char* fifo = std::getenv("KESTOVATIFF_TEST_FIFO");
-    if ((flags & O_PATH) != 0 && fifo != nullptr && std::strcmp(path, fifo) == 0 && !g_done.exchange(true)) {
+    const char* slash = fifo != nullptr ? std::strrchr(fifo, '/') : nullptr;
+    const bool named = fifo != nullptr && (std::strcmp(path, fifo) == 0 ||
+                                           (dir != AT_FDCWD && slash != nullptr && std::strcmp(path, slash + 1) == 0));
+    if ((flags & O_PATH) != 0 && named && !g_done.exchange(true)) {
         (void)unlink(fifo);
         (void)mkfifo(fifo, 0600);
     }

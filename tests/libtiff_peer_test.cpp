@@ -460,7 +460,7 @@ TEST_F(LibtiffPeerTest, FormsLibtiffWritesThatTheLibraryDoesNotReadAreRefused)
     // Each refused by both exports, and by KestovaConvert with its reason.
     const auto refused = [&](int32_t reason, uint64_t value) {
         EXPECT_EQ(Tiff2Bmp(Path16("peer.tif").c_str(), Path16("out.bmp").c_str()), KESTOVATIFF_ERROR_FORMAT);
-        KestovaOptions options = {sizeof options, 0, 0, 0, 0, 0};
+        KestovaOptions options = {sizeof options, 0, 0, 0, 0, 0, 0};
         EXPECT_EQ(KestovaConvert(Path16("peer.tif").c_str(), Path16("out.bmp").c_str(), &options),
                   KESTOVATIFF_ERROR_FORMAT);
         EXPECT_EQ(options.reason, reason) << KestovaReasonText(options.reason);
@@ -1090,7 +1090,7 @@ TEST_F(LibtiffPeerTest, DeepSamplesReduceOnRequest)
                 Write(Path("deep.tif"), kind, coding, orientation, samples, layout, false);
                 for (const uint32_t flags : {0u, KESTOVA_FLAG_REDUCE}) {
                     std::remove(Path("out.bmp").c_str());
-                    KestovaOptions options = {sizeof options, flags, 0, 0, 0, 0};
+                    KestovaOptions options = {sizeof options, flags, 0, 0, 0, 0, 0};
                     const int32_t result =
                         KestovaConvert(Path16("deep.tif").c_str(), Path16("out.bmp").c_str(), &options);
                     // Grey's planes are not read at any depth.

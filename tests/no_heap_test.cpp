@@ -171,11 +171,11 @@ int main()
     }
     // KestovaConvert with every option it does, and the reason written back.
     auto convert = [](const char16_t* source, const char16_t* dest) {
-        KestovaOptions options = {sizeof options, KESTOVA_FLAG_PADDED_ROWS, 1u << 30, 0, 0, 0};
+        KestovaOptions options = {sizeof options, KESTOVA_FLAG_PADDED_ROWS, 1u << 30, 0, 0, 0, 0};
         return KestovaConvert(source, dest, &options);
     };
     auto limited = [](const char16_t* source, const char16_t* dest) {
-        KestovaOptions options = {sizeof options, 0, 1, 0, 0, 0};
+        KestovaOptions options = {sizeof options, 0, 1, 0, 0, 0, 0};
         const int32_t result = KestovaConvert(source, dest, &options);
         return options.reason == KESTOVA_REASON_PICTURE_LIMIT ? result : KESTOVATIFF_OK;
     };

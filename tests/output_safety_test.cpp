@@ -1,6 +1,7 @@
 // How the destination is written: permissions, links, devices, the source
 // itself, and names in any script.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -222,7 +223,7 @@ TEST_F(OutputSafetyTest, RegularFilesOnlyRefusesTheRestUnopened)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.dest);
-        KestovaOptions options = {sizeof options, KESTOVA_FLAG_REGULAR_FILES_ONLY, 0, 0, 0, 0};
+        KestovaOptions options = {sizeof options, KESTOVA_FLAG_REGULAR_FILES_ONLY, 0, 0, 0, 0, 0};
         std::atomic<int32_t> result{1};
         std::thread call([&] { result = KestovaConvert(Path16("in.bmp").c_str(), U16(c.dest).c_str(), &options); });
         for (int waited = 0; waited < 200 && result == 1; ++waited) {
@@ -249,6 +250,72 @@ TEST_F(OutputSafetyTest, RegularFilesOnlyRefusesTheRestUnopened)
     EXPECT_EQ(ReadFile(Path("log")), ExpectedTiff(picture_));
     EXPECT_EQ(Names(), (std::vector<std::string>{"dir.tif", "fifo.tif", "in.bmp", "log", "new.tif", "old.tif",
                                                  "sock.tif"}));
+}
+
+// With KESTOVA_FLAG_IN_FOLDER a relative destination is named in the
+// caller's open folder, the directory itself whatever its path has become,
+// by the rules a path gets (with and without regular files only): new,
+// replaced, a link's target, a hard-linked file in place, a dangling link
+// and a directory refused; an absolute path ignores the folder. The folder
+// stays open, and no descriptor nor file is left behind.
+TEST_F(OutputSafetyTest, FolderDescriptorTakesRelativeNames)
+{
+    ASSERT_EQ(mkdir(Path("dir").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(Path("dir/sub").c_str(), 0755), 0);
+    WriteFile(Path("dir/old.tif"), {1, 2, 3});
+    ASSERT_EQ(chmod(Path("dir/old.tif").c_str(), 0640), 0);
+    WriteFile(Path("dir/target.tif"), {1});
+    ASSERT_EQ(symlink("target.tif", Path("dir/link.tif").c_str()), 0);
+    WriteFile(Path("dir/hard.tif"), {1});
+    ASSERT_EQ(link(Path("dir/hard.tif").c_str(), Path("dir/hard2.tif").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", Path("dir/dangling.tif").c_str()), 0);
+    const int folder = open(Path("dir").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    ASSERT_EQ(rename(Path("dir").c_str(), Path("moved").c_str()), 0);
+    const ino_t hard = Inode(Path("moved/hard.tif"));
+    auto openFiles = [] {
+        int count = 0;
+        DIR* fds = opendir("/proc/self/fd");
+        while (fds != nullptr && readdir(fds) != nullptr) {
+            ++count;
+        }
+        if (fds != nullptr) {
+            closedir(fds);
+        }
+        return count;
+    };
+    const struct {
+        std::string dest;
+        int32_t result;
+        std::string written;  // where the picture is found after the call
+    } cases[] = {
+        {"new.tif", KESTOVATIFF_OK, "moved/new.tif"},   {"sub/new.tif", KESTOVATIFF_OK, "moved/sub/new.tif"},
+        {"old.tif", KESTOVATIFF_OK, "moved/old.tif"},   {"link.tif", KESTOVATIFF_OK, "moved/target.tif"},
+        {"hard.tif", KESTOVATIFF_OK, "moved/hard2.tif"}, {"dangling.tif", KESTOVATIFF_ERROR_DESTINATION, ""},
+        {"sub", KESTOVATIFF_ERROR_DESTINATION, ""},     {Path("abs.tif"), KESTOVATIFF_OK, "abs.tif"},
+    };
+    for (const uint32_t flags : {0u, KESTOVA_FLAG_REGULAR_FILES_ONLY}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.dest + (flags != 0 ? ", regular files only" : ""));
+            const int before = openFiles();
+            KestovaOptions options = {sizeof options, KESTOVA_FLAG_IN_FOLDER | flags, 0, 0, 0, 0, folder};
+            EXPECT_EQ(KestovaConvert(Path16("in.bmp").c_str(), U16(c.dest).c_str(), &options), c.result);
+            if (!c.written.empty()) {
+                EXPECT_EQ(ReadFile(Path(c.written)), ExpectedTiff(picture_));
+            }
+            EXPECT_NE(fcntl(folder, F_GETFD), -1) << "the folder stays open";
+            EXPECT_EQ(openFiles(), before);
+        }
+    }
+    close(folder);
+    EXPECT_EQ(Mode(Path("moved/old.tif")), 0640u);
+    EXPECT_EQ(Inode(Path("moved/hard.tif")), hard);
+    struct stat entry {};
+    ASSERT_EQ(lstat(Path("moved/link.tif").c_str(), &entry), 0);
+    EXPECT_TRUE(S_ISLNK(entry.st_mode));
+    EXPECT_EQ(Names("moved"), (std::vector<std::string>{"dangling.tif", "hard.tif", "hard2.tif", "link.tif",
+                                                        "new.tif", "old.tif", "sub", "target.tif"}));
+    EXPECT_EQ(Names("moved/sub"), (std::vector<std::string>{"new.tif"}));
 }
 
 // An open file named through /dev/fd or /proc is the caller's own: the

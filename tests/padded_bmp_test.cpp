@@ -24,7 +24,7 @@ protected:
     int32_t Convert(const Bytes& tiff, BmpRows rows)
     {
         WriteFile(Path("in.tif"), tiff);
-        KestovaOptions options = {sizeof options, rows == BmpRows::Padded ? KESTOVA_FLAG_PADDED_ROWS : 0u, 0, 0, 0, 0};
+        KestovaOptions options = {sizeof options, rows == BmpRows::Padded ? KESTOVA_FLAG_PADDED_ROWS : 0u, 0, 0, 0, 0, 0};
         return KestovaConvert(Path16("in.tif").c_str(), Path16("out.bmp").c_str(), &options);
     }
 };
@@ -129,13 +129,20 @@ TEST_F(PaddedBmpTest, BadOptionsAreRefused)
         uint32_t flags;
         int32_t reason;
         uint64_t value;
+        int64_t folder;
     } cases[] = {
-        {0, 0, -7, 7}, {31, KESTOVA_FLAG_PADDED_ROWS, -7, 7}, {32, 0x10u, KESTOVA_REASON_OPTIONS_FLAGS, 0x10u},
-        {64, 0x80000001u, KESTOVA_REASON_OPTIONS_FLAGS, 0x80000000u},
+        {0, 0, -7, 7, 0},
+        {31, KESTOVA_FLAG_PADDED_ROWS, -7, 7, 0},
+        {32, 0x40u, KESTOVA_REASON_OPTIONS_FLAGS, 0x40u, 0},
+        {64, 0x80000001u, KESTOVA_REASON_OPTIONS_FLAGS, 0x80000000u, 0},
+        // A folder in a struct too small to hold it, or not a descriptor.
+        {KESTOVA_OPTIONS_SIZE_1, KESTOVA_FLAG_IN_FOLDER, KESTOVA_REASON_OPTIONS_FLAGS, KESTOVA_FLAG_IN_FOLDER, 0},
+        {KESTOVA_OPTIONS_SIZE_2, KESTOVA_FLAG_IN_FOLDER, KESTOVA_REASON_DESTINATION_PATH, 0, -1},
+        {KESTOVA_OPTIONS_SIZE_2, KESTOVA_FLAG_IN_FOLDER, KESTOVA_REASON_DESTINATION_PATH, 0, int64_t{1} << 40},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.size << ", " << c.flags);
-        KestovaOptions options = {c.size, c.flags, 0, 0, -7, 7};  // -7, 7: untouched
+        KestovaOptions options = {c.size, c.flags, 0, 0, -7, 7, c.folder};  // -7, 7: untouched
         EXPECT_EQ(KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options),
                   KESTOVATIFF_ERROR_ARGUMENT);
         EXPECT_EQ(options.reason, c.reason);
@@ -221,7 +228,7 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
         SCOPED_TRACE(c.what);
         WriteFile(Path("in"), c.source);
         KestovaOptions options = {sizeof options, KESTOVA_FLAG_REDUCE | KESTOVA_FLAG_FLATTEN, c.maxPixels, 0xFFFFFF,
-                                  -7, 7};
+                                  -7, 7, 0};
         EXPECT_EQ(KestovaConvert(Path16("in").c_str(), Path16("out").c_str(), &options), c.result);
         EXPECT_EQ(options.reason, c.reason) << KestovaReasonText(options.reason);
         EXPECT_EQ(options.reasonValue, c.value);
@@ -230,7 +237,7 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
     }
     // The system's refusals carry its errno.
     WriteFile(Path("in"), bmp);
-    KestovaOptions options = {sizeof options, 0, 0, 0, 0, 0};
+    KestovaOptions options = {sizeof options, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(KestovaConvert(Path16("missing").c_str(), Path16("out").c_str(), &options), KESTOVATIFF_ERROR_SOURCE);
     EXPECT_EQ(options.reason, KESTOVA_REASON_SOURCE_UNREADABLE);
     EXPECT_EQ(options.reasonValue, uint64_t{ENOENT});
@@ -325,7 +332,7 @@ TEST_F(PaddedBmpTest, FlattenedTransparencyFollowsTheFormula)
             form.chunks = {row};
         }
         WriteFile(Path("in.tif"), TiffFile(Picture{pixels, 1, {}}, form));
-        KestovaOptions options = {sizeof options, 0, 0, 0x3366CC, 0, 0};
+        KestovaOptions options = {sizeof options, 0, 0, 0x3366CC, 0, 0, 0};
         EXPECT_EQ(KestovaConvert(Path16("in.tif").c_str(), Path16("out.bmp").c_str(), &options),
                   KESTOVATIFF_ERROR_FORMAT);
         EXPECT_EQ(options.reason, KESTOVA_REASON_TRANSPARENCY);
@@ -403,7 +410,7 @@ TEST_F(PaddedBmpTest, FlattenedBmpAlphaFollowsTheFormula)
         // Alpha wider than 8 bits is read with KESTOVA_FLAG_REDUCE, and
         // reduced to 8 bits as the colours are before it is judged.
         const uint32_t reduce = most[3] > 255 ? KESTOVA_FLAG_REDUCE : 0;
-        KestovaOptions options = {sizeof options, reduce, 0, 0x3366CC, 0, 0};
+        KestovaOptions options = {sizeof options, reduce, 0, 0x3366CC, 0, 0, 0};
         const int32_t refused = KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options);
         if (!c.allClear) {
             EXPECT_EQ(refused, KESTOVATIFF_ERROR_FORMAT);

@@ -43,11 +43,20 @@ namespace {
 constexpr size_t kWorkerStackBytes = size_t{512} * 1024;
 // How often the progress line is redrawn.
 constexpr long kRedrawNanoseconds = 200L * 1000 * 1000;
+// The planning looks for a signal once every so many files: often enough
+// to stop within a moment, rarely enough to cost no system call a file.
+constexpr unsigned kFilesPerSignalLook = 64;
+// The most output directories held open for the conversions (-r may make
+// many); the rest are named by their paths, and the descriptors the
+// conversions need stay free.
+constexpr size_t kMaxOpenFolders = 256;
 
 
 struct Job {
     std::string source;
     std::string dest;
+    std::string leaf;  // dest's name in its directory
+    int folder = -1;   // dest's directory, open, where the batch holds it
     Direction direction = Direction::Unknown;
     uint64_t bytes = 0;
     dev_t sourceDevice = 0;  // the source file's identity: one file named
@@ -101,15 +110,27 @@ bool StopPending()
     return sigpending(&pending) == 0 && (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1);
 }
 
-// Whether `dest` is a FIFO, a device or a socket, or a link to one. Opening
-// one to write waits for a reader or wakes a device, and nothing there can
-// be staged and replaced whole: a batch skips it. A directory is left to
-// the conversion, which fails naming it. One made after this look is
-// refused by the library, which the batch asks for regular files only.
-bool IsSpecialFile(const std::string& dest)
+// Whether the directory `dir` holds nothing (or does not exist yet), so
+// that no output in it can exist: one look at it instead of one at each
+// name. False where it cannot be read, or holds anything.
+bool IsEmptyDirectory(const std::string& dir)
 {
-    struct stat info {};
-    return stat(dest.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+    DIR* stream = opendir(dir.c_str());
+    if (stream == nullptr) {
+        return errno == ENOENT;
+    }
+    bool empty = true;
+    errno = 0;
+    while (const dirent* entry = readdir(stream)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            empty = false;
+            break;
+        }
+    }
+    empty = empty && errno == 0;
+    (void)closedir(stream);
+    return empty;
 }
 
 const char kSpecialOutput[] = "skipped: the output is not a regular file (a FIFO, a device or a socket)";
@@ -117,6 +138,9 @@ const char kSpecialOutput[] = "skipped: the output is not a regular file (a FIFO
 class Planner {
 public:
     Planner(const Arguments& options, Reporter& reporter) : options_(options), reporter_(reporter) {}
+    ~Planner();
+    Planner(const Planner&) = delete;
+    Planner& operator=(const Planner&) = delete;
 
     // Finds the sources and plans their outputs. Returns 0, 1 when DIR
     // cannot be made, or 2 when the batch is refused.
@@ -131,17 +155,27 @@ private:
     void Walk(const std::string& dir, const std::string& relative);
     void AddFile(const std::string& path, const std::string& relative, const std::string& name);
     bool MakeDirectories();
+    bool Stopped();
 
     const Arguments& options_;
     Reporter& reporter_;
     std::vector<Job> jobs_;
     std::vector<std::string> relativeDirs_;  // each job's directory under DIR
     std::set<std::pair<dev_t, ino_t>> sourceFiles_;
+    std::map<std::string, int> folders_;  // directory under DIR -> open (O_PATH)
     struct stat outDir_ {};
     bool outDirExists_ = false;
     size_t skipped_ = 0;
     size_t failed_ = 0;
+    unsigned looks_ = 0;  // calls of Stopped
 };
+
+// A SIGINT or SIGTERM pending, looked for once every kFilesPerSignalLook
+// calls.
+bool Planner::Stopped()
+{
+    return looks_++ % kFilesPerSignalLook == 0 && StopPending();
+}
 
 void Planner::AddSource(const std::string& path)
 {
@@ -187,7 +221,7 @@ void Planner::Walk(const std::string& dir, const std::string& relative)
     }
     std::sort(entries.begin(), entries.end());
     for (const auto& [name, type] : entries) {
-        if (StopPending()) {
+        if (Stopped()) {
             return;
         }
         const std::string path = Join(dir, name);
@@ -268,7 +302,8 @@ void Planner::AddFile(const std::string& path, const std::string& relative, cons
     }
     Job job;
     job.source = path;
-    job.dest = Join(options_.outDir, relative + OutputName(name, direction));
+    job.leaf = OutputName(name, direction);
+    job.dest = Join(options_.outDir, relative + job.leaf);
     job.direction = direction;
     job.bytes = static_cast<uint64_t>(info.st_size);
     job.sourceDevice = info.st_dev;
@@ -286,7 +321,7 @@ int Planner::Plan()
         return 2;
     }
     for (const std::string& source : options_.operands) {
-        if (StopPending()) {
+        if (Stopped()) {
             break;
         }
         AddSource(source);
@@ -309,20 +344,33 @@ int Planner::Plan()
     }
     std::vector<Job> kept;
     std::vector<std::string> keptDirs;
+    std::map<std::string, bool> emptyDirs;  // directory under DIR -> holds nothing
     for (size_t i = 0; i < jobs_.size() && !refused; ++i) {
         if (repeated[i]) {
             continue;
         }
         Job& job = jobs_[i];
+        auto empty = emptyDirs.find(relativeDirs_[i]);
+        if (empty == emptyDirs.end()) {
+            empty = emptyDirs.emplace(relativeDirs_[i], IsEmptyDirectory(Join(options_.outDir, relativeDirs_[i])))
+                        .first;
+        }
         struct stat info {};
-        if (IsSpecialFile(job.dest)) {
+        const bool exists = !empty->second && stat(job.dest.c_str(), &info) == 0;
+        // A FIFO, a device or a socket, or a link to one. Opening one to
+        // write waits for a reader or wakes a device, and nothing there can
+        // be staged and replaced whole: a batch skips it. A directory is
+        // left to the conversion, which fails naming it. One made after
+        // this look is refused by the library, which the batch asks for
+        // regular files only.
+        if (exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
             if (!options_.quiet) {
                 reporter_.Fail(job.dest, kSpecialOutput);
             }
             ++skipped_;
             continue;
         }
-        if (stat(job.dest.c_str(), &info) == 0) {
+        if (exists) {
             // With -n an existing output is kept, even one that is also a
             // source (a folder converted into itself, run again).
             if (options_.keepExisting) {
@@ -352,8 +400,10 @@ int Planner::Plan()
     return MakeDirectories() ? 0 : 1;
 }
 
-// Makes DIR and the subdirectories the outputs go to, and finds out where
-// an output cannot stay unnamed until it is complete.
+// Makes DIR and the subdirectories the outputs go to, opens each once for
+// the conversions (which then name their outputs in it, not by a path the
+// kernel resolves again for each file), and finds out where an output
+// cannot stay unnamed until it is complete.
 bool Planner::MakeDirectories()
 {
     std::map<std::string, bool> unnamed;  // directory under DIR -> O_TMPFILE works there
@@ -384,7 +434,14 @@ bool Planner::MakeDirectories()
             }
         }
         const std::string dir = Join(options_.outDir, relative);
-        const int probe = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        const int folder = folders_.size() < kMaxOpenFolders
+                               ? open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)
+                               : -1;
+        if (folder >= 0) {
+            folders_.emplace(relative, folder);
+        }
+        const int probe = folder >= 0 ? openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
+                                      : open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
         works = probe >= 0;
         if (probe >= 0) {
             (void)close(probe);
@@ -392,8 +449,17 @@ bool Planner::MakeDirectories()
     }
     for (size_t i = 0; i < jobs_.size(); ++i) {
         jobs_[i].mustFinish = jobs_[i].mustFinish || !unnamed[relativeDirs_[i]];
+        const auto folder = folders_.find(relativeDirs_[i]);
+        jobs_[i].folder = folder != folders_.end() ? folder->second : -1;
     }
     return true;
+}
+
+Planner::~Planner()
+{
+    for (const auto& [relative, folder] : folders_) {
+        (void)close(folder);  // O_PATH: nothing written through it
+    }
 }
 
 // What the workers and the main thread share.
@@ -419,8 +485,13 @@ struct Batch {
 void ConvertOne(Batch& batch, const Job& job)
 {
     const std::u16string source16 = FileNameToUtf16(job.source);
-    const std::u16string dest16 = FileNameToUtf16(job.dest);
     KestovaOptions options = batch.options;
+    // Named in its directory, opened once for the batch, where there is one.
+    if (job.folder >= 0) {
+        options.flags |= KESTOVA_FLAG_IN_FOLDER;
+        options.folder = job.folder;
+    }
+    const std::u16string dest16 = FileNameToUtf16(job.folder >= 0 ? job.leaf : job.dest);
     const int32_t result = KestovaConvert(source16.c_str(), dest16.c_str(), &options);
     // A FIFO, a device or a socket put at the name since the planning:
     // skipped, as the planning skips one found there.
@@ -555,9 +626,11 @@ int RunBatch(const Arguments& options)
 
     reporter.Progress(ProgressText(0, jobs.size(), 0, totalBytes, 0.0));  // the totals, at once
     // Regular files only: a FIFO at an output's name is skipped, never
-    // waited on, whenever it was made.
+    // waited on, whenever it was made. SIGPIPE and SIGXFSZ are ignored for
+    // the whole process (here and in main), which the library is told so
+    // that it leaves each thread's signal mask alone.
     KestovaOptions conversion = ConversionOptions(options);
-    conversion.flags |= KESTOVA_FLAG_REGULAR_FILES_ONLY;
+    conversion.flags |= KESTOVA_FLAG_REGULAR_FILES_ONLY | KESTOVA_FLAG_WRITE_SIGNALS_IGNORED;
     Batch batch{jobs, reporter, pthread_self(), conversion, options.quiet};
     batch.stop.store(StopPending());  // stopped while planning: no file starts
     // At most kMaxWorkers, however many processors: each has its slot.

@@ -132,7 +132,7 @@ int Demo(const std::string& dir)
     std::printf("made   %s: %u x %u pixels, %lld bytes\n", bmp.c_str(), kestovatiff_cli::kTestCardWidth,
                 kestovatiff_cli::kTestCardHeight, FileSize(bmp));
     // The library's own layout, as Bmp2Tiff and Tiff2Bmp write it.
-    const KestovaOptions own = {sizeof own, 0, 0, 0, 0, 0};
+    const KestovaOptions own = {sizeof own, 0, 0, 0, 0, 0, 0};
     if (const int status = Convert(bmp, tiff, own); status != 0) {
         return status;
     }

@@ -2,6 +2,7 @@
 // hand: the kernel resolves, and these only split and compare.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "output_file.h"
@@ -21,9 +22,12 @@ inline bool SameFile(const struct stat& a, const struct stat& b)
 int DescriptorNamed(const char* path);
 
 // Opens (O_PATH) the directory holding the last component of `path` and
-// copies that component to `name`. -1 with errno set when it cannot, or
-// when the path ends in a slash (EISDIR).
-int OpenParent(char* path, char (&name)[kMaxNameBytes + 1]);
+// copies that component to `name`. A relative path is taken in `in`, and
+// a single component names an entry of `in` itself, which is then
+// returned, not opened again (the working directory is opened as ".").
+// -1 with errno set when it cannot, or when the path ends in a slash
+// (EISDIR).
+int OpenParent(char* path, char (&name)[kMaxNameBytes + 1], int in = AT_FDCWD);
 
 // The directory entry that names the open regular file `fd` (status
 // `info`): its directory, opened, and its name. Found through the kernel's

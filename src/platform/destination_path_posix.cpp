@@ -76,7 +76,7 @@ int DescriptorNamed(const char* path)
     return *end == '\0' && errno == 0 && fd <= 0x7FFFFFFF ? static_cast<int>(fd) : -1;
 }
 
-int OpenParent(char* path, char (&name)[kMaxNameBytes + 1])
+int OpenParent(char* path, char (&name)[kMaxNameBytes + 1], int in)
 {
     char* slash = std::strrchr(path, '/');
     const char* base = slash == nullptr ? path : slash + 1;
@@ -91,13 +91,13 @@ int OpenParent(char* path, char (&name)[kMaxNameBytes + 1])
     }
     std::memcpy(name, base, length + 1);
     if (slash == nullptr) {
-        return open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        return in == AT_FDCWD ? open(".", O_PATH | O_DIRECTORY | O_CLOEXEC) : in;
     }
     // Cut briefly at the last slash; "/name" keeps its root.
     char* cut = slash == path ? slash + 1 : slash;
     const char kept = *cut;
     *cut = '\0';
-    const int dir = open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int dir = openat(in, path, O_PATH | O_DIRECTORY | O_CLOEXEC);
     *cut = kept;
     return dir;
 }

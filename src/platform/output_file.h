@@ -80,6 +80,7 @@ struct OutputFile {
     int destFd = -1;      // the existing destination, open for writing
     int dirFd = -1;       // the directory holding the final name
     int tempDirFd = -1;   // the directory holding the staging file's name, if it has one
+    int folderFd = -1;    // the caller's folder (OutputRules): may be dirFd or tempDirFd, never closed here
     bool tempNamed = false;     // the staging file is tempName in tempDirFd
     bool regularOnly = false;   // anything but a regular file at the name is refused, at commit too
     WriteSignalGuard signals;   // from the open to the commit
@@ -98,14 +99,26 @@ constexpr int kNotRegularFile = ENXIO;
 // private staging file, copied to it when complete.
 enum class OutputAccess { Sequential, Positioned };
 
+// What the caller asks of the destination beside its path.
+struct OutputRules {
+    // A destination that exists and is not a regular file is refused, never
+    // opened to write (on Windows: opened, as every look there is, but never
+    // written).
+    bool regularOnly = false;
+    // POSIX: the open directory a relative path is taken in, -1 for the
+    // working directory. Borrowed: never closed here.
+    int folder = -1;
+    // POSIX: SIGPIPE and SIGXFSZ are ignored by the caller, so the thread's
+    // mask is left as it is (pipe_signal.h).
+    bool signalsIgnored = false;
+};
+
 // `size`, the picture's length where known, is room a private staging file
-// must find first. With `regularOnly`, a destination that exists and is not
-// a regular file is refused, never opened to write (on Windows: opened, as
-// every look there is, but never written). DestinationUnwritable when the
-// destination cannot be written (errno says why), BadArgument for a path
-// that is not valid UTF-16.
+// must find first. DestinationUnwritable when the destination cannot be
+// written (errno says why), BadArgument for a path that is not valid
+// UTF-16.
 Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch,
-                  OutputAccess access = OutputAccess::Sequential, uint64_t size = 0, bool regularOnly = false);
+                  OutputAccess access = OutputAccess::Sequential, uint64_t size = 0, OutputRules rules = {});
 
 // Writes all `size` bytes at the current position, or returns false with
 // errno set.

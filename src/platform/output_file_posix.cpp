@@ -78,6 +78,15 @@ bool CopyStagingToStream(const OutputFile& file, uint64_t size, Scratch scratch)
     });
 }
 
+// Closes a directory the call opened; the caller's folder stays open.
+void CloseDirectory(const OutputFile& file, int& fd)
+{
+    if (fd != file.folderFd) {
+        CloseKeepingErrno(fd);
+    }
+    fd = -1;
+}
+
 // A descriptor closed at the end of its scope, errno kept.
 struct ScopedFd {
     int fd = -1;
@@ -191,7 +200,7 @@ Status PrepareReplace(OutputFile& file, const struct stat& info, uint64_t size, 
     if (named && S_ISLNK(entry.st_mode)) {
         const int target = OpenTargetParent(file.destFd, info, file.finalName);
         if (file.tempDirFd != file.dirFd) {
-            close(file.dirFd);
+            CloseDirectory(file, file.dirFd);
         }
         file.dirFd = target;
     } else if (!named || !SameFile(entry, info) || info.st_nlink == 0) {
@@ -237,17 +246,58 @@ Status OpenStream(OutputFile& file, int fd, OutputAccess access, uint64_t size)
     return Status::Ok;
 }
 
+// A new file at `name` (in `base`): staged unnamed in its directory.
+Status OpenNew(int base, NativePath& name, OutputFile& file)
+{
+    file.mode = OutputMode::Create;
+    file.dirFd = OpenParent(name.text, file.finalName, base);
+    return file.dirFd >= 0 && OpenStaging(file, file.dirFd, 0666) ? Status::Ok : Status::DestinationUnwritable;
+}
+
+// Takes back a staging file made before the name was looked at.
+void DropStaging(OutputFile& file)
+{
+    if (file.tempNamed) {
+        unlinkat(file.tempDirFd, file.tempName, 0);
+        file.tempNamed = false;
+    }
+    file.tempDirFd = -1;
+    CloseKeepingErrno(file.fd);
+    CloseDirectory(file, file.dirFd);
+}
+
 Status OpenOnce(NativePath& name, OutputFile& file, Scratch scratch, OutputAccess access, uint64_t size,
                 bool& changed)
 {
+    // A relative path is taken in the caller's folder where there is one.
+    const int base = file.folderFd >= 0 && name.text[0] != '/' ? file.folderFd : AT_FDCWD;
+    // With regular files only, nothing at the name is ever written in
+    // place, so what is there can wait until the picture is put in place:
+    // a regular file is then replaced by the rules for one that took the
+    // name meanwhile (CommitOverTaken), anything else refused unopened.
+    // A new file so costs no look at its name. Only with an unnamed staging
+    // file: a named one, made as a new file is, could show others a picture
+    // meant to replace a file they may not read. Not for the names of the
+    // caller's open files, written through the descriptor; and where the
+    // staging file cannot be made, the looks below tell why.
+    if (file.regularOnly && DescriptorNamed(name.text) < 0) {
+        if (OpenNew(base, name, file) == Status::Ok && !file.tempNamed) {
+            return Status::Ok;
+        }
+        DropStaging(file);
+    }
+    // Nothing at the name, not even a link: a new file, found in one look.
+    // Anything else is looked at through the kernel's resolution below.
+    struct stat entry {};
+    if (fstatat(base, name.text, &entry, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+        return OpenNew(base, name, file);
+    }
     struct stat probed {};
     ScopedFd probe;
     // A link to nothing (Found::DanglingLink) is never written through.
-    const Found found = Probe(AT_FDCWD, name.text, probe, probed);
+    const Found found = Probe(base, name.text, probe, probed);
     if (found == Found::Nothing) {
-        file.mode = OutputMode::Create;
-        file.dirFd = OpenParent(name.text, file.finalName);
-        return file.dirFd >= 0 && OpenStaging(file, file.dirFd, 0666) ? Status::Ok : Status::DestinationUnwritable;
+        return OpenNew(base, name, file);
     }
     if (found != Found::Something) {
         return Status::DestinationUnwritable;
@@ -271,14 +321,14 @@ Status OpenOnce(NativePath& name, OutputFile& file, Scratch scratch, OutputAcces
     }
     if (!S_ISREG(probed.st_mode)) {
         // O_CREAT for the kernel's protection of FIFOs in sticky directories.
-        return OpenStream(file, open(name.text, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666), access, size);
+        return OpenStream(file, openat(base, name.text, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666), access,
+                          size);
     }
     struct stat info {};
-    if (const Status status = OpenForWriting(AT_FDCWD, name.text, probed, file, info, changed);
-        status != Status::Ok) {
+    if (const Status status = OpenForWriting(base, name.text, probed, file, info, changed); status != Status::Ok) {
         return status;
     }
-    file.dirFd = OpenParent(name.text, file.finalName);
+    file.dirFd = OpenParent(name.text, file.finalName, base);
     if (file.dirFd < 0) {
         return Status::DestinationUnwritable;
     }
@@ -475,13 +525,32 @@ Status CommitOverTaken(OutputFile& file, uint64_t size, Scratch scratch)
     return Unwritable(EAGAIN);
 }
 
-// Puts a new file in place without replacing one made meanwhile.
-Status CommitNew(OutputFile& file, uint64_t size, Scratch scratch)
+// The staging file's length: the picture's.
+bool StagedSize(const OutputFile& file, uint64_t& size)
 {
+    struct stat staged {};
+    if (fstat(file.fd, &staged) != 0) {
+        return false;
+    }
+    size = static_cast<uint64_t>(staged.st_size);
+    return true;
+}
+
+// Puts a new file in place without replacing one made meanwhile. The usual
+// case, an unnamed file linked at once, needs nothing more, not even its
+// size.
+Status CommitNew(OutputFile& file, Scratch scratch)
+{
+    if (!file.tempNamed && LinkStaging(file, file.finalName)) {
+        return Status::Ok;
+    }
+    const int error = errno;
+    uint64_t size = 0;
+    if (!StagedSize(file, size)) {
+        return Status::DestinationUnwritable;
+    }
+    errno = error;
     if (!file.tempNamed) {
-        if (LinkStaging(file, file.finalName)) {
-            return Status::Ok;
-        }
         bool copied = false;
         if (errno == EEXIST) {
             return CommitOverTaken(file, size, scratch);
@@ -523,7 +592,7 @@ bool Staged(const OutputFile& file, bool written)
 }  // namespace
 
 Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, OutputAccess access, uint64_t size,
-                  bool regularOnly)
+                  OutputRules rules)
 {
     NativePath name;
     if (const Status status = ToNativePath(path, name); status != Status::Ok) {
@@ -534,8 +603,11 @@ Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, Outpu
     for (int attempt = 0; attempt < kAttempts && changed; ++attempt) {
         DiscardOutput(file);
         file = OutputFile{};
-        file.regularOnly = regularOnly;
-        BlockWriteSignals(file.signals);
+        file.regularOnly = rules.regularOnly;
+        file.folderFd = rules.folder;
+        if (!rules.signalsIgnored) {
+            BlockWriteSignals(file.signals);
+        }
         changed = false;
         status = OpenOnce(name, file, scratch, access, size, changed);
     }
@@ -573,25 +645,16 @@ Status CommitOutput(OutputFile& file, Scratch scratch)
         if (close(fd) != 0 && status == Status::Ok) {
             status = Status::DestinationUnwritable;
         }
+    } else if (file.mode == OutputMode::Create) {
+        status = CommitNew(file, scratch);
     } else {
-        struct stat staged {};
-        if (fstat(file.fd, &staged) != 0) {
+        uint64_t size = 0;
+        if (!StagedSize(file, size)) {
             status = Status::DestinationUnwritable;
+        } else if (file.mode == OutputMode::Replace) {
+            status = CommitReplace(file, size, scratch);
         } else {
-            const auto size = static_cast<uint64_t>(staged.st_size);
-            switch (file.mode) {
-            case OutputMode::Create:
-                status = CommitNew(file, size, scratch);
-                break;
-            case OutputMode::Replace:
-                status = CommitReplace(file, size, scratch);
-                break;
-            case OutputMode::Overwrite:
-                status = Overwrite(file, size, scratch);
-                break;
-            case OutputMode::Stream:
-                break;
-            }
+            status = Overwrite(file, size, scratch);
         }
     }
     DiscardOutput(file);
@@ -606,12 +669,12 @@ void DiscardOutput(OutputFile& file)
         file.tempNamed = false;
     }
     if (file.tempDirFd != file.dirFd) {
-        CloseKeepingErrno(file.tempDirFd);
+        CloseDirectory(file, file.tempDirFd);
     }
     file.tempDirFd = -1;
     CloseKeepingErrno(file.fd);
     CloseKeepingErrno(file.destFd);
-    CloseKeepingErrno(file.dirFd);
+    CloseDirectory(file, file.dirFd);
     RestoreWriteSignals(file.signals);
     errno = saved;
 }

@@ -310,8 +310,9 @@ bool CopyToDevice(HANDLE staging, HANDLE device, Scratch scratch)
 }  // namespace
 
 Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, OutputAccess access, uint64_t /*size*/,
-                  bool regularOnly)
+                  OutputRules rules)
 {
+    const bool regularOnly = rules.regularOnly;  // the folder and the signals are POSIX's alone
     if (const Status status = CheckPath(path); status != Status::Ok) {
         return status;
     }

@@ -22,7 +22,23 @@ struct SourceFile {
     const uint8_t* memory = nullptr;
     // The call's limits and reason (call_notes.h); none for a scratch file.
     CallNotes* notes = nullptr;
+    // The file's first bytes, read at once where its kind is looked for
+    // (ReadSourceHead): the headers that follow are read from here, not
+    // with a system call each. None for a scratch file, which is written.
+    uint8_t head[256] = {};
+    size_t headSize = 0;
 };
+
+// Whether `size` bytes at `offset` lie in the bytes read ahead, and are
+// then copied from there.
+inline bool ReadFromHead(const SourceFile& file, uint64_t offset, uint8_t* buffer, size_t size)
+{
+    if (offset > file.headSize || file.headSize - offset < size) {
+        return false;
+    }
+    std::memcpy(buffer, file.head + offset, size);
+    return true;
+}
 
 // The readers' hook for the reason of a refusal: records it in the call's
 // notes and returns `status`, as `return Refuse(source, ...)`.
@@ -66,6 +82,16 @@ Status OpenSource(const char16_t* path, SourceFile& file);
 // after its size was checked) is NotSupported: it is shorter than its
 // headers promise.
 Status ReadSource(SourceFile& file, uint64_t offset, uint8_t* buffer, size_t size);
+
+// Reads the file's first bytes, as many as `head` holds or the file has,
+// into `head`.
+inline Status ReadSourceHead(SourceFile& file)
+{
+    const size_t want = file.size < sizeof file.head ? static_cast<size_t>(file.size) : sizeof file.head;
+    const Status status = ReadSource(file, 0, file.head, want);
+    file.headSize = status == Status::Ok ? want : 0;
+    return status;
+}
 
 // Safe to call on a file that did not open, and more than once.
 void CloseSource(SourceFile& file);

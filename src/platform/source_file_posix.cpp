@@ -15,19 +15,15 @@ Status OpenSource(const char16_t* path, SourceFile& file)
     if (const Status status = ToNativePath(path, name); status != Status::Ok) {
         return status;
     }
-    // Only a regular file is opened: O_PATH finds out what the path names
+    // Only a regular file is opened: stat finds out what the path names
     // without opening it, so no device is woken and no FIFO waited on, and
-    // O_NONBLOCK keeps a FIFO swapped in meanwhile from blocking the open.
+    // O_NONBLOCK keeps a FIFO swapped in meanwhile from blocking the open;
+    // the open file is looked at again below.
     int error = 0;
     struct stat info {};
-    const int probe = open(name.text, O_PATH | O_CLOEXEC);
-    if (probe < 0) {
+    if (stat(name.text, &info) != 0) {
         return Status::SourceUnreadable;
     }
-    if (fstat(probe, &info) != 0) {
-        error = errno;
-    }
-    close(probe);
     int fd = -1;
     if (error == 0 && S_ISREG(info.st_mode)) {
         fd = open(name.text, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -59,6 +55,9 @@ Status ReadSource(SourceFile& file, uint64_t offset, uint8_t* buffer, size_t siz
 {
     if (file.memory != nullptr) {
         return ReadMemorySource(file, offset, buffer, size);
+    }
+    if (ReadFromHead(file, offset, buffer, size)) {
+        return Status::Ok;
     }
     while (size > 0) {
         const ssize_t got = pread(file.fd, buffer, size, static_cast<off_t>(offset));

@@ -51,6 +51,9 @@ Status ReadSource(SourceFile& file, uint64_t offset, uint8_t* buffer, size_t siz
     if (file.memory != nullptr) {
         return ReadMemorySource(file, offset, buffer, size);
     }
+    if (ReadFromHead(file, offset, buffer, size)) {
+        return Status::Ok;
+    }
     while (size > 0) {
         const DWORD chunk = size < 0x40000000 ? static_cast<DWORD>(size) : 0x40000000;
         OVERLAPPED at{};  // the offset; the handle is synchronous, so the read completes here

@@ -270,7 +270,7 @@ int main()
     const size_t tiffSize = 3 * kestovatiff_cli::kTestCardWidth * kestovatiff_cli::kTestCardHeight + 206;
     Check(Contents(reinterpret_cast<const wchar_t*>(tiff)).size() == tiffSize, "the TIFF has the layout's size");
     Check(tiff2bmp(u"test-card.bmp", u"x.bmp") == KESTOVATIFF_ERROR_FORMAT, "a BMP given as TIFF is -3");
-    KestovaOptions options = {sizeof options, KESTOVA_FLAG_PADDED_ROWS, 0, 0, -1, 1};
+    KestovaOptions options = {sizeof options, KESTOVA_FLAG_PADDED_ROWS, 0, 0, -1, 1, 0};
     Check(convert(tiff, u"padded.bmp", &options) == KESTOVATIFF_OK && options.reason == KESTOVA_REASON_NONE &&
               Contents(L"padded.bmp") == card,
           "KestovaConvert's padded rows: the test card's width needs no padding");
