@@ -207,7 +207,7 @@ namespace {
 int32_t Convert(Direction direction, bool bmp, const Scratch& files)
 {
     if (bmp == (direction == Direction::BmpToTiff)) {
-        KestovaOptions options = {sizeof options, 0, kPixelLimit, 0, 0, 0};
+        KestovaOptions options = {sizeof options, 0, kPixelLimit, 0, 0, 0, 0};
         return KestovaConvert(files.source16.c_str(), files.dest16.c_str(), &options);
     }
     return (direction == Direction::BmpToTiff ? Bmp2Tiff : Tiff2Bmp)(files.source16.c_str(), files.dest16.c_str());

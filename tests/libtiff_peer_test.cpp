@@ -906,7 +906,7 @@ TEST_F(LibtiffPeerTest, DeflateStripsEitherSideOfTheWholeBufferArena)
             }
             WriteFile(Path("peer.tif"), file);
             std::remove(Path("out.bmp").c_str());
-            KestovaOptions options = {sizeof options, 0, 0, 0, 0, 0};
+            KestovaOptions options = {sizeof options, 0, 0, 0, 0, 0, 0};
             const int32_t result = KestovaConvert(Path16("peer.tif").c_str(), Path16("out.bmp").c_str(), &options);
             if (damage != kWhole) {
                 EXPECT_EQ(result, KESTOVATIFF_ERROR_FORMAT);
