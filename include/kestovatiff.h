@@ -138,6 +138,8 @@ enum KestovaReason {
                                               header) */
     KESTOVA_REASON_PALETTE_BITS = 42,      /* TIFF palette indices deeper than 8 bits, which no
                                               flag reads: the bits */
+    KESTOVA_REASON_SAMPLE_BITS = 43,       /* TIFF samples deeper than KESTOVA_FLAG_REDUCE reads
+                                              (past 16 bits, or 12-bit JPEG): the bits */
     /* -4, too large. */
     KESTOVA_REASON_SIDE_TOO_LARGE = 60,    /* a side past what the destination holds: the side */
     KESTOVA_REASON_PICTURE_LIMIT = 61,     /* more pixels than options->maxPixels: the pixels */
@@ -267,6 +269,7 @@ static inline const char* KestovaReasonText(int32_t reason)
     case KESTOVA_REASON_TIFF_SAMPLES: return "a TIFF sample count that is not read for its colour";
     case KESTOVA_REASON_TIFF_FIELD: return "a TIFF field that breaks the format's rules or holds a value that is not read";
     case KESTOVA_REASON_PALETTE_BITS: return "TIFF palette indices deeper than 8 bits";
+    case KESTOVA_REASON_SAMPLE_BITS: return "TIFF samples deeper than any option converts";
     case KESTOVA_REASON_SIDE_TOO_LARGE: return "a side too long for the destination format";
     case KESTOVA_REASON_PICTURE_LIMIT: return "more pixels than the limit the caller set";
     case KESTOVA_REASON_FILE_TOO_LARGE: return "the destination would pass 4 GiB - 1 bytes";

@@ -181,6 +181,8 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
     predicted12.compression = 5;
     predicted12.predictor = true;
     predicted12.changes = {{258, 3, {12, 12, 12}}};
+    TiffForm grey32;  // deeper than --reduce reads
+    grey32.changes = {{258, 3, {32}}, {262, 3, {1}}, {277, 3, {1}}};
     TiffForm wide;
     wide.changes = {{256, 4, {0x80000000u}}};
     // LZW codes, 9 bits each: 256 (clear), then 300, which names no string yet.
@@ -216,6 +218,8 @@ TEST_F(PaddedBmpTest, ReasonsOfRefusals)
          KESTOVA_REASON_TIFF_COMPRESSION, 34661},
         {"TIFF of 16-bit palette indices", TiffFile(MakePicture(3, 2), palette16), 0, KESTOVATIFF_ERROR_FORMAT,
          KESTOVA_REASON_PALETTE_BITS, 16},
+        {"TIFF of 32-bit grey", TiffFile(MakePicture(3, 2), grey32), 0, KESTOVATIFF_ERROR_FORMAT,
+         KESTOVA_REASON_SAMPLE_BITS, 32},
         {"TIFF of 12 bits, Predictor 2", TiffFile(MakePicture(3, 2), predicted12), 0, KESTOVATIFF_ERROR_FORMAT,
          KESTOVA_REASON_PREDICTOR, 2},
         {"TIFF 2^31 wide", TiffFile(MakePicture(3, 2), wide), 0, KESTOVATIFF_ERROR_TOO_LARGE,

@@ -91,6 +91,7 @@ std::string ValueText(int32_t reason, uint64_t value)
     case KESTOVA_REASON_TILE_WORK: return number + " bytes";
     case KESTOVA_REASON_DEEP_SAMPLES:
     case KESTOVA_REASON_PALETTE_BITS:
+    case KESTOVA_REASON_SAMPLE_BITS:
     case KESTOVA_REASON_BMP_BITS: return number + " bits";
     case KESTOVA_REASON_COLOUR_SPACE: return "PhotometricInterpretation " + number;
     case KESTOVA_REASON_PALETTE_INDEX: return "it holds " + number;

@@ -68,6 +68,7 @@ REASONS = {
     40: "a TIFF sample count that is not read for its colour",
     41: "a TIFF field that breaks the format's rules or holds a value that is not read",
     42: "TIFF palette indices deeper than 8 bits",
+    43: "TIFF samples deeper than any option converts",
     60: "a side too long for the destination format",
     61: "more pixels than the limit the caller set",
     62: "the destination would pass 4 GiB - 1 bytes",

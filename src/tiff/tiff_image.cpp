@@ -245,7 +245,10 @@ Status ReadTiffImage(SourceFile& source, TiffImage& image)
     if (bits > 8 && photometric == 3) {
         return Refuse(source, Status::NotSupported, KESTOVA_REASON_PALETTE_BITS, bits);
     }
-    if (bits > 8 && (bits > 16 || !ReduceAllowed(source))) {
+    if (bits > 16) {
+        return Refuse(source, Status::NotSupported, KESTOVA_REASON_SAMPLE_BITS, bits);
+    }
+    if (bits > 8 && !ReduceAllowed(source)) {
         return Refuse(source, Status::NotSupported, KESTOVA_REASON_DEEP_SAMPLES, bits);
     }
     if (bits < 8 && !IsPowerOfTwoBits(bits)) {

@@ -25,7 +25,7 @@ Status ReadTiffJpeg(const SourceFile& source, const TiffDirectory& d, uint64_t s
     // plane a sample would be a stream a component.
     const uint64_t components = image.jpegColour == JpegColour::Grey ? 1 : 3;
     if (bits != 8) {
-        return bits > 8 ? Refuse(source, Status::NotSupported, KESTOVA_REASON_DEEP_SAMPLES, bits)
+        return bits > 8 ? Refuse(source, Status::NotSupported, KESTOVA_REASON_SAMPLE_BITS, bits)
                         : Refuse(source, Status::NotSupported, KESTOVA_REASON_TIFF_FIELD, 258);
     }
     if (samples != components || (planar != 1 && samples > 1)) {
