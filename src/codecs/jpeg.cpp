@@ -23,7 +23,8 @@ struct JpegState {
     size_t feed;  // the most bytes handed to libjpeg at a time (FillInputBuffer)
     int header;  // what jpeg_read_header said
     bool multiScan;
-    JSAMPARRAY row;
+    JSAMPARRAY row;  // kept from chunk to chunk, `rowBytes` long
+    size_t rowBytes;
     std::jmp_buf jump;
 };
 static_assert(sizeof(JpegState) <= kJpegArenaBytes, "libjpeg's object must fit its arena");
@@ -127,8 +128,15 @@ void StartRows(JpegState& s)
     }
     jpeg_start_decompress(&s.cinfo);
     s.feed = kJpegFastBytesPerBlock * static_cast<size_t>(std::max(s.cinfo.blocks_in_MCU, 1)) - 1;
-    s.row = (*s.cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&s.cinfo), JPOOL_IMAGE,
-                                         s.cinfo.output_width * static_cast<JDIMENSION>(s.cinfo.output_components), 1);
+    // The row lives as long as the object, and is made after the first
+    // stream's buffers: above them in the heap, it keeps the allocator from
+    // handing their memory back to the system when a chunk ends (they are
+    // freed then) only to ask for it again for the next, page by page.
+    const JDIMENSION rowBytes = s.cinfo.output_width * static_cast<JDIMENSION>(s.cinfo.output_components);
+    if (s.row == nullptr || s.rowBytes != rowBytes) {  // every chunk of a picture has the same width
+        s.row = (*s.cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&s.cinfo), JPOOL_PERMANENT, rowBytes, 1);
+        s.rowBytes = rowBytes;
+    }
 }
 
 void ReadRow(JpegState& s)
