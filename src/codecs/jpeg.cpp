@@ -25,6 +25,7 @@ struct JpegState {
     bool multiScan;
     JSAMPARRAY row;  // kept from chunk to chunk, `rowBytes` long
     size_t rowBytes;
+    JSAMPROW target;  // where ReadRow puts the next row
     std::jmp_buf jump;
 };
 static_assert(sizeof(JpegState) <= kJpegArenaBytes, "libjpeg's object must fit its arena");
@@ -141,7 +142,7 @@ void StartRows(JpegState& s)
 
 void ReadRow(JpegState& s)
 {
-    if (jpeg_read_scanlines(&s.cinfo, s.row, 1) != 1) {
+    if (jpeg_read_scanlines(&s.cinfo, &s.target, 1) != 1) {
         ERREXIT(&s.cinfo, JERR_INPUT_EOF);  // cannot happen with a source that never suspends
     }
 }
@@ -256,8 +257,17 @@ Status JpegRead(JpegDecoder& decoder, uint8_t* out, size_t size)
     }
     while (size > 0) {
         if (decoder.rowOut == decoder.rowBytes) {
+            // A whole row asked for goes straight to `out`, else to the
+            // row kept, to be handed out in parts.
+            const bool whole = size >= decoder.rowBytes;
+            s->target = whole ? out : s->row[0];
             if (s->cinfo.output_scanline >= s->cinfo.output_height || !Guarded(*s, ReadRow)) {
                 return Fail(decoder);  // more rows asked for than the frame has, or damage
+            }
+            if (whole) {
+                out += decoder.rowBytes;
+                size -= decoder.rowBytes;
+                continue;
             }
             decoder.rowOut = 0;
         }
