@@ -159,6 +159,7 @@ TEST_F(Tiff2BmpTest, DamagedJpegIsRefused)
     componentScans.componentScans = true;
     JpegOptions grey = abbreviated;
     grey.components = 1;
+    const Bytes badCode = {0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00};
     struct Case {
         const char* name;
         Bytes file;
@@ -166,6 +167,9 @@ TEST_F(Tiff2BmpTest, DamagedJpegIsRefused)
     const Case cases[] = {
         {"a strip cut short", file(cut, {}, abbreviated)},
         {"an end of image amid a strip", file(patched(good, 1, middle, {0xFF, 0xD9}), {}, abbreviated)},
+        // Ones (FF stuffed with 00) make a code no table has: a warning.
+        {"a bad Huffman code amid a strip", file(patched(good, 1, middle, badCode), {}, abbreviated)},
+
         {"a restart marker amid a strip", file(patched(good, 1, middle, {0xFF, 0xD3}), {}, abbreviated)},
         {"no tables", file(good, {{347, 7, {}}}, abbreviated)},
         {"tables cut short", file(good, {{347, 7, {0xFF, 0xD8, 0xFF, 0xDB, 0, 0x43}}}, abbreviated)},

@@ -20,9 +20,12 @@ struct JpegState {
     jpeg_source_mgr input;
     ByteSource* source;
     JpegFrame frame;
+    size_t feed;  // the most bytes handed to libjpeg at a time (FillInputBuffer)
     int header;  // what jpeg_read_header said
     bool multiScan;
-    JSAMPARRAY row;
+    JSAMPARRAY row;  // kept from chunk to chunk, `rowBytes` long
+    size_t rowBytes;
+    JSAMPROW target;  // where ReadRow puts the next row
     std::jmp_buf jump;
 };
 static_assert(sizeof(JpegState) <= kJpegArenaBytes, "libjpeg's object must fit its arena");
@@ -50,13 +53,16 @@ void OutputMessage(j_common_ptr /*cinfo*/) {}
 void InitSource(j_decompress_ptr /*cinfo*/) {}
 
 // libjpeg-turbo decodes Huffman codes by a fast path where at least 512
-// bytes an MCU block are buffered, and that path takes a code that is not
-// in the table as a zero without the warning its careful path gives. So a
-// damaged stream would pass, with made-up pixels, or not, by how the bytes
-// happen to be buffered. Handing it at most kJpegFeedBytes at a time keeps
-// it on the careful path, where every bad code is a warning, and a warning
-// refuses the picture.
-constexpr size_t kJpegFeedBytes = 256;
+// bytes an MCU block are buffered (DCTSIZE2 * 8 * blocks_in_MCU), and that
+// path takes a code that is not in the table as a zero without the warning
+// its careful path gives. So a damaged stream would pass, with made-up
+// pixels, or not, by how the bytes happen to be buffered. Handing it at
+// most a byte fewer than that at a time keeps it on the careful path, where
+// every bad code is a warning, and a warning refuses the picture. Before
+// the frame is known (its headers) the least of these is handed: 511 bytes,
+// so that what is left buffered when the rows start is below it too.
+constexpr size_t kJpegFastBytesPerBlock = 512;
+constexpr size_t kJpegHeaderFeedBytes = kJpegFastBytesPerBlock - 1;
 
 boolean FillInputBuffer(j_decompress_ptr cinfo)
 {
@@ -65,7 +71,8 @@ boolean FillInputBuffer(j_decompress_ptr cinfo)
         ERREXIT(cinfo, JERR_INPUT_EOF);
     }
     const size_t available = static_cast<size_t>(source.end - source.next);
-    const size_t n = available < kJpegFeedBytes ? available : kJpegFeedBytes;
+    const size_t feed = StateOf(cinfo).feed;
+    const size_t n = available < feed ? available : feed;
     cinfo->src->next_input_byte = source.next;
     cinfo->src->bytes_in_buffer = n;
     source.next += n;  // libjpeg's now
@@ -121,13 +128,21 @@ void StartRows(JpegState& s)
     case JpegColour::Grey: s.cinfo.jpeg_color_space = JCS_GRAYSCALE; s.cinfo.out_color_space = JCS_GRAYSCALE; break;
     }
     jpeg_start_decompress(&s.cinfo);
-    s.row = (*s.cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&s.cinfo), JPOOL_IMAGE,
-                                         s.cinfo.output_width * static_cast<JDIMENSION>(s.cinfo.output_components), 1);
+    s.feed = kJpegFastBytesPerBlock * static_cast<size_t>(std::max(s.cinfo.blocks_in_MCU, 1)) - 1;
+    // The row lives as long as the object, and is made after the first
+    // stream's buffers: above them in the heap, it keeps the allocator from
+    // handing their memory back to the system when a chunk ends (they are
+    // freed then) only to ask for it again for the next, page by page.
+    const JDIMENSION rowBytes = s.cinfo.output_width * static_cast<JDIMENSION>(s.cinfo.output_components);
+    if (s.row == nullptr || s.rowBytes != rowBytes) {  // every chunk of a picture has the same width
+        s.row = (*s.cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&s.cinfo), JPOOL_PERMANENT, rowBytes, 1);
+        s.rowBytes = rowBytes;
+    }
 }
 
 void ReadRow(JpegState& s)
 {
-    if (jpeg_read_scanlines(&s.cinfo, s.row, 1) != 1) {
+    if (jpeg_read_scanlines(&s.cinfo, &s.target, 1) != 1) {
         ERREXIT(&s.cinfo, JERR_INPUT_EOF);  // cannot happen with a source that never suspends
     }
 }
@@ -149,6 +164,7 @@ Status Fail(JpegDecoder& decoder)
 void Attach(JpegState& s, ByteSource& source)
 {
     s.source = &source;
+    s.feed = kJpegHeaderFeedBytes;
     s.input.next_input_byte = nullptr;
     s.input.bytes_in_buffer = 0;
 }
@@ -159,6 +175,15 @@ bool JpegAvailable() { return true; }
 
 Status JpegStart(JpegDecoder& decoder, void* arena)
 {
+    if (decoder.state == arena) {
+        // The last chunk's object: its buffers for that stream's rows go
+        // back (never fails), what it was made with stays, so that its heap
+        // is that of one stream however many chunks the picture has.
+        jpeg_abort_decompress(&State(decoder)->cinfo);
+        decoder.row = nullptr;
+        decoder.rowBytes = decoder.rowOut = 0;
+        return Status::Ok;
+    }
     JpegEnd(decoder);
     decoder = JpegDecoder{};
     auto* s = new (arena) JpegState{};
@@ -232,8 +257,17 @@ Status JpegRead(JpegDecoder& decoder, uint8_t* out, size_t size)
     }
     while (size > 0) {
         if (decoder.rowOut == decoder.rowBytes) {
+            // A whole row asked for goes straight to `out`, else to the
+            // row kept, to be handed out in parts.
+            const bool whole = size >= decoder.rowBytes;
+            s->target = whole ? out : s->row[0];
             if (s->cinfo.output_scanline >= s->cinfo.output_height || !Guarded(*s, ReadRow)) {
                 return Fail(decoder);  // more rows asked for than the frame has, or damage
+            }
+            if (whole) {
+                out += decoder.rowBytes;
+                size -= decoder.rowBytes;
+                continue;
             }
             decoder.rowOut = 0;
         }

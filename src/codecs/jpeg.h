@@ -62,8 +62,11 @@ struct JpegDecoder {
     Status failure = Status::Ok;
 };
 
-// Creates libjpeg's object in `arena`. NotSupported where this build has no
-// JPEG or libjpeg cannot start.
+// Creates libjpeg's object in `arena`, or readies the one already there
+// (the last chunk's, not ended) for a new stream: creating and destroying
+// it for each chunk would cost more than decoding a small one. Tables read
+// before stay until others replace them. NotSupported where this build has
+// no JPEG or libjpeg cannot start.
 Status JpegStart(JpegDecoder& decoder, void* arena);
 
 // Reads a tables-only stream (JPEGTables), whose tables the chunk's stream

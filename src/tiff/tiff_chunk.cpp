@@ -253,7 +253,9 @@ Status StartChunk(ChunkDecoder& d, SourceFile& file, const TiffImage& image, uin
     // The tables stream first, read through the chunk's reader, then the
     // chunk's own stream. libjpeg sees bytes as stored: JPEG is a byte
     // stream, and FillOrder does not apply to it, as libtiff takes it.
+    // libjpeg's object is kept from the last chunk (JpegStart): not ended.
     const TiffField& tables = image.jpegTables;
+    d.compression = TiffCompression::None;
     Status status = StartChunk(d, file, TiffCompression::None, false, tables.offset, tables.count, arena, 0, 0);
     d.compression = TiffCompression::Jpeg;
     if (status == Status::Ok) {
