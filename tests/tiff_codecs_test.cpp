@@ -154,6 +154,58 @@ TEST(TiffCodecsTest, DeflateDamagedStreams)
     }
 }
 
+// The check value past the rows: a stream whose Adler-32 is wrong is
+// refused however its rows were asked for, one whose data runs out or
+// holds more than the bound past the rows is taken, and extra bytes a
+// stream holds past the rows are thrown away.
+TEST(TiffCodecsTest, DeflateCheckValuePastTheRows)
+{
+    const std::string text(5001, 'q');
+    const auto zlib = [&](size_t size) {
+        return tiff_encoders::Deflate(reinterpret_cast<const uint8_t*>(text.data()), size);
+    };
+    const auto badCheck = [](Bytes stream) {
+        stream.back() ^= 0x55;
+        return stream;
+    };
+    const Bytes whole = zlib(5000);
+    const struct {
+        const char* name;
+        Bytes stream;
+        size_t most;
+        Status want;
+    } cases[] = {
+        {"sound", whole, 4096, Status::Ok},
+        {"check value wrong", badCheck(whole), 4096, Status::NotSupported},
+        {"one byte more, sound", zlib(5001), 4096, Status::Ok},
+        {"one byte more, check value wrong", badCheck(zlib(5001)), 4096, Status::NotSupported},
+        {"check value cut off", Bytes(whole.begin(), whole.end() - 4), 4096, Status::Ok},
+        {"more past the rows than checked", badCheck(zlib(5000)), 0, Status::Ok},
+    };
+    alignas(16) static uint8_t arena[kDeflateArenaBytes];
+    for (const auto& c : cases) {
+        for (const size_t piece : {size_t{1}, size_t{7}, size_t{4096}, size_t{4999}}) {
+            SCOPED_TRACE(testing::Message() << c.name << ", pieces of " << piece);
+            const bool shorter = c.most == 0;  // the rows stop 100 bytes before the data
+            const size_t rows = shorter ? 4900 : 5000;
+            ByteSource source = MemorySource(c.stream.data(), c.stream.size());
+            DeflateDecoder deflate;
+            ASSERT_EQ(DeflateStart(deflate, arena), Status::Ok);
+            // zlib may meet the check value with the last row, or after.
+            std::vector<uint8_t> out(rows);
+            Status status = Status::Ok;
+            for (size_t at = 0; at < rows && status == Status::Ok; at += piece) {
+                status = DeflateRead(deflate, source, &out[at], std::min(piece, rows - at));
+            }
+            if (status == Status::Ok) {
+                status = DeflateCheckEnd(deflate, source, shorter ? 99 : c.most);
+            }
+            EXPECT_EQ(status, c.want);
+            DeflateEnd(deflate);
+        }
+    }
+}
+
 // Horizontal differencing undone on rows of 1 to 4 samples a pixel, whole
 // and in pieces of whole pixels, against the running sums taken plainly.
 TEST(TiffCodecsTest, PredictorUndoneInPieces)

@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
@@ -159,6 +160,31 @@ bool DeflateDone(DeflateDecoder& d, ByteSource& source)
         }
     }
     return true;
+}
+
+Status DeflateCheckEnd(DeflateDecoder& d, ByteSource& source, size_t most)
+{
+    uint8_t sink[256];
+    while (!d.ended) {
+        const bool fed = d.stream.avail_in != 0 || Feed(d, source);
+        if (!fed && source.status != Status::Ok) {
+            return source.status;
+        }
+        const uInt room = static_cast<uInt>(std::min(sizeof sink, most));
+        d.stream.next_out = sink;
+        d.stream.avail_out = room;
+        const int result = inflate(&d.stream, Z_NO_FLUSH);
+        const size_t produced = room - d.stream.avail_out;
+        if (result == Z_STREAM_END) {
+            d.ended = true;
+        } else if (result != Z_OK && result != Z_BUF_ERROR) {
+            return Status::NotSupported;  // damaged, the check value among it
+        } else if ((!fed && produced == 0) || (room == 0 && d.stream.avail_out == 0)) {
+            return Status::Ok;  // the data runs out, or more of it than is checked
+        }
+        most -= produced;
+    }
+    return Status::Ok;
 }
 
 #if KESTOVATIFF_WITH_LIBDEFLATE

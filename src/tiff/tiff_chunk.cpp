@@ -324,6 +324,11 @@ void PrepareSamples(const TiffImage& image, uint8_t* bytes, size_t size, SampleC
     }
 }
 
+// How far past its rows a streamed Deflate chunk is inflated to reach its
+// check value: the few bytes a writer's last block may hold more, not the
+// gigabytes a hostile one may declare.
+constexpr size_t kDeflateCheckedPastRows = 4096;
+
 Status FinishChunk(ChunkDecoder& d)
 {
     // Not even read: a last strip coded whole may hold gigabytes more. A
@@ -332,6 +337,12 @@ Status FinishChunk(ChunkDecoder& d)
     // the picture, as it would amid the rows.
     if (d.compression == TiffCompression::Jpeg && !JpegDone(d.jpeg) && d.source.status == Status::Ok) {
         return Decoded(d, Status::NotSupported);
+    }
+    // A streamed Deflate chunk is read on to its check value, a little way
+    // (libdeflate checked a chunk it inflated whole): damage there refuses
+    // the picture however the rows were asked for.
+    if (d.compression == TiffCompression::Deflate && !d.inflatedWhole && d.source.status == Status::Ok) {
+        return Decoded(d, DeflateCheckEnd(d.deflate, d.source, kDeflateCheckedPastRows));
     }
     return d.source.status;
 }
