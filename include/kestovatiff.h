@@ -153,10 +153,12 @@ enum KestovaReason {
                                               for a FIFO, a device or a socket) */
 };
 
-/* Options for KestovaConvert. Zero is the default for every field, so
- * `KestovaOptions options = {sizeof options};` asks for nothing. The
- * struct only grows at its end; `size` tells the library which version the
- * caller knows. */
+/* Options for KestovaConvert. Zero is the default for every field: zero
+ * the struct, then set `size` and the fields wanted by name
+ * (`KestovaOptions options = {0}; options.size = sizeof options;`, `= {}`
+ * in C++), as positional initialisers warn once the struct grows. It only
+ * grows at its end; `size` tells the library which version the caller
+ * knows. */
 typedef struct KestovaOptions {
     uint32_t size;        /* sizeof(KestovaOptions); less than KESTOVA_OPTIONS_SIZE_1 is -1,
                              and then nothing is written back */
