@@ -40,6 +40,31 @@ uint32_t LoadPiece(const uint8_t* at)
 void StorePiece(uint8_t* at, uint32_t piece) { std::memcpy(at, &piece, 4); }
 #endif
 
+// The 256 strings of one byte that every table starts with, apart from the
+// arena: a chunk's start then writes nothing into it, and a picture in
+// one-row strips starts a million chunks. Codes 256 and 257 name no string
+// and are never looked up.
+struct Roots {
+    uint32_t words[256];
+    uint8_t pieces[256 * kPiece];  // the byte, then 0s: a longer string adds to them
+    constexpr Roots() : words(), pieces()
+    {
+        for (uint32_t code = 0; code < 256; ++code) {
+            words[code] = 1 | code << 24;
+            pieces[size_t{code} * kPiece] = static_cast<uint8_t>(code);
+        }
+    }
+};
+constexpr Roots kRoots{};
+
+// A code's word and piece, from the roots' table below 256: one select of
+// the table, no branch.
+uint32_t WordOf(const uint32_t* words, uint32_t code) { return (code < 256 ? kRoots.words : words)[code]; }
+const uint8_t* PieceOf(const uint8_t* pieces, uint32_t code)
+{
+    return (code < 256 ? kRoots.pieces : pieces) + size_t{code} * kPiece;
+}
+
 // Adds one byte to the bits read ahead.
 void TakeByte(uint64_t& bits, uint32_t& bitCount, bool oldStyle, uint8_t byte)
 {
@@ -100,15 +125,15 @@ bool NextCode(LzwDecoder& d, ByteSource& source, uint32_t& code)
 void WriteString(const LzwDecoder& d, uint32_t code, uint32_t from, uint32_t count, uint8_t* out)
 {
     const uint32_t to = from + count;
-    uint32_t end = LengthOf(d.words[code]);
+    uint32_t end = LengthOf(WordOf(d.words, code));
     uint32_t start = end - LastPieceBytes(end);
     while (end > from) {
         const uint32_t a = start > from ? start : from;
         const uint32_t b = end < to ? end : to;
         if (a < b) {
-            std::memcpy(out + (a - from), d.pieces + size_t{code} * kPiece + (a - start), b - a);
+            std::memcpy(out + (a - from), PieceOf(d.pieces, code) + (a - start), b - a);
         }
-        code = BeforeOf(d.words[code]);
+        code = BeforeOf(WordOf(d.words, code));
         end = start;
         start -= kPiece;
     }
@@ -127,15 +152,17 @@ void Clear(LzwDecoder& d)
 
 void LzwStart(LzwDecoder& decoder, void* arena)
 {
-    decoder = LzwDecoder{};
+    // Field by field: a whole new decoder copied in was built on the stack
+    // and read back across its stores, a stall on each of a million chunks.
     decoder.words = static_cast<uint32_t*>(arena);
     decoder.pieces = static_cast<uint8_t*>(arena) + kLzwStoredEntries * 4;
-    for (uint32_t code = 0; code < 256; ++code) {
-        decoder.words[code] = 1 | code << 24;
-        StorePiece(decoder.pieces + size_t{code} * kPiece, code);  // its other bytes 0: a longer string adds to them
-    }
-    decoder.words[kClear] = 0;
-    decoder.words[kEnd] = 0;
+    decoder.started = false;
+    decoder.oldStyle = false;
+    decoder.ended = false;
+    decoder.bits = 0;
+    decoder.bitCount = 0;
+    decoder.pending = 0;
+    decoder.pendingDone = 0;
     Clear(decoder);
 }
 
@@ -156,13 +183,13 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
     }
     // The rest of a string only partly written.
     if (d.pending != 0) {
-        const uint32_t left = LengthOf(d.words[d.pending]) - d.pendingDone;
+        const uint32_t left = LengthOf(WordOf(d.words, d.pending)) - d.pendingDone;
         const uint32_t n = left < size ? left : static_cast<uint32_t>(size);
         WriteString(d, d.pending, d.pendingDone, n, out);
         out += n;
         size -= n;
         d.pendingDone += n;
-        if (d.pendingDone == LengthOf(d.words[d.pending])) {
+        if (d.pendingDone == LengthOf(WordOf(d.words, d.pending))) {
             d.pending = 0;
         }
     }
@@ -223,15 +250,15 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
         } else {
             // A new string: the previous one and the first byte of this one,
             // which, for the code being defined right now, is its own first.
-            const uint32_t before = words[previous];
+            const uint32_t before = WordOf(words, previous);
             const uint32_t length = LengthOf(before);
-            const auto next = static_cast<uint8_t>(FirstOf(code < free ? words[code] : before));
+            const auto next = static_cast<uint8_t>(FirstOf(code < free ? WordOf(words, code) : before));
             // The previous string's last piece whole, the new one starts a
             // piece of its own. Chosen without a branch: each way comes by
             // turns. A piece's bytes past its string are 0, so the byte is
             // added by an or.
             const uint32_t used = length % kPiece;
-            const uint32_t extended = LoadPiece(pieces + size_t{previous} * kPiece) | uint32_t{next} << (8 * used);
+            const uint32_t extended = LoadPiece(PieceOf(pieces, previous)) | uint32_t{next} << (8 * used);
             const uint32_t piece = used == 0 ? next : extended;
             const uint32_t word =
                 (length + 1) | (before & 0xFF000000u) | (used == 0 ? previous << 12 : before & 0xFFF000u);
@@ -243,10 +270,16 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
             widen = (1u << width) - (oldStyle ? 0 : 1);
         }
         previous = code;
-        const uint32_t word = words[code];
+        const uint32_t word = WordOf(words, code);
         const uint32_t length = LengthOf(word);
         if (size < length + kPiece) {
-            // Near the end of the request: exactly the bytes asked for.
+            // Near the end of the request: exactly the bytes asked for. A
+            // byte of its own is the common case in a row of a few bytes.
+            if (length == 1) {
+                *out++ = static_cast<uint8_t>(code);
+                --size;
+                continue;
+            }
             const uint32_t n = length < size ? length : static_cast<uint32_t>(size);
             WriteString(d, code, 0, n, out);
             out += n;
@@ -260,7 +293,8 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
         // The code's own piece whole, its bytes past the string overwritten
         // by the next one; then the whole pieces before.
         uint32_t at = length - LastPieceBytes(length);
-        StorePiece(out + at, LoadPiece(pieces + size_t{code} * kPiece));
+        StorePiece(out + at, LoadPiece(PieceOf(pieces, code)));
+        // Strings longer than a piece never lead back to a root.
         for (uint32_t c = BeforeOf(word); at > 0; c = BeforeOf(words[c])) {
             at -= kPiece;
             StorePiece(out + at, LoadPiece(pieces + size_t{c} * kPiece));
