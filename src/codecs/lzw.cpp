@@ -13,6 +13,11 @@ constexpr uint32_t kFirstFree = 258;
 constexpr uint32_t kMaxWidth = 12;
 constexpr uint32_t kNone = 0x10000;
 constexpr uint32_t kPiece = kLzwPieceBytes;
+// A string at least this long that repeats the one just written, and one
+// byte more, is copied from the output: a run (white paper) gives code
+// after code of that kind, one byte longer each time, and walking them back
+// a piece a step waits on a load each step.
+constexpr uint32_t kCopiedFrom = 32;
 
 Status Damaged(const ByteSource& source) { return source.status != Status::Ok ? source.status : Status::NotSupported; }
 
@@ -207,6 +212,9 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
     // The code that widens the codes: one early in new-style streams.
     uint32_t widen = (1u << width) - (oldStyle ? 0 : 1);
     Status status = d.ended && size > 0 ? Damaged(source) : Status::Ok;  // ended before the bytes asked for
+    // Where the previous code's string starts in `out`, when this call
+    // wrote it whole there.
+    const uint8_t* previousAt = nullptr;
     while (size > 0 && status == Status::Ok) {
         if (bitCount < width && !FillBits(source, bits, bitCount, oldStyle, width)) {
             d.ended = true;
@@ -214,6 +222,7 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
             break;
         }
         const uint32_t code = TakeCode(bits, bitCount, oldStyle, width);
+        const bool selfNamed = code == free;  // its string the previous one and that one's first byte
         // The rare codes, each tested once: a clear, the end, the first code
         // after a clear, a code out of the table, a table full.
         if (code == kClear || code == kEnd || code > free || previous == kNone || free >= kLzwStoredEntries) {
@@ -228,6 +237,7 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
                 widen = (1u << width) - (oldStyle ? 0 : 1);
                 free = d.free;
                 previous = d.previous;
+                previousAt = nullptr;
                 continue;
             }
             if (previous == kNone) {
@@ -275,6 +285,7 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
         if (size < length + kPiece) {
             // Near the end of the request: exactly the bytes asked for. A
             // byte of its own is the common case in a row of a few bytes.
+            previousAt = nullptr;
             if (length == 1) {
                 *out++ = static_cast<uint8_t>(code);
                 --size;
@@ -290,8 +301,17 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
             }
             continue;
         }
+        if (selfNamed && previousAt != nullptr && length >= kCopiedFrom) {
+            std::memcpy(out, previousAt, length - 1);
+            out[length - 1] = static_cast<uint8_t>(FirstOf(word));
+            previousAt = out;
+            out += length;
+            size -= length;
+            continue;
+        }
         // The code's own piece whole, its bytes past the string overwritten
         // by the next one; then the whole pieces before.
+        previousAt = out;
         uint32_t at = length - LastPieceBytes(length);
         StorePiece(out + at, LoadPiece(PieceOf(pieces, code)));
         // Strings longer than a piece never lead back to a root.
