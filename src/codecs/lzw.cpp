@@ -45,10 +45,11 @@ uint32_t LoadPiece(const uint8_t* at)
 void StorePiece(uint8_t* at, uint32_t piece) { std::memcpy(at, &piece, 4); }
 #endif
 
-// The 256 strings of one byte that every table starts with, apart from the
-// arena: a chunk's start then writes nothing into it, and a picture in
-// one-row strips starts a million chunks. Codes 256 and 257 name no string
-// and are never looked up.
+// The 256 strings of one byte that every table starts with, as the arena
+// holds them: a chunk's start copies them in at one go (a picture in
+// one-row strips starts a million chunks), rather than building them one
+// by one. Looking them up apart from the arena costs the decoder a select
+// on every code, a third of its time on photographs.
 struct Roots {
     uint32_t words[256];
     uint8_t pieces[256 * kPiece];  // the byte, then 0s: a longer string adds to them
@@ -61,14 +62,6 @@ struct Roots {
     }
 };
 constexpr Roots kRoots{};
-
-// A code's word and piece, from the roots' table below 256: one select of
-// the table, no branch.
-uint32_t WordOf(const uint32_t* words, uint32_t code) { return (code < 256 ? kRoots.words : words)[code]; }
-const uint8_t* PieceOf(const uint8_t* pieces, uint32_t code)
-{
-    return (code < 256 ? kRoots.pieces : pieces) + size_t{code} * kPiece;
-}
 
 // Adds one byte to the bits read ahead.
 void TakeByte(uint64_t& bits, uint32_t& bitCount, bool oldStyle, uint8_t byte)
@@ -129,16 +122,20 @@ bool NextCode(LzwDecoder& d, ByteSource& source, uint32_t& code)
 // back from its end a piece at a time.
 void WriteString(const LzwDecoder& d, uint32_t code, uint32_t from, uint32_t count, uint8_t* out)
 {
+    if (code < 256 && count == 1) {
+        *out = static_cast<uint8_t>(code);  // a byte of its own: the common case in rows of a few bytes
+        return;
+    }
     const uint32_t to = from + count;
-    uint32_t end = LengthOf(WordOf(d.words, code));
+    uint32_t end = LengthOf(d.words[code]);
     uint32_t start = end - LastPieceBytes(end);
     while (end > from) {
         const uint32_t a = start > from ? start : from;
         const uint32_t b = end < to ? end : to;
         if (a < b) {
-            std::memcpy(out + (a - from), PieceOf(d.pieces, code) + (a - start), b - a);
+            std::memcpy(out + (a - from), d.pieces + size_t{code} * kPiece + (a - start), b - a);
         }
-        code = BeforeOf(WordOf(d.words, code));
+        code = BeforeOf(d.words[code]);
         end = start;
         start -= kPiece;
     }
@@ -161,6 +158,10 @@ void LzwStart(LzwDecoder& decoder, void* arena)
     // and read back across its stores, a stall on each of a million chunks.
     decoder.words = static_cast<uint32_t*>(arena);
     decoder.pieces = static_cast<uint8_t*>(arena) + kLzwStoredEntries * 4;
+    std::memcpy(decoder.words, kRoots.words, sizeof kRoots.words);
+    std::memcpy(decoder.pieces, kRoots.pieces, sizeof kRoots.pieces);
+    decoder.words[kClear] = 0;
+    decoder.words[kEnd] = 0;
     decoder.started = false;
     decoder.oldStyle = false;
     decoder.ended = false;
@@ -188,13 +189,13 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
     }
     // The rest of a string only partly written.
     if (d.pending != 0) {
-        const uint32_t left = LengthOf(WordOf(d.words, d.pending)) - d.pendingDone;
+        const uint32_t left = LengthOf(d.words[d.pending]) - d.pendingDone;
         const uint32_t n = left < size ? left : static_cast<uint32_t>(size);
         WriteString(d, d.pending, d.pendingDone, n, out);
         out += n;
         size -= n;
         d.pendingDone += n;
-        if (d.pendingDone == LengthOf(WordOf(d.words, d.pending))) {
+        if (d.pendingDone == LengthOf(d.words[d.pending])) {
             d.pending = 0;
         }
     }
@@ -260,15 +261,15 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
         } else {
             // A new string: the previous one and the first byte of this one,
             // which, for the code being defined right now, is its own first.
-            const uint32_t before = WordOf(words, previous);
+            const uint32_t before = words[previous];
             const uint32_t length = LengthOf(before);
-            const auto next = static_cast<uint8_t>(FirstOf(code < free ? WordOf(words, code) : before));
+            const auto next = static_cast<uint8_t>(FirstOf(code < free ? words[code] : before));
             // The previous string's last piece whole, the new one starts a
             // piece of its own. Chosen without a branch: each way comes by
             // turns. A piece's bytes past its string are 0, so the byte is
             // added by an or.
             const uint32_t used = length % kPiece;
-            const uint32_t extended = LoadPiece(PieceOf(pieces, previous)) | uint32_t{next} << (8 * used);
+            const uint32_t extended = LoadPiece(pieces + size_t{previous} * kPiece) | uint32_t{next} << (8 * used);
             const uint32_t piece = used == 0 ? next : extended;
             const uint32_t word =
                 (length + 1) | (before & 0xFF000000u) | (used == 0 ? previous << 12 : before & 0xFFF000u);
@@ -280,17 +281,12 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
             widen = (1u << width) - (oldStyle ? 0 : 1);
         }
         previous = code;
-        const uint32_t word = WordOf(words, code);
+        const uint32_t word = words[code];
         const uint32_t length = LengthOf(word);
         if (size < length + kPiece) {
             // Near the end of the request: exactly the bytes asked for. A
             // byte of its own is the common case in a row of a few bytes.
             previousAt = nullptr;
-            if (length == 1) {
-                *out++ = static_cast<uint8_t>(code);
-                --size;
-                continue;
-            }
             const uint32_t n = length < size ? length : static_cast<uint32_t>(size);
             WriteString(d, code, 0, n, out);
             out += n;
@@ -313,8 +309,7 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
         // by the next one; then the whole pieces before.
         previousAt = out;
         uint32_t at = length - LastPieceBytes(length);
-        StorePiece(out + at, LoadPiece(PieceOf(pieces, code)));
-        // Strings longer than a piece never lead back to a root.
+        StorePiece(out + at, LoadPiece(pieces + size_t{code} * kPiece));
         for (uint32_t c = BeforeOf(word); at > 0; c = BeforeOf(words[c])) {
             at -= kPiece;
             StorePiece(out + at, LoadPiece(pieces + size_t{c} * kPiece));

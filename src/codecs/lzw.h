@@ -7,9 +7,8 @@
 //
 // Every code is checked against the table: a code not yet defined, a table
 // that overflows, or a string that does not start with a clear code is
-// refused ("corrupted LZW table"). The strings defined from code 258 on
-// live in an arena lent by the caller, the 256 one-byte strings in a
-// constant table; strings are written back to front along their prefixes,
+// refused ("corrupted LZW table"). The table lives in an arena lent by
+// the caller; strings are written back to front along their prefixes,
 // which always point to earlier codes, so no walk can loop.
 #pragma once
 
@@ -58,8 +57,7 @@ struct LzwDecoder {
 };
 
 // Prepares a decoder for one strip or tile, its table in `arena` (at least
-// kLzwArenaBytes, aligned for uint32_t), writing nothing there yet: the
-// arena may hold anything until the first read.
+// kLzwArenaBytes, aligned for uint32_t).
 void LzwStart(LzwDecoder& decoder, void* arena);
 
 // Decodes exactly `size` bytes into `out`. NotSupported for a damaged
