@@ -88,9 +88,16 @@ TEST(TiffCodecsTest, LzwHostileStreams)
         runs.append(i % 5 + i % 11 * 17, static_cast<char>('a' + i % 3));
     }
     const Bytes runsLzw = tiff_encoders::Lzw(reinterpret_cast<const uint8_t*>(runs.data()), runs.size());
+    // One run of 30000 bytes: each code its predecessor and one byte more,
+    // up to some 240 bytes, copied from the output where it is there.
+    const std::string paper = std::string(30000, 'w') + "ink";
+    const Bytes paperLzw = tiff_encoders::Lzw(reinterpret_cast<const uint8_t*>(paper.data()), paper.size());
     const Case cases[] = {
         {"runs, whole", Codec::Lzw, runsLzw, {runs.size()}, Status::Ok, runs},
         {"runs, cut anywhere", Codec::Lzw, runsLzw, {1, 5, 6, 7, 11, 12, 13, 61, runs.size() - 116}, Status::Ok, runs},
+        {"a long run, whole", Codec::Lzw, paperLzw, {paper.size()}, Status::Ok, paper},
+        {"a long run, cut amid its strings", Codec::Lzw, paperLzw, {7000, 33, 1, 4000, 17, paper.size() - 11051},
+         Status::Ok, paper},
         {"a code defined by itself (KwKwK)", Codec::Lzw, tiff_encoders::LzwCodes({256, 'a', 258, 257}), {3},
          Status::Ok, "aaa"},
         {"a string cut by the request, given out in pieces", Codec::Lzw,

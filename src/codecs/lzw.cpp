@@ -13,6 +13,11 @@ constexpr uint32_t kFirstFree = 258;
 constexpr uint32_t kMaxWidth = 12;
 constexpr uint32_t kNone = 0x10000;
 constexpr uint32_t kPiece = kLzwPieceBytes;
+// A string at least this long that repeats the one just written, and one
+// byte more, is copied from the output: a run (white paper) gives code
+// after code of that kind, one byte longer each time, and walking them back
+// a piece a step waits on a load each step.
+constexpr uint32_t kCopiedFrom = 32;
 
 Status Damaged(const ByteSource& source) { return source.status != Status::Ok ? source.status : Status::NotSupported; }
 
@@ -39,6 +44,24 @@ uint32_t LoadPiece(const uint8_t* at)
 }
 void StorePiece(uint8_t* at, uint32_t piece) { std::memcpy(at, &piece, 4); }
 #endif
+
+// The 256 strings of one byte that every table starts with, as the arena
+// holds them: a chunk's start copies them in at one go (a picture in
+// one-row strips starts a million chunks), rather than building them one
+// by one. Looking them up apart from the arena costs the decoder a select
+// on every code, a third of its time on photographs.
+struct Roots {
+    uint32_t words[256];
+    uint8_t pieces[256 * kPiece];  // the byte, then 0s: a longer string adds to them
+    constexpr Roots() : words(), pieces()
+    {
+        for (uint32_t code = 0; code < 256; ++code) {
+            words[code] = 1 | code << 24;
+            pieces[size_t{code} * kPiece] = static_cast<uint8_t>(code);
+        }
+    }
+};
+constexpr Roots kRoots{};
 
 // Adds one byte to the bits read ahead.
 void TakeByte(uint64_t& bits, uint32_t& bitCount, bool oldStyle, uint8_t byte)
@@ -99,6 +122,10 @@ bool NextCode(LzwDecoder& d, ByteSource& source, uint32_t& code)
 // back from its end a piece at a time.
 void WriteString(const LzwDecoder& d, uint32_t code, uint32_t from, uint32_t count, uint8_t* out)
 {
+    if (code < 256 && count == 1) {
+        *out = static_cast<uint8_t>(code);  // a byte of its own: the common case in rows of a few bytes
+        return;
+    }
     const uint32_t to = from + count;
     uint32_t end = LengthOf(d.words[code]);
     uint32_t start = end - LastPieceBytes(end);
@@ -127,15 +154,21 @@ void Clear(LzwDecoder& d)
 
 void LzwStart(LzwDecoder& decoder, void* arena)
 {
-    decoder = LzwDecoder{};
+    // Field by field: a whole new decoder copied in was built on the stack
+    // and read back across its stores, a stall on each of a million chunks.
     decoder.words = static_cast<uint32_t*>(arena);
     decoder.pieces = static_cast<uint8_t*>(arena) + kLzwStoredEntries * 4;
-    for (uint32_t code = 0; code < 256; ++code) {
-        decoder.words[code] = 1 | code << 24;
-        StorePiece(decoder.pieces + size_t{code} * kPiece, code);  // its other bytes 0: a longer string adds to them
-    }
+    std::memcpy(decoder.words, kRoots.words, sizeof kRoots.words);
+    std::memcpy(decoder.pieces, kRoots.pieces, sizeof kRoots.pieces);
     decoder.words[kClear] = 0;
     decoder.words[kEnd] = 0;
+    decoder.started = false;
+    decoder.oldStyle = false;
+    decoder.ended = false;
+    decoder.bits = 0;
+    decoder.bitCount = 0;
+    decoder.pending = 0;
+    decoder.pendingDone = 0;
     Clear(decoder);
 }
 
@@ -180,6 +213,9 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
     // The code that widens the codes: one early in new-style streams.
     uint32_t widen = (1u << width) - (oldStyle ? 0 : 1);
     Status status = d.ended && size > 0 ? Damaged(source) : Status::Ok;  // ended before the bytes asked for
+    // Where the previous code's string starts in `out`, when this call
+    // wrote it whole there.
+    const uint8_t* previousAt = nullptr;
     while (size > 0 && status == Status::Ok) {
         if (bitCount < width && !FillBits(source, bits, bitCount, oldStyle, width)) {
             d.ended = true;
@@ -187,6 +223,7 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
             break;
         }
         const uint32_t code = TakeCode(bits, bitCount, oldStyle, width);
+        const bool selfNamed = code == free;  // its string the previous one and that one's first byte
         // The rare codes, each tested once: a clear, the end, the first code
         // after a clear, a code out of the table, a table full.
         if (code == kClear || code == kEnd || code > free || previous == kNone || free >= kLzwStoredEntries) {
@@ -201,6 +238,7 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
                 widen = (1u << width) - (oldStyle ? 0 : 1);
                 free = d.free;
                 previous = d.previous;
+                previousAt = nullptr;
                 continue;
             }
             if (previous == kNone) {
@@ -246,7 +284,9 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
         const uint32_t word = words[code];
         const uint32_t length = LengthOf(word);
         if (size < length + kPiece) {
-            // Near the end of the request: exactly the bytes asked for.
+            // Near the end of the request: exactly the bytes asked for. A
+            // byte of its own is the common case in a row of a few bytes.
+            previousAt = nullptr;
             const uint32_t n = length < size ? length : static_cast<uint32_t>(size);
             WriteString(d, code, 0, n, out);
             out += n;
@@ -257,8 +297,17 @@ Status LzwRead(LzwDecoder& d, ByteSource& source, uint8_t* out, size_t size)
             }
             continue;
         }
+        if (selfNamed && previousAt != nullptr && length >= kCopiedFrom) {
+            std::memcpy(out, previousAt, length - 1);
+            out[length - 1] = static_cast<uint8_t>(FirstOf(word));
+            previousAt = out;
+            out += length;
+            size -= length;
+            continue;
+        }
         // The code's own piece whole, its bytes past the string overwritten
         // by the next one; then the whole pieces before.
+        previousAt = out;
         uint32_t at = length - LastPieceBytes(length);
         StorePiece(out + at, LoadPiece(pieces + size_t{code} * kPiece));
         for (uint32_t c = BeforeOf(word); at > 0; c = BeforeOf(words[c])) {
