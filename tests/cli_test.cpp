@@ -771,7 +771,7 @@ TEST_F(BatchTest, OutputsThatAreFifosNeverHang)
         }
         const auto start = std::chrono::steady_clock::now();
         const int status = Finish(pid);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "the host ends at once";
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << "the host ends, not waiting on a FIFO";
         const Bytes errBytes = ReadFile(Path("err"));
         const std::string err(errBytes.begin(), errBytes.end());
         const bool stopped = WIFSIGNALED(status);
