@@ -1,5 +1,7 @@
-// Any bytes as a BMP source: either a refusal that leaves no file, or a TIFF
-// of the layout's size that converts to BMP and back to the same TIFF.
+// Any bytes as a BMP source, with the options their hash draws: either a
+// refusal that leaves no file, or a TIFF of the layout's size that converts
+// to BMP and back to the same TIFF (the TIFF is 8-bit and opaque, so the
+// options would not change that trip).
 
 #include "fuzz_support.h"
 #include "kestovatiff.h"
@@ -9,7 +11,8 @@ using namespace fuzz_support;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::vector<uint8_t> tiff;
-    if (!ConvertInput(Direction::BmpToTiff, data, size, tiff)) {
+    KestovaOptions options;
+    if (!ConvertInput(Direction::BmpToTiff, data, size, tiff, options)) {
         return 0;
     }
     const Scratch& files = Files();

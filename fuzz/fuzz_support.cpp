@@ -204,10 +204,9 @@ void Fail(const char* what, long long detail)
 namespace {
 
 // The scratch source converted in the direction; `bmp`: it starts as a BMP.
-int32_t Convert(Direction direction, bool bmp, const Scratch& files)
+int32_t Convert(Direction direction, bool bmp, const Scratch& files, KestovaOptions options)
 {
     if (bmp == (direction == Direction::BmpToTiff)) {
-        KestovaOptions options = {sizeof options, 0, kPixelLimit, 0, 0, 0, 0};
         return KestovaConvert(files.source16.c_str(), files.dest16.c_str(), &options);
     }
     return (direction == Direction::BmpToTiff ? Bmp2Tiff : Tiff2Bmp)(files.source16.c_str(), files.dest16.c_str());
@@ -215,12 +214,13 @@ int32_t Convert(Direction direction, bool bmp, const Scratch& files)
 
 // One conversion of the scratch source, under a file-size limit: a known
 // result, a destination for a success and none for a failure.
-int32_t ConvertOnce(Direction direction, bool bmp, uint64_t limit, std::vector<uint8_t>& dest)
+int32_t ConvertOnce(Direction direction, bool bmp, const KestovaOptions& options, uint64_t limit,
+                    std::vector<uint8_t>& dest)
 {
     const Scratch& files = Files();
     Remove(files);
     SetFileSizeLimit(limit);
-    const int32_t result = Convert(direction, bmp, files);
+    const int32_t result = Convert(direction, bmp, files, options);
     SetFileSizeLimit(kRoom);
     const bool written = ReadBytes(files.dest, dest);
     if (result == KESTOVATIFF_OK) {
@@ -237,20 +237,35 @@ int32_t ConvertOnce(Direction direction, bool bmp, uint64_t limit, std::vector<u
 
 }  // namespace
 
-bool ConvertInput(Direction direction, const uint8_t* data, size_t size, std::vector<uint8_t>& dest)
+uint64_t InputHash(const uint8_t* data, size_t size)
 {
-    WriteBytes(Files().source, data, size);
-    const bool bmp = size >= 2 && data[0] == 'B' && data[1] == 'M';
-    // The input's hash, its bits mixed: every mutation draws anew whether
-    // and where writes fail.
     uint64_t hash = 14695981039346656037u;
     for (size_t i = 0; i < size; ++i) {
         hash = (hash ^ data[i]) * 1099511628211u;
     }
     hash = (hash ^ hash >> 31) * 0x7FB5D329728EA185u;
-    hash ^= hash >> 27;
+    return hash ^ hash >> 27;
+}
+
+KestovaOptions DrawnOptions(uint64_t hash)
+{
+    KestovaOptions options = {sizeof options, 0, kPixelLimit, 0, 0, 0, 0};
+    const uint64_t bits = hash >> 8;
+    options.flags = ((bits & 1) != 0 ? KESTOVA_FLAG_PADDED_ROWS : 0u) | ((bits & 2) != 0 ? KESTOVA_FLAG_REDUCE : 0u) |
+                    ((bits & 4) != 0 ? KESTOVA_FLAG_FLATTEN : 0u);
+    options.background = static_cast<uint32_t>(bits >> 3 & 0xFFFFFF);
+    return options;
+}
+
+bool ConvertInput(Direction direction, const uint8_t* data, size_t size, std::vector<uint8_t>& dest,
+                  KestovaOptions& options)
+{
+    WriteBytes(Files().source, data, size);
+    const bool bmp = size >= 2 && data[0] == 'B' && data[1] == 'M';
+    const uint64_t hash = InputHash(data, size);
+    options = DrawnOptions(hash);
     if ((hash & 1) == 0) {
-        const int32_t result = ConvertOnce(direction, bmp, kRoom, dest);
+        const int32_t result = ConvertOnce(direction, bmp, options, kRoom, dest);
         if (result == KESTOVATIFF_ERROR_DESTINATION) {
             Fail("a destination with room refused");
         }
@@ -258,7 +273,7 @@ bool ConvertInput(Direction direction, const uint8_t* data, size_t size, std::ve
     }
     // 0 to 3 times a power of two from 1 to 2^31 bytes.
     const uint64_t limit = (hash >> 1 & 3) << (hash >> 3 & 31);
-    const int32_t result = ConvertOnce(direction, bmp, limit, dest);
+    const int32_t result = ConvertOnce(direction, bmp, options, limit, dest);
     if (result == KESTOVATIFF_OK) {
         if (dest.size() > limit) {
             Fail("a destination past the file-size limit", static_cast<long long>(dest.size()));
@@ -266,7 +281,7 @@ bool ConvertInput(Direction direction, const uint8_t* data, size_t size, std::ve
         return true;
     }
     if (result != KESTOVATIFF_ERROR_DESTINATION) {
-        const int32_t withRoom = ConvertOnce(direction, bmp, kRoom, dest);
+        const int32_t withRoom = ConvertOnce(direction, bmp, options, kRoom, dest);
         if (withRoom != result) {
             Fail("refused under a file-size limit as it is not with room; with room:", withRoom);
         }
@@ -290,14 +305,15 @@ void CheckWrittenTiff(const std::vector<uint8_t>& tiff)
     }
 }
 
-void CheckWrittenBmp(const std::vector<uint8_t>& bmp)
+void CheckWrittenBmp(const std::vector<uint8_t>& bmp, bool padded)
 {
     if (bmp.size() < 54 || bmp[0] != 'B' || bmp[1] != 'M') {
         Fail("written BMP too short or not BM", static_cast<long long>(bmp.size()));
     }
     const uint64_t width = Le32(bmp.data() + 18);
     const uint64_t height = Le32(bmp.data() + 22);
-    if (3 * width * height + 54 != bmp.size() || Le32(bmp.data() + 2) != bmp.size()) {
+    const uint64_t row = padded ? (3 * width + 3) / 4 * 4 : 3 * width;
+    if (row * height + 54 != bmp.size() || Le32(bmp.data() + 2) != bmp.size()) {
         Fail("written BMP's size disagrees with its headers", static_cast<long long>(bmp.size()));
     }
 }

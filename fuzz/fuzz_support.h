@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "kestovatiff.h"
+
 namespace fuzz_support {
 
 struct Scratch {
@@ -37,6 +39,19 @@ inline uint32_t Be16(const uint8_t* p) { return static_cast<uint32_t>((p[0] << 8
 // writing them.
 constexpr uint64_t kPixelLimit = uint64_t{1} << 22;
 
+// The input's hash, its bits mixed: every mutation draws anew whether and
+// where writes fail, and the options it is converted with.
+uint64_t InputHash(const uint8_t* data, size_t size);
+
+// The options an input is converted with, from its hash's bits 8 to 34
+// (bits 0 to 7 draw the file-size limit): each of KESTOVA_FLAG_PADDED_ROWS,
+// KESTOVA_FLAG_REDUCE and KESTOVA_FLAG_FLATTEN half the time, any
+// background, maxPixels kPixelLimit. None of them changes whether a source
+// is well formed, only how some are read (deep samples, alpha) or the
+// BMP's row layout; the library writes 8-bit, opaque pictures, which they
+// leave as they are.
+KestovaOptions DrawnOptions(uint64_t hash);
+
 // The direction a target converts its inputs in.
 enum class Direction { BmpToTiff, TiffToBmp };
 
@@ -48,16 +63,18 @@ enum class Direction { BmpToTiff, TiffToBmp };
 // room is a write failure reported as the source's fault.
 //
 // Writes the source and converts it to `dest`: a source of the
-// direction's format by KestovaConvert within kPixelLimit (otherwise
-// Bmp2Tiff's or Tiff2Bmp's exactly), any other by the direction's export,
-// which refuses it. A refusal must be a known negative result that leaves
-// no destination; returns true, with the destination's bytes, when the
-// conversion succeeded.
-bool ConvertInput(Direction direction, const uint8_t* data, size_t size, std::vector<uint8_t>& dest);
+// direction's format by KestovaConvert with the options its hash draws
+// (DrawnOptions, returned in `options`), any other by the direction's
+// export, which refuses it. A refusal must be a known negative result that
+// leaves no destination; returns true, with the destination's bytes, when
+// the conversion succeeded.
+bool ConvertInput(Direction direction, const uint8_t* data, size_t size, std::vector<uint8_t>& dest,
+                  KestovaOptions& options);
 
 // A TIFF the library wrote: its size is 3*W*H + 206 by its own directory.
 void CheckWrittenTiff(const std::vector<uint8_t>& tiff);
-// A BMP the library wrote: 54 + 3*W*H bytes, W and H from its headers.
-void CheckWrittenBmp(const std::vector<uint8_t>& bmp);
+// A BMP the library wrote: 54 + R*H bytes, W and H from its headers, R
+// 3*W, or that padded to a multiple of 4 with `padded` rows.
+void CheckWrittenBmp(const std::vector<uint8_t>& bmp, bool padded = false);
 
 }  // namespace fuzz_support

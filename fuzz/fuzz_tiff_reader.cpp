@@ -173,8 +173,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Fail("no memory file");
     }
     SourceFile source = MemorySourceFile(data, size);
-    CallNotes notes;  // the limit on pixels, as a caller sets it
-    notes.maxPixels = fuzz_support::kPixelLimit;
+    // The limit on pixels, and the reduction of deep samples and flattening
+    // the input's hash draws, as KestovaConvert sets them: the second
+    // decoding below reads with the same notes.
+    const KestovaOptions options = fuzz_support::DrawnOptions(fuzz_support::InputHash(data, size));
+    CallNotes notes;
+    notes.maxPixels = options.maxPixels;
+    notes.flags = options.flags;
+    notes.flatten = (options.flags & KESTOVA_FLAG_FLATTEN) != 0;
+    notes.background = options.background;
     source.notes = &notes;
     TiffImage image;
     Status status = ReadTiffImage(source, image);

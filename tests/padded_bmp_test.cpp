@@ -375,6 +375,8 @@ TEST_F(PaddedBmpTest, FlattenedBmpAlphaFollowsTheFormula)
         {"32-bit, alpha all zero", 32, {0xFF0000, 0xFF00, 0xFF, 0xFF000000u}, true},
         {"32-bit, 8-8-4 and 12-bit alpha", 32, {0xFF, 0xFF00, 0xF0000, 0xFFF00000u}, false},
         {"16-bit, 2-2-2 and 10-bit alpha", 16, {0xC000, 0x3000, 0x0C00, 0x03FF}, false},
+        {"32-bit, 10-10-10-2", 32, {0x3FF00000, 0xFFC00, 0x3FF, 0xC0000000u}, false},
+        {"16-bit, 10-2-2-2", 16, {0xFFC0, 0x0030, 0x000C, 0x0003}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -411,9 +413,10 @@ TEST_F(PaddedBmpTest, FlattenedBmpAlphaFollowsTheFormula)
         }
         bmp.insert(bmp.end(), pixels.begin(), pixels.end());
         WriteFile(Path("in.bmp"), bmp);
-        // Alpha wider than 8 bits is read with KESTOVA_FLAG_REDUCE, and
-        // reduced to 8 bits as the colours are before it is judged.
-        const uint32_t reduce = most[3] > 255 ? KESTOVA_FLAG_REDUCE : 0;
+        // Channels wider than 8 bits are read with KESTOVA_FLAG_REDUCE;
+        // alpha so wide is reduced to 8 bits as the colours are before it
+        // is judged.
+        const uint32_t reduce = *std::max_element(most, most + 4) > 255 ? KESTOVA_FLAG_REDUCE : 0;
         KestovaOptions options = {sizeof options, reduce, 0, 0x3366CC, 0, 0, 0};
         const int32_t refused = KestovaConvert(Path16("in.bmp").c_str(), Path16("out.tif").c_str(), &options);
         if (!c.allClear) {
@@ -428,7 +431,7 @@ TEST_F(PaddedBmpTest, FlattenedBmpAlphaFollowsTheFormula)
         for (size_t i = 0; i < 3 * size_t{width}; ++i) {
             const size_t ch = i % 3;
             double a = c.allClear ? 1 : values[i / 3 * 4 + 3] / double(most[3]);
-            a = reduce != 0 ? std::floor(a * 255 + 0.5) / 255 : a;
+            a = most[3] > 255 ? std::floor(a * 255 + 0.5) / 255 : a;
             const double colour = 255 * (values[i / 3 * 4 + ch] / double(most[ch]));
             EXPECT_EQ(tiff[8 + i], std::floor(a * colour + (1 - a) * background[ch] + 0.5))
                 << "pixel " << i / 3 << ", channel " << ch;

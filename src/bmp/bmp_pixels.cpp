@@ -180,8 +180,9 @@ bool ExpandMaskedRows(const BmpPixelFormat& format, uint8_t* block, size_t count
                 for (size_t channel = kRed; channel <= kBlue; ++channel) {  // to blue, green, red: 2 - channel
                     const uint32_t c = (v & format.masks[channel]) >> format.shifts[channel];
                     const uint32_t most = format.masks[channel] >> format.shifts[channel];
+                    // Channel: a channel wider than 8 bits has no table.
                     to[3 * k + 2 - channel] = a == opaque
-                        ? format.scaled[channel][c]
+                        ? Channel(format, static_cast<int>(channel), v)
                         : Flattened(c, most == 0 ? 1 : most, a, opaque, format.background[2 - channel], false);
                 }
             }
