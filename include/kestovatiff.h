@@ -204,8 +204,10 @@ typedef struct KestovaOptions {
 /* The destination must be a regular file, or not exist. Anything else (a
  * FIFO, a device, a socket, a directory, or a name of one of the caller's
  * open descriptors that is not a regular file) is refused with -5 and
- * KESTOVA_REASON_NOT_REGULAR_FILE without being opened, so the call never
- * waits for a FIFO's reader nor wakes a device. Decided on what the name
+ * KESTOVA_REASON_NOT_REGULAR_FILE without being opened (but for one
+ * swapped in at the instant between the call's look and its non-blocking
+ * open: then opened, closed unwritten and refused), so the call never
+ * waits for a FIFO's reader. Decided on what the name
  * leads to when the call looks: a FIFO put there later, while the picture
  * is written, is refused in the same way. For programs that write into
  * folders other users can write to. */

@@ -307,6 +307,17 @@ TEST_F(OutputSafetyTest, FolderDescriptorTakesRelativeNames)
             EXPECT_EQ(openFiles(), before);
         }
     }
+    // An absolute path with a folder number that is not open: a descriptor
+    // the call opens may get that number, and is closed all the same.
+    const int first = dup(folder);  // the source will take the lowest free number
+    const int unused = dup(folder);
+    close(first);
+    close(unused);
+    const int before = openFiles();
+    KestovaOptions options = {sizeof options, KESTOVA_FLAG_IN_FOLDER, 0, 0, 0, 0, unused};
+    EXPECT_EQ(KestovaConvert(Path16("in.bmp").c_str(), U16(Path("abs2.tif")).c_str(), &options), KESTOVATIFF_OK);
+    EXPECT_EQ(openFiles(), before);
+    EXPECT_EQ(fcntl(unused, F_GETFD), -1);
     close(folder);
     EXPECT_EQ(Mode(Path("moved/old.tif")), 0640u);
     EXPECT_EQ(Inode(Path("moved/hard.tif")), hard);

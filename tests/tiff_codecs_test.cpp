@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "codecs/deflate.h"
 #include "codecs/lzw.h"
 #include "codecs/packbits.h"
@@ -172,10 +174,32 @@ TEST(TiffCodecsTest, DeflateCheckValuePastTheRows)
         return tiff_encoders::Deflate(reinterpret_cast<const uint8_t*>(text.data()), size);
     };
     const auto badCheck = [](Bytes stream) {
-        stream.back() ^= 0x55;
+        if (!stream.empty()) {
+            stream.back() ^= 0x55;
+        }
         return stream;
     };
     const Bytes whole = zlib(5000);
+    // The rows, then 3,000 empty stored blocks, which give nothing out but
+    // are read all the same, then an empty last block and the check value.
+    Bytes padded(1024);
+    z_stream z{};
+    deflateInit(&z, 6);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = 5000;
+    z.next_out = padded.data();
+    z.avail_out = static_cast<uInt>(padded.size());
+    deflate(&z, Z_SYNC_FLUSH);  // ends on a byte
+    padded.resize(z.total_out);
+    deflateEnd(&z);
+    const uLong check = adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(text.data()), 5000);
+    const uint8_t emptyBlock[] = {0x00, 0x00, 0x00, 0xFF, 0xFF};
+    const uint8_t end[] = {0x03, 0x00, static_cast<uint8_t>(check >> 24), static_cast<uint8_t>(check >> 16),
+                           static_cast<uint8_t>(check >> 8), static_cast<uint8_t>(check)};
+    for (int block = 0; block < 3000; ++block) {
+        padded.insert(padded.end(), std::begin(emptyBlock), std::end(emptyBlock));
+    }
+    padded.insert(padded.end(), std::begin(end), std::end(end));
     const struct {
         const char* name;
         Bytes stream;
@@ -188,6 +212,8 @@ TEST(TiffCodecsTest, DeflateCheckValuePastTheRows)
         {"one byte more, check value wrong", badCheck(zlib(5001)), 4096, Status::NotSupported},
         {"check value cut off", Bytes(whole.begin(), whole.end() - 4), 4096, Status::Ok},
         {"more past the rows than checked", badCheck(zlib(5000)), 0, Status::Ok},
+        {"empty blocks past the rows, sound", padded, 1 << 20, Status::Ok},
+        {"empty blocks past the rows, check value wrong", badCheck(padded), 1 << 20, Status::NotSupported},
     };
     alignas(16) static uint8_t arena[kDeflateArenaBytes];
     for (const auto& c : cases) {

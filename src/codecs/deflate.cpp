@@ -1,11 +1,12 @@
 #include "codecs/deflate.h"
 
+#include <algorithm>
+
 #if KESTOVATIFF_WITH_LIBDEFLATE
 #include <libdeflate.h>
 #include <pthread.h>
 #include <sys/mman.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
@@ -165,7 +166,12 @@ bool DeflateDone(DeflateDecoder& d, ByteSource& source)
 Status DeflateCheckEnd(DeflateDecoder& d, ByteSource& source, size_t most)
 {
     uint8_t sink[256];
+    const uLong takenBefore = d.stream.total_in;
     while (!d.ended) {
+        // Stored bytes count too: empty blocks give nothing out.
+        if (d.stream.total_in - takenBefore > most) {
+            return Status::Ok;
+        }
         const bool fed = d.stream.avail_in != 0 || Feed(d, source);
         if (!fed && source.status != Status::Ok) {
             return source.status;

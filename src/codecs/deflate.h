@@ -39,13 +39,13 @@ Status DeflateRead(DeflateDecoder& decoder, ByteSource& source, uint8_t* out, si
 // Whether the stream has nothing more to give.
 bool DeflateDone(DeflateDecoder& decoder, ByteSource& source);
 
-// Inflates on past the rows, up to `most` bytes more (thrown away), so
-// that zlib reaches the stream's end and its check value (Adler-32) is
-// checked: NotSupported where the data proves damaged there, as libtiff
-// refuses it. A stream whose data runs out first, or that holds more than
-// `most` bytes past the rows, is taken as it is: the rows are all there,
-// and the work stays bounded whatever a stream declares. The verdict does
-// not depend on how the rows were asked for.
+// Inflates on past the rows, up to `most` bytes more out (thrown away)
+// and about as many more in, so that zlib reaches the stream's end and its
+// check value (Adler-32) is checked: NotSupported where the data proves
+// damaged there. A stream whose data runs out first, or that holds more
+// than that past the rows, is taken as it is: the rows are all there, and
+// the work stays bounded whatever a stream holds. The verdict does not
+// depend on how the rows were asked for.
 Status DeflateCheckEnd(DeflateDecoder& decoder, ByteSource& source, size_t most);
 
 // Lets zlib go; safe on a decoder that did not start.

@@ -604,7 +604,10 @@ Status OpenOutput(const char16_t* path, OutputFile& file, Scratch scratch, Outpu
         DiscardOutput(file);
         file = OutputFile{};
         file.regularOnly = rules.regularOnly;
-        file.folderFd = rules.folder;
+        // Only a relative path is taken in the caller's folder; for any
+        // other the number is none of ours, and a descriptor the call opens
+        // that happens to get it is closed as usual.
+        file.folderFd = name.text[0] != '/' ? rules.folder : -1;
         if (!rules.signalsIgnored) {
             BlockWriteSignals(file.signals);
         }
