@@ -185,14 +185,18 @@ __attribute__((target("ssse3"))) uint64_t InterleaveSsse3(uint8_t* to, const uin
          {128, 5, 128, 128, 6, 128, 128, 7, 128, 128, 8, 128, 128, 9, 128, 128},
          {10, 128, 128, 11, 128, 128, 12, 128, 128, 13, 128, 128, 14, 128, 128, 15}},
     };
-    const auto load = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    // Loads written out, not through a helper: a function of another
+    // target returning a vector would change the 32-bit ABI.
     uint64_t k = 0;
     for (; k + 16 <= n; k += 16) {
-        const __m128i planes[3] = {load(blue + k), load(green + k), load(red + k)};
+        const __m128i planes[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(blue + k)),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(green + k)),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(red + k))};
         for (size_t part = 0; part < 3; ++part) {
             __m128i bytes = _mm_setzero_si128();
             for (size_t plane = 0; plane < 3; ++plane) {
-                bytes = _mm_or_si128(bytes, _mm_shuffle_epi8(planes[plane], load(kFrom[plane][part])));
+                const __m128i from = _mm_load_si128(reinterpret_cast<const __m128i*>(kFrom[plane][part]));
+                bytes = _mm_or_si128(bytes, _mm_shuffle_epi8(planes[plane], from));
             }
             _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 3 * k + 16 * part), bytes);
         }

@@ -298,7 +298,8 @@ Status WriteTileBands(SourceFile& source, const TiffImage& image, const TiffPixe
     const uint64_t tileRowBytes = ChunkRowBytes(image);
     const uint64_t bandRows = buffer.size / (bmpRowBytes + tileRowBytes);
     // The band's BMP rows, then a tile's part of them as stored.
-    const ChunkWork work{nullptr, buffer.data + bandRows * bmpRowBytes, Scratch{buffer.data, bandRows * bmpRowBytes}};
+    const auto bandBytes = static_cast<size_t>(bandRows * bmpRowBytes);  // within the buffer
+    const ChunkWork work{nullptr, buffer.data + bandBytes, Scratch{buffer.data, bandBytes}};
     const bool topFirst = image.orientation <= 2;  // stored rows go down the BMP
     for (uint64_t y0 = 0; y0 < image.height; y0 += image.chunkHeight) {
         const uint64_t tileRows = std::min<uint64_t>(image.chunkHeight, image.height - y0);
