@@ -180,7 +180,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CallNotes notes;
     notes.maxPixels = options.maxPixels;
     notes.flags = options.flags;
-    notes.flatten = (options.flags & KESTOVA_FLAG_FLATTEN) != 0;
     notes.background = options.background;
     source.notes = &notes;
     TiffImage image;

@@ -16,11 +16,8 @@ namespace kestova {
 
 struct CallNotes {
     uint64_t maxPixels = kMaxPixels;  // the caller's limit, where smaller than the sides allow
-    bool regularOnly = false;         // the destination must be a regular file or new
     int folder = -1;                  // POSIX: the directory a relative destination is taken in
-    bool signalsIgnored = false;      // POSIX: the caller ignores SIGPIPE and SIGXFSZ
-    bool flatten = false;             // partly transparent pixels composited over `background`
-    uint32_t background = 0;          // 0xRRGGBB
+    uint32_t background = 0;          // 0xRRGGBB, for KESTOVA_FLAG_FLATTEN
     uint32_t flags = 0;               // the caller's KESTOVA_FLAG_* (none for the two plain exports)
     int32_t reason = KESTOVA_REASON_NONE;
     uint64_t value = 0;
@@ -39,12 +36,15 @@ inline Status Refuse(CallNotes* notes, Status status, KestovaReason reason, uint
     return status;
 }
 
+// Whether the caller asked for `flag` (a KESTOVA_FLAG_*).
+inline bool Asked(const CallNotes* notes, uint32_t flag)
+{
+    return notes != nullptr && (notes->flags & flag) != 0;
+}
+
 // Whether the caller asked for samples deeper than 8 bits to be reduced
 // to 8 (KESTOVA_FLAG_REDUCE); without it they are refused.
-inline bool ReduceAllowed(const CallNotes* notes)
-{
-    return notes != nullptr && (notes->flags & KESTOVA_FLAG_REDUCE) != 0;
-}
+inline bool ReduceAllowed(const CallNotes* notes) { return Asked(notes, KESTOVA_FLAG_REDUCE); }
 
 // Whether a picture of `pixels` stays within the call's limit; false with
 // the reason recorded.

@@ -19,7 +19,7 @@ namespace kestova {
 inline Status NotedOutput(CallNotes& notes, Status status)
 {
     const int error = errno;
-    if (status == Status::DestinationUnwritable && notes.regularOnly &&
+    if (status == Status::DestinationUnwritable && Asked(&notes, KESTOVA_FLAG_REGULAR_FILES_ONLY) &&
         (error == kNotRegularFile || error == EISDIR)) {
         (void)Refuse(&notes, status, KESTOVA_REASON_NOT_REGULAR_FILE, static_cast<uint64_t>(error));
     }
@@ -53,7 +53,8 @@ Status Convert(const char16_t* sourcePath, const char16_t* destPath, CallNotes& 
     Status status = read(source, access, size);
     if (status == Status::Ok) {
         status = NotedOutput(notes, OpenOutput(destPath, file, out.Idle(), access, size,
-                                                       OutputRules{notes.regularOnly, notes.folder, notes.signalsIgnored}));
+                                                       OutputRules{Asked(&notes, KESTOVA_FLAG_REGULAR_FILES_ONLY), notes.folder,
+                                                                   Asked(&notes, KESTOVA_FLAG_WRITE_SIGNALS_IGNORED)}));
         if (status == Status::BadArgument) {
             (void)Refuse(&notes, status, KESTOVA_REASON_DESTINATION_PATH);
         }

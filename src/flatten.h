@@ -27,7 +27,7 @@ inline uint8_t Flattened(uint32_t c, uint32_t cMost, uint32_t a, uint32_t aMost,
 // Whether the call asks for flattening, and its colour as blue, green, red.
 inline bool FlattenBackground(const CallNotes* notes, uint8_t (&bgr)[3])
 {
-    if (notes == nullptr || !notes->flatten) {
+    if (!Asked(notes, KESTOVA_FLAG_FLATTEN)) {
         return false;
     }
     bgr[0] = static_cast<uint8_t>(notes->background);

@@ -110,7 +110,6 @@ Status TakeHostFlags(const KestovaOptions& options, CallNotes& notes)
         }
         notes.folder = static_cast<int>(options.folder);
     }
-    notes.signalsIgnored = (host & KESTOVA_FLAG_WRITE_SIGNALS_IGNORED) != 0;
     return Status::Ok;
 }
 
@@ -138,13 +137,11 @@ extern "C" int32_t KestovaConvert(const char16_t* source, const char16_t* destin
         if (options->maxPixels != 0 && options->maxPixels < notes.maxPixels) {
             notes.maxPixels = options->maxPixels;
         }
-        notes.flatten = (options->flags & KESTOVA_FLAG_FLATTEN) != 0;
         notes.background = options->background & 0xFFFFFFu;
         notes.flags = options->flags;
         if ((options->flags & KESTOVA_FLAG_PADDED_ROWS) != 0) {
             rows = kestova::BmpRows::Padded;
         }
-        notes.regularOnly = (options->flags & KESTOVA_FLAG_REGULAR_FILES_ONLY) != 0;
         if (const Status status = kestova::TakeHostFlags(*options, notes); status != Status::Ok) {
             options->reason = notes.reason;
             options->reasonValue = notes.value;

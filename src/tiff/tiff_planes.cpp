@@ -251,7 +251,7 @@ Status InterleaveRow(const TiffImage& image, SourceFile& source, const YCbCrTabl
     for (uint64_t k = 0; k < n; ++k) {
         const uint64_t from = mirrored ? n - 1 - k : k;
         if (alpha != nullptr && alpha[from] != 255) {
-            if (source.notes == nullptr || !source.notes->flatten) {
+            if (!Asked(source.notes, KESTOVA_FLAG_FLATTEN)) {
                 // Alpha that would be dropped.
                 return Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);
             }
