@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "picture_limits.h"
-#include "pixel_swap.h"
 #include "platform/scratch_file.h"
 #include "row_window.h"
 #include "tiff/tiff_chunk.h"
@@ -29,19 +28,6 @@ void MirrorRow(uint8_t* row, uint64_t pixels)
     for (uint64_t low = 0, high = 3 * pixels; high - low >= 6; low += 3, high -= 3) {
         std::swap_ranges(row + low, row + low + 3, row + high - 3);
     }
-}
-
-// TiffToBgr, but 8-bit RGB, the common form, as a copy and the vector
-// byte swap: a fifth of the conversion of uncompressed tiles went to
-// turning the pixels one at a time.
-bool ToBgr(const TiffPixelFormat& format, uint8_t* to, const uint8_t* from, size_t first, size_t pixels)
-{
-    if (format.colour != TiffColour::Rgb || format.bits != 8 || format.samples != 3) {
-        return TiffToBgr(format, to, from, first, pixels);
-    }
-    std::memcpy(to, from + 3 * first, 3 * pixels);
-    SwapPixels(to, 3 * pixels);
-    return true;
 }
 
 // Strips, and tiles one to a row of tiles (as wide as the picture or
@@ -71,7 +57,7 @@ Status WriteStrips(SourceFile& source, const TiffImage& image, const TiffPixelFo
                         size_t room = 0;
                         uint8_t* to = window.Room(room);
                         const uint64_t n = std::min<uint64_t>(pixels - k, room / 3);
-                        if (!ToBgr(format, to, samples, static_cast<size_t>(k), static_cast<size_t>(n))) {
+                        if (!TiffToBgr(format, to, samples, static_cast<size_t>(k), static_cast<size_t>(n))) {
                             return Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);
                         }
                         window.Took(static_cast<size_t>(3 * n));
@@ -210,7 +196,7 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
                         [&](const uint8_t* samples, uint64_t first, uint64_t pixels) {
                             if (perBand > 0) {
                                 uint8_t* to = work.window.data + inBand + 3 * first;
-                                return ToBgr(format, to, samples, 0, static_cast<size_t>(pixels))
+                                return TiffToBgr(format, to, samples, 0, static_cast<size_t>(pixels))
                                     ? Status::Ok
                                     : Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);
                             }
@@ -218,7 +204,7 @@ Status WriteTiles(SourceFile& source, const TiffImage& image, const TiffPixelFor
                             for (uint64_t k = 0; k < pixels;) {
                                 const uint64_t n = std::min(pixels - k, segmentPixels);
                                 uint8_t* to = work.window.data;
-                                if (!ToBgr(format, to, samples, static_cast<size_t>(k), static_cast<size_t>(n))) {
+                                if (!TiffToBgr(format, to, samples, static_cast<size_t>(k), static_cast<size_t>(n))) {
                                     return Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);
                                 }
                                 uint64_t x = x0 + first + k;
@@ -329,7 +315,7 @@ Status WriteTileBands(SourceFile& source, const TiffImage& image, const TiffPixe
                     uint8_t* samples = work.piece + row * tileRowBytes;
                     SampleCarry carry;  // no predictor here: 16-bit samples reduced
                     PrepareSamples(image, samples, static_cast<size_t>(tileRowBytes), carry);
-                    if (!ToBgr(format, to, samples, 0, static_cast<size_t>(visible))) {
+                    if (!TiffToBgr(format, to, samples, 0, static_cast<size_t>(visible))) {
                         return Refuse(source, Status::NotSupported, KESTOVA_REASON_TRANSPARENCY);
                     }
                 }
